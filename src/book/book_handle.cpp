@@ -1,0 +1,67 @@
+// Opening, closing and naming books.
+#include <string.h>
+
+#include "../bridge/engine.h"
+#include "TovixZAV_JC.h"
+#include "book_state.h"
+#include "format.h"
+
+using namespace tovix;
+
+namespace {
+
+void destroyBook(BookState *state) {
+    if (state->spellHandle != 0) engine::SCFreeHandle(state->spellHandle);
+    if (state->file.native != kInvalidFile) gPlatform->close(state->file.native);
+    heapFree(state);
+}
+
+}  // namespace
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVOpenBook(const wchar_t *path, BookHandle *out) noexcept {
+    if (!path || !out) return ZAV_OPEN_BAD_FILE;
+    char *ansi = static_cast<char *>(heapAlloc(BOOK_PATH_ANSI_LIMIT));
+    if (!ansi) return ZAV_OPEN_NO_MEMORY;
+    // A path whose ANSI form needs more than 256 bytes is kept as "".
+    wideToAnsi(path, ansi, BOOK_PATH_ANSI_LIMIT);
+    auto *state = static_cast<BookState *>(heapAllocZeroed(sizeof(BookState)));
+    if (!state) {
+        heapFree(ansi);
+        return ZAV_OPEN_NO_MEMORY;
+    }
+    memcpy(state->path, ansi, strlen(ansi) + 1);
+    heapFree(ansi);
+
+    state->file.native = gPlatform->openRead(path);
+    state->file.position = 0;
+    int32_t result = ZAV_OPEN_OK;
+    BookHeader header;
+    if (state->file.native == kInvalidFile || !readHeader(&state->file, &header) ||
+        header.field(HDR_MAGIC) != BOOK_MAGIC) {
+        result = ZAV_OPEN_BAD_FILE;
+    } else {
+        state->kind = header.field(HDR_KIND);
+        if ((state->kind != BOOK_KIND_DICTIONARY && state->kind != BOOK_KIND_PLAIN &&
+             state->kind != BOOK_KIND_PREFIXED) ||
+            header.field(HDR_VERSION) > 1)
+            result = ZAV_OPEN_BAD_KIND;
+    }
+    if (result != ZAV_OPEN_OK) {
+        destroyBook(state);
+        return result;
+    }
+    *out = state;
+    return ZAV_OPEN_OK;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVCloseBook(BookHandle book) noexcept {
+    if (book) destroyBook(book);
+    return 1;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetFileName(BookHandle book, char *buffer, int32_t length) noexcept {
+    if (!book) return 0;
+    int32_t n = static_cast<int32_t>(strnlen(book->path, sizeof book->path - 1));
+    if (n < length && buffer) memcpy(buffer, book->path, static_cast<size_t>(n) + 1);
+    return n;
+}

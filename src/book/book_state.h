@@ -1,0 +1,22 @@
+// The record behind a BookHandle.
+#ifndef TOVIX_BOOK_STATE_H
+#define TOVIX_BOOK_STATE_H
+
+#include <stdint.h>
+
+#include "../platform/platform.h"
+
+// Declared opaque in the public header; defined here.
+struct ZAVBookState {
+    tovix::BookFile file;   // the open book; native kInvalidFile when the open failed
+    uint32_t kind;          // the header's kind, copied at open
+    uintptr_t spellHandle;  // the engine's spell handle; 0 until first made
+    char path[260];         // the path in the ANSI code page, NUL-terminated
+};
+
+namespace tovix {
+using BookState = ZAVBookState;
+constexpr uint32_t BOOK_PATH_ANSI_LIMIT = 256;  // converted path, terminator included
+}  // namespace tovix
+
+#endif

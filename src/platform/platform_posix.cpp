@@ -1,0 +1,221 @@
+// POSIX side of the platform layer.
+#include "platform.h"
+#include "registry_file.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+namespace tovix {
+
+int32_t seekPosition(BookFile *file, int32_t distance, SeekOrigin origin);
+
+namespace {
+
+// UTF-32 (wchar_t on POSIX) to UTF-8. Returns the byte count without the
+// terminator, or -1 when the text holds an invalid code point or does not fit
+// in capacity bytes with its terminator.
+long utf32ToUtf8(const wchar_t *in, char *out, size_t capacity) {
+    size_t n = 0;
+    for (; *in; ++in) {
+        uint32_t c = static_cast<uint32_t>(*in);
+        unsigned char buf[4];
+        size_t len;
+        if (c < 0x80) {
+            buf[0] = static_cast<unsigned char>(c);
+            len = 1;
+        } else if (c < 0x800) {
+            buf[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            buf[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            len = 2;
+        } else if (c < 0x10000) {
+            if (c >= 0xD800 && c <= 0xDFFF) return -1;
+            buf[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            buf[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            buf[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            len = 3;
+        } else if (c <= 0x10FFFF) {
+            buf[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            buf[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            buf[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            buf[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            len = 4;
+        } else {
+            return -1;
+        }
+        if (n + len + 1 > capacity) return -1;
+        memcpy(out + n, buf, len);
+        n += len;
+    }
+    if (n + 1 > capacity) return -1;
+    out[n] = '\0';
+    return static_cast<long>(n);
+}
+
+NativeFile posixOpenRead(const wchar_t *path) {
+    char utf8[PATH_MAX];
+    if (!path || utf32ToUtf8(path, utf8, sizeof utf8) < 0) return kInvalidFile;
+    int fd;
+    do {
+        fd = ::open(utf8, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidFile : static_cast<NativeFile>(fd);
+}
+
+int64_t posixReadAt(NativeFile file, void *buffer, uint32_t n, uint32_t offset) {
+    auto *out = static_cast<unsigned char *>(buffer);
+    uint64_t done = 0;
+    while (done < n) {
+        ssize_t got = ::pread(static_cast<int>(file), out + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;  // end of file
+        done += static_cast<uint64_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
+void posixClose(NativeFile file) {
+    if (file != kInvalidFile) ::close(static_cast<int>(file));
+}
+
+void *posixAllocate(size_t size, bool zero) {
+    if (size == 0) size = 1;
+    return zero ? calloc(1, size) : malloc(size);
+}
+
+void posixRelease(void *block) { free(block); }
+
+LibHandle posixLoadLibrary(const char *path) { return path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr; }
+
+void *posixFindSymbol(LibHandle lib, const char *name) { return lib && name ? dlsym(lib, name) : nullptr; }
+
+void posixFreeLibrary(LibHandle lib) {
+    if (lib) dlclose(lib);
+}
+
+// Compare a code set name with a candidate, ignoring case, '-' and '_'.
+bool sameCodeSet(const char *name, const char *want) {
+    for (;;) {
+        while (*name == '-' || *name == '_') ++name;
+        while (*want == '-' || *want == '_') ++want;
+        char a = *name, b = *want;
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+        if (a != b) return false;
+        if (!a) return true;
+        ++name;
+        ++want;
+    }
+}
+
+}  // namespace
+
+const PlatformMethods kNativePlatform = {
+    posixOpenRead, posixReadAt,    seekPosition,   posixClose,      posixAllocate,
+    posixRelease,  posixLoadLibrary, posixFindSymbol, posixFreeLibrary,
+};
+
+uint32_t ansiCodePage() {
+    const char *env = getenv("TOVIX_ACP");
+    if (env && *env) {
+        uint64_t v = 0;
+        const char *p = env;
+        for (; *p >= '0' && *p <= '9' && v <= 0xFFFFFFFFu; ++p) v = v * 10 + static_cast<uint64_t>(*p - '0');
+        if (!*p && v <= 0xFFFFFFFFu) return static_cast<uint32_t>(v);
+    }
+    const char *set = nl_langinfo(CODESET);
+    if (!set) return 1252;
+    static const struct {
+        const char *name;
+        uint32_t page;
+    } kSets[] = {
+        {"GBK", 936},       {"GB2312", 936}, {"GB18030", 936}, {"BIG5", 950},    {"BIG5HKSCS", 950},
+        {"SHIFTJIS", 932},  {"SJIS", 932},   {"EUCJP", 932},   {"EUCKR", 949},   {"UHC", 949},
+        {"CP949", 949},     {"UTF8", 65001},
+    };
+    for (const auto &s : kSets)
+        if (sameCodeSet(set, s.name)) return s.page;
+    return 1252;
+}
+
+bool wideToAnsi(const wchar_t *wide, char *out, size_t capacity) {
+    if (!out || capacity == 0) return false;
+    if (!wide || utf32ToUtf8(wide, out, capacity) < 0) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool readDefaultLocale(uint32_t *value) {
+    const char *path = getenv("TOVIX_REGISTRY");
+    if (!path || !*path) path = "/etc/tovix/registry.reg";
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // A registry export of the module's one value is tiny; refuse anything
+    // large rather than read it whole.
+    static const size_t kMaxRegistryFile = 1u << 20;
+    unsigned char *text = static_cast<unsigned char *>(malloc(kMaxRegistryFile));
+    bool found = false;
+    if (text) {
+        int64_t got = posixReadAt(fd, text, kMaxRegistryFile, 0);
+        if (got >= 0 && static_cast<size_t>(got) < kMaxRegistryFile)
+            found = findRegistryDword(text, static_cast<size_t>(got), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict",
+                                      "DefaultLocale", value);
+        free(text);
+    }
+    ::close(fd);
+    return found;
+}
+
+namespace {
+void moduleAnchor() {}
+}  // namespace
+
+ModuleInstance currentModuleInstance() { return reinterpret_cast<void *>(&moduleAnchor); }
+
+void libraryFileName(const char *baseName, char *out, size_t capacity) {
+    if (!out || capacity == 0) return;
+    size_t n = 0;
+    auto put = [&](const char *s) {
+        for (; *s && n + 1 < capacity; ++s) out[n++] = *s;
+    };
+    put("lib");
+    put(baseName ? baseName : "");
+    put(".so");
+    out[n] = '\0';
+}
+
+bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
+    static const size_t kPathLimit = 260;  // characters, terminator included
+    if (!out || capacity == 0) return false;
+    out[0] = '\0';
+    Dl_info info;
+    if (!instance || !dladdr(instance, &info) || !info.dli_fname || !*info.dli_fname) return false;
+    char own[PATH_MAX];
+    if (!realpath(info.dli_fname, own)) {
+        // The main program may be named as it was started; ask the kernel.
+        ssize_t n = readlink("/proc/self/exe", own, sizeof own - 1);
+        if (n <= 0) return false;
+        own[n] = '\0';
+    }
+    const char *slash = strrchr(own, '/');
+    if (!slash) return false;
+    char file[64];
+    libraryFileName(baseName, file, sizeof file);
+    size_t dir = static_cast<size_t>(slash - own) + 1;
+    size_t total = dir + strlen(file) + 1;
+    if (total > kPathLimit || total > capacity) return false;
+    memcpy(out, own, dir);
+    memcpy(out + dir, file, strlen(file) + 1);
+    return true;
+}
+
+}  // namespace tovix
