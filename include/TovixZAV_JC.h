@@ -290,7 +290,11 @@ ZAV_API int32_t ZAV_CALL ZAVGetKeyWord(BookHandle book, int32_t table, uint32_t 
 /** Page the key leads to (dictionary books: the key index itself). */
 ZAV_API int32_t ZAV_CALL ZAVGetKeyPageNo(BookHandle book, int32_t table, uint32_t keyIndex) ZAV_NOEXCEPT;
 
-/** Position within that page of the key's entry. */
+/**
+ * Position within that page of the key's entry. Read from the table's key list
+ * in every kind of book: a dictionary table answers only when its record holds
+ * a key list and count in the fields plain tables use (otherwise 0).
+ */
 ZAV_API int32_t ZAV_CALL ZAVGetKeyPageOffset(BookHandle book, int32_t table, uint32_t keyIndex) ZAV_NOEXCEPT;
 
 /** Key index of table page `pageIndex` (dictionary books: the index itself); -1 on failure. */
@@ -302,12 +306,14 @@ ZAV_API int32_t ZAV_CALL ZAVPageToKey(BookHandle book, int32_t table, uint32_t p
  * stored "word@1"). @return the matching key index, else the index of the
  * first key after the word, or the last key when the word sorts after all;
  * 0 on failure (also a word sorting before key 0). Dictionary books: the
- * engine's index of the word, 0 when not found.
+ * engine's index of the word, 0 when not found. A null word or a negative
+ * length gives 0 in every kind of book; a length past the word's terminator
+ * stops at the terminator.
  */
 ZAV_API int32_t ZAV_CALL ZAVSearchKeyWord(BookHandle book, int32_t table, const char *word,
                                           int32_t length) ZAV_NOEXCEPT;
 
-/** 1 when the NUL-terminated `word` matches a key, else 0. */
+/** 1 when the NUL-terminated `word` matches a key, else 0 (also for a null word). */
 ZAV_API int32_t ZAV_CALL ZAVIsExistWord(BookHandle book, int32_t table, const char *word) ZAV_NOEXCEPT;
 
 /* ------------------------------------------------------------------ */

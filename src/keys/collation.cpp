@@ -68,9 +68,12 @@ int32_t compareKeys(const char *firstText, const char *secondText) {
         a += 2;
         b += 2;
     }
-    uint32_t h1 = static_cast<uint32_t>(homographNumber(a));
-    uint32_t h2 = static_cast<uint32_t>(homographNumber(b));
-    return static_cast<int32_t>(h1 - h2);
+    // Equal bodies: the homograph numbers decide, compared as signed
+    // numbers. (A wrapping difference would give both orders for numbers
+    // 2^31 or more apart, and the key order would no longer be total.)
+    int32_t h1 = homographNumber(a);
+    int32_t h2 = homographNumber(b);
+    return h1 < h2 ? -1 : (h1 > h2 ? 1 : 0);
 }
 
 int32_t compareStoredKey(char *storedKey, uint32_t storedLength, const char *query) {

@@ -1,4 +1,9 @@
 // POSIX side of the platform layer.
+// 64-bit file offsets on 32-bit systems too: a book may sit near the end of
+// a file larger than 2 GiB, and offset + count must not wrap.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
 #include "platform.h"
 #include "registry_file.h"
 
@@ -71,7 +76,8 @@ int64_t posixReadAt(NativeFile file, void *buffer, uint32_t n, uint32_t offset) 
     auto *out = static_cast<unsigned char *>(buffer);
     uint64_t done = 0;
     while (done < n) {
-        ssize_t got = ::pread(static_cast<int>(file), out + done, n - done, static_cast<off_t>(offset + done));
+        ssize_t got = ::pread(static_cast<int>(file), out + done, static_cast<size_t>(n - done),
+                              static_cast<off_t>(offset + done));
         if (got < 0) {
             if (errno == EINTR) continue;
             return -1;

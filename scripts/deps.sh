@@ -1,0 +1,23 @@
+# Sourced by the other scripts: make sure the Debian packages the build needs
+# are there, installing the missing ones when running as root.
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "missing Debian packages: ${missing[*]} (run as root, or install them)" >&2
+        return 1
+    fi
+    echo "installing: ${missing[*]}"
+    if [ -z "${TOVIX_APT_UPDATED:-}" ]; then
+        apt-get update -qq
+        export TOVIX_APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The packages of a native build: compiler, CMake, GoogleTest, the JSON and
+# zlib libraries of the book tool.
+NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev)

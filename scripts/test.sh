@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test: natively with warnings as errors,
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, then the cross
+# builds (Windows DLLs under wine, armhf under qemu). Installs the Debian
+# packages it needs when run as root.
+#
+#   TOVIX_TEST_STAGES="native sanitize cross"   the stages to run (default: all)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/deps.sh"
+ensure_packages "${NATIVE_PACKAGES[@]}" || exit 1
+
+stages=${TOVIX_TEST_STAGES:-native sanitize cross}
+jobs=$(nproc)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
+
+stage() {  # stage NAME BUILD_DIR CMAKE_ARGS...
+    local name=$1 dir=$2
+    shift 2
+    local start=$SECONDS
+    echo "=== $name: configure and build"
+    if ! cmake -S "$root" -B "$dir" -DTOVIX_WERROR=ON "$@" >"$dir.configure.log" 2>&1; then
+        cat "$dir.configure.log"; echo "=== $name: configure failed"; status=1; return
+    fi
+    cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1
+    local rc=$?
+    grep -E -i 'warning|error' "$dir.build.log" | head -n 50
+    if [ $rc -ne 0 ]; then tail -n 60 "$dir.build.log"; echo "=== $name: build failed"; status=1; return; fi
+    echo "=== $name: test"
+    ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 600 2>&1 | tee -a "$log" | tail -n 40
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    echo "=== $name: $((SECONDS - start)) s"
+}
+
+for s in $stages; do
+    case $s in
+        native) stage native "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+        sanitize) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            stage sanitize "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTOVIX_SANITIZE=address,undefined \
+            -DTOVIX_BUILD_TOOLS=ON ;;
+        cross)
+            if [ -x "$root/scripts/ci-cross.sh" ]; then
+                start=$SECONDS
+                bash "$root/scripts/ci-cross.sh" 2>&1 | tee -a "$log"
+                [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+                echo "=== cross: $((SECONDS - start)) s"
+            fi ;;
+        *) echo "unknown stage $s"; status=1 ;;
+    esac
+done
+
+# One closing line over every stage's test runner summary.
+read -r total failed < <(awk '/tests failed out of/ { f += $4; t += $NF } END { print t+0, f+0 }' "$log")
+echo "summary: $((total - failed)) passed, $failed failed"
+[ "$total" -gt 0 ] || status=1
+exit $status

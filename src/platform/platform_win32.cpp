@@ -1,0 +1,190 @@
+// Windows side of the platform layer.
+//
+// Narrow strings that name files or libraries inside the module (the argument
+// of loadLibrary, the result of siblingLibraryPath) are UTF-8 here, converted
+// to and from the wide API at this boundary, so a module installed in a folder
+// whose name the ANSI code page cannot spell still finds its libraries. Only
+// wideToAnsi speaks the ANSI code page: its result is what hosts are given.
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string.h>
+
+#include "platform.h"
+
+namespace tovix {
+
+int32_t seekPosition(BookFile *file, int32_t distance, SeekOrigin origin);
+
+namespace {
+
+// The longest path the module builds or loads by, in wide characters with the
+// terminator.
+constexpr DWORD kPathChars = 260;
+// Library names handed to loadLibrary: a bare file name or a full path.
+constexpr int kLibraryNameChars = 1024;
+
+HANDLE toHandle(NativeFile file) { return reinterpret_cast<HANDLE>(file); }
+
+NativeFile winOpenRead(const wchar_t *path) {
+    if (!path) return kInvalidFile;
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+    return reinterpret_cast<NativeFile>(h);
+}
+
+// Positional reads: each ReadFile names its offset in an OVERLAPPED block, so
+// the handle's own file pointer plays no part. A short count is retried from
+// where it stopped; a count of 0 (or ERROR_HANDLE_EOF) is the end of the file.
+int64_t winReadAt(NativeFile file, void *buffer, uint32_t n, uint32_t offset) {
+    auto *out = static_cast<unsigned char *>(buffer);
+    uint64_t done = 0;
+    while (done < n) {
+        uint64_t at = static_cast<uint64_t>(offset) + done;
+        OVERLAPPED where;
+        memset(&where, 0, sizeof where);
+        where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(toHandle(file), out + done, static_cast<DWORD>(n - done), &got, &where)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return static_cast<int64_t>(done);
+}
+
+void winClose(NativeFile file) {
+    if (file != kInvalidFile) CloseHandle(toHandle(file));
+}
+
+void *winAllocate(size_t size, bool zero) {
+    if (size == 0) size = 1;
+    return HeapAlloc(GetProcessHeap(), zero ? HEAP_ZERO_MEMORY : 0, size);
+}
+
+void winRelease(void *block) { HeapFree(GetProcessHeap(), 0, block); }
+
+// UTF-8 to UTF-16 into out[capacity], terminator included. False when the
+// text is not valid UTF-8 or does not fit.
+bool utf8ToWide(const char *in, wchar_t *out, int capacity) {
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in, -1, out, capacity);
+    if (n <= 0) {
+        if (capacity > 0) out[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+LibHandle winLoadLibrary(const char *path) {
+    if (!path) return nullptr;
+    wchar_t wide[kLibraryNameChars];
+    if (!utf8ToWide(path, wide, kLibraryNameChars)) return nullptr;
+    return reinterpret_cast<LibHandle>(LoadLibraryW(wide));
+}
+
+void *winFindSymbol(LibHandle lib, const char *name) {
+    if (!lib || !name) return nullptr;
+    FARPROC proc = GetProcAddress(static_cast<HMODULE>(lib), name);
+    return reinterpret_cast<void *>(proc);
+}
+
+void winFreeLibrary(LibHandle lib) {
+    if (lib) FreeLibrary(static_cast<HMODULE>(lib));
+}
+
+int clampToInt(size_t n) { return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n); }
+
+}  // namespace
+
+const PlatformMethods kNativePlatform = {
+    winOpenRead, winReadAt,      seekPosition,  winClose,       winAllocate,
+    winRelease,  winLoadLibrary, winFindSymbol, winFreeLibrary,
+};
+
+uint32_t ansiCodePage() { return GetACP(); }
+
+bool wideToAnsi(const wchar_t *wide, char *out, size_t capacity) {
+    if (!out || capacity == 0) return false;
+    out[0] = '\0';
+    if (!wide) return false;
+    int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, clampToInt(capacity), nullptr, nullptr);
+    if (n <= 0) {
+        // Too long for the buffer, or not convertible: nothing usable was
+        // written, whatever the conversion left behind.
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool readDefaultLocale(uint32_t *value) {
+    if (!value) return false;
+    HKEY key = nullptr;
+    // 0x20019 = KEY_READ.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Kestrava\\TovixDict", 0, 0x20019, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0;
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    LONG rc = RegQueryValueExW(key, L"DefaultLocale", nullptr, &type, reinterpret_cast<BYTE *>(&data), &size);
+    RegCloseKey(key);
+    // Only a 32-bit number counts: any other type, or a DWORD of another
+    // size, leaves the setting unconfigured.
+    if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data) return false;
+    *value = data;
+    return true;
+}
+
+ModuleInstance currentModuleInstance() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&currentModuleInstance), &self))
+        return nullptr;
+    return reinterpret_cast<ModuleInstance>(self);
+}
+
+void libraryFileName(const char *baseName, char *out, size_t capacity) {
+    if (!out || capacity == 0) return;
+    size_t n = 0;
+    auto put = [&](const char *s) {
+        for (; *s && n + 1 < capacity; ++s) out[n++] = *s;
+    };
+    put(baseName ? baseName : "");
+    put(".dll");
+    out[n] = '\0';
+}
+
+bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
+    if (!out || capacity == 0) return false;
+    out[0] = '\0';
+    if (!instance) return false;
+    wchar_t path[kPathChars];
+    DWORD n = GetModuleFileNameW(static_cast<HMODULE>(instance), path, kPathChars);
+    // 0 = failure; kPathChars = the name was cut to fit.
+    if (n == 0 || n >= kPathChars) return false;
+    path[n] = L'\0';
+    wchar_t *slash = wcsrchr(path, L'\\');
+    if (!slash) return false;
+    char file[64];
+    libraryFileName(baseName, file, sizeof file);
+    size_t dir = static_cast<size_t>(slash - path) + 1;
+    size_t fileLen = strlen(file);
+    if (dir + fileLen + 1 > kPathChars) return false;
+    for (size_t i = 0; i <= fileLen; ++i) path[dir + i] = static_cast<wchar_t>(static_cast<unsigned char>(file[i]));
+    int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, out, clampToInt(capacity), nullptr,
+                                    nullptr);
+    if (bytes <= 0) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tovix

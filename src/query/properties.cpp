@@ -1,0 +1,119 @@
+// The book property calls: name, capability words, default character
+// attributes, serial, extended book number, languages, table count, shelf
+// levels and position id. Each reads the header, then at most one book-level
+// list that a header offset leads to.
+#include <string.h>
+
+#include "../book/book_state.h"
+#include "../book/format.h"
+#include "../book/string_list.h"
+#include "TovixZAV_JC.h"
+
+using namespace tovix;
+
+namespace {
+
+// The offset stored in header field `f`; false when the header cannot be
+// read or the offset is 0 (the structure is absent).
+bool listOffset(BookState *book, HeaderField f, uint32_t *offset) {
+    BookHeader header;
+    if (!readHeader(&book->file, &header)) return false;
+    *offset = header.field(f);
+    return *offset != 0;
+}
+
+// The count byte at the start of the list that header field `f` points to.
+int32_t countByte(BookState *book, HeaderField f) {
+    uint32_t offset;
+    uint8_t count;
+    if (!book || !listOffset(book, f, &offset)) return 0;
+    if (!seekTo(&book->file, offset) || !readU8(&book->file, &count)) return 0;
+    return count;
+}
+
+}  // namespace
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetBkName(BookHandle book, int32_t language, char *buffer,
+                                                 uint32_t length) noexcept {
+    uint32_t offset;
+    if (!book || !listOffset(book, HDR_BOOK_NAME_OFFSET, &offset)) return 0;
+    return readStringList(&book->file, offset, language, buffer, length);
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetCaps(BookHandle book, void *caps) noexcept {
+    BookHeader header;
+    if (!book || !caps || !readHeader(&book->file, &header)) return 0;
+    // kind, version, capsWord1, capsWord2: header bytes 4 to 19 as stored.
+    memcpy(caps, header.bytes + HDR_KIND, BOOK_CAPS_SIZE);
+    return 1;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetDefCharAttr(BookHandle book, void *block) noexcept {
+    uint32_t offset;
+    if (!book || !block || !listOffset(book, HDR_DEF_CHAR_ATTR_OFFSET, &offset)) return 0;
+    if (!seekTo(&book->file, offset) || !readExact(&book->file, block, DEF_CHAR_ATTR_SIZE)) return 0;
+    return 1;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVBookSerial(BookHandle book, uint32_t *serial) noexcept {
+    BookHeader header;
+    if (!book || !serial || !readHeader(&book->file, &header)) return ZAV_SERIAL_FAILED;
+    *serial = header.field(HDR_SERIAL);
+    return 0;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVExBookNoLength(BookHandle book) noexcept {
+    return countByte(book, HDR_EX_BOOK_NO_OFFSET);
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVExBookNo(BookHandle book, char *buffer, int32_t length) noexcept {
+    uint32_t offset;
+    uint8_t n;
+    if (!book || !buffer || !listOffset(book, HDR_EX_BOOK_NO_OFFSET, &offset)) return 0;
+    if (!seekTo(&book->file, offset) || !readU8(&book->file, &n)) return 0;
+    // A buffer of exactly n bytes is large enough: no terminator is written.
+    if (n > length) return 0;
+    return readExact(&book->file, buffer, n) ? 1 : 0;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetLanguageCount(BookHandle book) noexcept {
+    return countByte(book, HDR_LANGUAGE_LIST_OFFSET);
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetLanguage(BookHandle book, int32_t index) noexcept {
+    uint32_t offset;
+    uint8_t code;
+    if (!book || !listOffset(book, HDR_LANGUAGE_LIST_OFFSET, &offset)) return 0;
+    if (!seekCountedEntry8(&book->file, offset, index, 1) || !readU8(&book->file, &code)) return 0;
+    return code;
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetTableCount(BookHandle book) noexcept {
+    return countByte(book, HDR_TABLE_DIR_OFFSET);
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetShelfLevel(BookHandle book) noexcept {
+    return countByte(book, HDR_SHELF_LEVEL_OFFSET);
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetShelfLevelInfo(BookHandle book, int32_t index, int32_t language,
+                                                         uint32_t *levelValue, char *buffer,
+                                                         uint32_t length) noexcept {
+    uint32_t offset;
+    uint32_t value;
+    uint32_t nameOffset;
+    if (!book || !levelValue || !listOffset(book, HDR_SHELF_LEVEL_OFFSET, &offset)) return 0;
+    if (!seekCountedEntry8(&book->file, offset, index, 8) || !readU32(&book->file, &value)) return 0;
+    *levelValue = value;  // stays stored when the name cannot be had
+    if (!readU32(&book->file, &nameOffset)) return 0;
+    // A level whose name offset is 0 has no name, as everywhere else; it is
+    // not read from the start of the file.
+    if (nameOffset == 0) return 0;
+    return readStringList(&book->file, nameOffset, language, buffer, length);
+}
+
+extern "C" ZAV_API int32_t ZAV_CALL ZAVGetBookPositionID(BookHandle book) noexcept {
+    BookHeader header;
+    if (!book || !readHeader(&book->file, &header)) return 0;
+    return static_cast<int32_t>(header.field(HDR_POSITION_ID));
+}
