@@ -11,8 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <type_traits>
-#include <typeinfo>
 
 #include "TovixZAV_JC.h"
 #include "doubles/memo_double.h"
@@ -23,24 +21,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The dynamic symbol of the memo double's control function `name`, as the
-// C++ ABI mangles a function of namespace memo_double: the parameter list is
-// taken from the declaration in memo_double.h (only its type is used, so the
-// test needs the double's header, never its library).
-template <typename F>
-struct ControlSymbol;
-template <typename R, typename... A>
-struct ControlSymbol<R(A...)> {
-    static std::string of(const char *name) {
-        std::string signature = typeid(void(A...)).name();  // "Fv" <parameters> "E"
-        return "_ZN11memo_double" + std::to_string(std::strlen(name)) + name + "E" +
-               signature.substr(2, signature.size() - 3);
-    }
-};
+// The memo double's control table, from the copy loaded at `library`.
+#define MEMO_CONTROL(library, fn) (memoControl(library)->fn)
 
-// Look the control function up in the double loaded at `library`.
-#define MEMO_CONTROL(library, fn) \
-    lookup<std::add_pointer_t<decltype(memo_double::fn)>>(library, ControlSymbol<decltype(memo_double::fn)>::of(#fn))
+const memo_double::Control *memoControl(void *library) {
+    using Getter = const memo_double::Control *(*)();
+    auto get = reinterpret_cast<Getter>(dlsym(library, "memoDoubleControl"));
+    EXPECT_NE(get, nullptr) << dlerror();
+    static const memo_double::Control none = {};
+    return get ? get() : &none;
+}
 
 template <typename F>
 F lookup(void *library, const std::string &symbol) {

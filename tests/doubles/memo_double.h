@@ -79,6 +79,17 @@ MEMO_DOUBLE_API void clearLog();
 MEMO_DOUBLE_API HandleReport handles();
 MEMO_DOUBLE_API size_t liveHandles();
 
+// The control functions a program reaches when it only dlopens the double
+// (and so cannot link against it): one table behind one C name.
+struct Control {
+    void (*reset)();
+    void (*setMemo)(uint32_t page, std::string content, int32_t number);
+    size_t (*callCount)(const std::string &name);
+    size_t (*liveHandles)();
+};
+
 }  // namespace memo_double
+
+extern "C" MEMO_DOUBLE_API const memo_double::Control *memoDoubleControl();
 
 #endif
