@@ -7,7 +7,7 @@ namespace memo {
 
 bool loadMemoLibrary() {
     if (gProcess.memoLib) return true;
-    char path[260];
+    char path[kLibraryPathBytes];
     if (!siblingLibraryPath(gProcess.moduleInstance, "ZAVMemo", path, sizeof path)) return false;
     gProcess.memoLib = gPlatform->loadLibrary(path);
     return gProcess.memoLib != nullptr;

@@ -106,6 +106,9 @@ void libraryFileName(const char *baseName, char *out, size_t capacity);
 // file name. False when the module's name cannot be had, has no separator, or
 // the result does not fit in 260 characters with its terminator.
 bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity);
+// A buffer that holds any result of siblingLibraryPath: 260 characters, as
+// UTF-8 where the system's own paths are wide (Windows).
+constexpr size_t kLibraryPathBytes = 260 * 3;
 
 }  // namespace tovix
 

@@ -1,0 +1,127 @@
+// The dictionary entry points.
+#include <string.h>
+
+#include <new>
+
+#include "ZoZizID.h"
+#include "handles.h"
+
+using namespace zozizid;
+
+namespace {
+
+uintptr_t newWordHandle(Dictionary *dict, uint32_t index) {
+    WordHandle *w = new (std::nothrow) WordHandle;
+    if (!w) return 0;
+    if (!readRecord(*dict, index, &w->record)) {
+        delete w;
+        return 0;
+    }
+    retain(dict);
+    w->dict = dict;
+    return reinterpret_cast<uintptr_t>(w);
+}
+
+}  // namespace
+
+extern "C" {
+
+ZOZIZID_API uintptr_t ZOZIZID_CALL dicCreateHDICT(uint32_t dictId) noexcept {
+    Dictionary *dict = openDictionary(dictId);
+    if (!dict) return 0;
+    DictHandle *h = new (std::nothrow) DictHandle;
+    if (!h) {
+        release(dict);
+        return 0;
+    }
+    h->dict = dict;
+    return reinterpret_cast<uintptr_t>(h);
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHDICT(uintptr_t hdict) noexcept {
+    DictHandle *h = asDict(hdict);
+    if (!h) return 0;
+    h->tag = kTagFreed;
+    release(h->dict);
+    delete h;
+    return 1;
+}
+
+ZOZIZID_API uint32_t ZOZIZID_CALL dicGetWordCount(uintptr_t hdict) noexcept {
+    DictHandle *h = asDict(hdict);
+    return h ? h->dict->wordCount : 0;
+}
+
+ZOZIZID_API uintptr_t ZOZIZID_CALL dicSearchRecord(uintptr_t hdict, uint32_t index) noexcept {
+    DictHandle *h = asDict(hdict);
+    if (!h || index >= h->dict->wordCount) return 0;
+    return newWordHandle(h->dict, index);
+}
+
+ZOZIZID_API uintptr_t ZOZIZID_CALL dicSearchWord(uintptr_t hdict, const char *word) noexcept {
+    DictHandle *h = asDict(hdict);
+    uint32_t index = 0;
+    if (!h || !word || !findWord(*h->dict, word, &index)) return 0;
+    return newWordHandle(h->dict, index);
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetHandleInfo(uintptr_t hword, int32_t what, uint32_t *value) noexcept {
+    WordHandle *w = asWord(hword);
+    if (!w || !value || what != ZOZIZID_INFO_RECORD_INDEX) return 0;
+    *value = w->record.index;
+    return 1;
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHWORD(uintptr_t hword) noexcept {
+    WordHandle *w = asWord(hword);
+    if (!w) return 0;
+    w->tag = kTagFreed;
+    freeRecord(&w->record);
+    release(w->dict);
+    delete w;
+    return 1;
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicIsExistWord(uintptr_t hdict, const char *word) noexcept {
+    DictHandle *h = asDict(hdict);
+    uint32_t index = 0;
+    return h && word && findWord(*h->dict, word, &index) ? 1 : 0;
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetWordSize(uintptr_t hword) noexcept {
+    WordHandle *w = asWord(hword);
+    return w ? static_cast<int32_t>(w->record.wordLength) : 0;
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetWord(uintptr_t hword, char *buffer, int32_t length) noexcept {
+    WordHandle *w = asWord(hword);
+    if (!w || !buffer || length < 1) return 0;
+    uint32_t n = w->record.wordLength;
+    if (n > static_cast<uint32_t>(length - 1)) n = static_cast<uint32_t>(length - 1);
+    memcpy(buffer, w->record.word, n);
+    buffer[n] = 0;
+    return static_cast<int32_t>(w->record.wordLength);
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicIsExistContent(uintptr_t hword, uint32_t contentId) noexcept {
+    WordHandle *w = asWord(hword);
+    return w && findContent(w->record, contentId) ? 1 : 0;
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetContentSize(uintptr_t hword, uint32_t contentId) noexcept {
+    WordHandle *w = asWord(hword);
+    const ContentEntry *c = w ? findContent(w->record, contentId) : nullptr;
+    return c ? static_cast<int32_t>(c->length) : 0;
+}
+
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetContent(uintptr_t hword, uint32_t contentId, void *buffer,
+                                               uint32_t length) noexcept {
+    WordHandle *w = asWord(hword);
+    const ContentEntry *c = w ? findContent(w->record, contentId) : nullptr;
+    if (!c || !buffer) return 0;
+    uint32_t n = c->length < length ? c->length : length;
+    if (n == 0 || !os::readAt(w->dict->file, c->offset, buffer, n)) return 0;
+    return static_cast<int32_t>(n);
+}
+
+}  // extern "C"

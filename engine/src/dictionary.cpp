@@ -1,0 +1,225 @@
+#include "dictionary.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+#include "collation.h"
+#include "dict_format.h"
+#include "le.h"
+
+namespace zozizid {
+
+using tovix::le16;
+using tovix::le32;
+
+namespace {
+
+constexpr size_t kPathCapacity = 4096;
+
+// Whether [offset, offset + size) lies inside [begin, end), in 64 bits.
+inline bool inside(uint64_t offset, uint64_t size, uint64_t begin, uint64_t end) {
+    return offset >= begin && offset <= end && size <= end - offset;
+}
+
+bool validate(Dictionary &d, uint64_t actualSize) {
+    using namespace format;
+    unsigned char h[kHeaderSize];
+    if (actualSize < kHeaderSize || actualSize > 0xFFFFFFFFull) return false;
+    if (!os::readAt(d.file, 0, h, sizeof h)) return false;
+    if (memcmp(h, kMagic, sizeof kMagic) != 0) return false;
+    if (le32(h + kOffVersion) != kVersion || le32(h + kOffHeaderSize) != kHeaderSize) return false;
+    if (le32(h + kOffFileSize) != actualSize) return false;
+    d.dictId = le32(h + kOffDictId);
+    d.wordCount = le32(h + kOffWordCount);
+    d.indexOffset = le32(h + kOffIndexOffset);
+    uint32_t wordsSize = le32(h + kOffWordsSize), recordsSize = le32(h + kOffRecordsSize);
+    d.wordsOffset = le32(h + kOffWordsOffset);
+    d.recordsOffset = le32(h + kOffRecordsOffset);
+    if (!inside(d.indexOffset, uint64_t{kIndexEntrySize} * d.wordCount, kHeaderSize, actualSize)) return false;
+    if (!inside(d.wordsOffset, wordsSize, kHeaderSize, actualSize)) return false;
+    if (!inside(d.recordsOffset, recordsSize, kHeaderSize, actualSize)) return false;
+    // Every word takes at least 3 bytes (length and one byte), every record
+    // at least its 4-byte content count.
+    if (d.wordCount > wordsSize / 3 || d.wordCount > recordsSize / 4) return false;
+    d.wordsEnd = d.wordsOffset + wordsSize;
+    d.recordsEnd = d.recordsOffset + recordsSize;
+    return true;
+}
+
+bool readIndexEntry(const Dictionary &d, uint32_t index, uint32_t *wordOffset, uint32_t *recordOffset) {
+    if (index >= d.wordCount) return false;
+    unsigned char e[format::kIndexEntrySize];
+    if (!os::readAt(d.file, d.indexOffset + uint64_t{format::kIndexEntrySize} * index, e, sizeof e)) return false;
+    *wordOffset = le32(e);
+    *recordOffset = le32(e + 4);
+    return true;
+}
+
+// Read the word at wordOffset (inside the word list) into buffer.
+bool readWordAt(const Dictionary &d, uint32_t wordOffset, char *buffer, uint32_t *length) {
+    unsigned char lengthBytes[2];
+    if (!inside(wordOffset, 2, d.wordsOffset, d.wordsEnd)) return false;
+    if (!os::readAt(d.file, wordOffset, lengthBytes, 2)) return false;
+    uint32_t n = le16(lengthBytes);
+    if (n == 0 || !inside(uint64_t{wordOffset} + 2, n, d.wordsOffset, d.wordsEnd)) return false;
+    if (!os::readAt(d.file, uint64_t{wordOffset} + 2, buffer, n)) return false;
+    buffer[n] = 0;
+    *length = n;
+    return true;
+}
+
+}  // namespace
+
+Dictionary *openDictionaryFile(const char *path) {
+    os::File file = os::openRead(path);
+    if (file == os::kNoFile) return nullptr;
+    Dictionary *d = new (std::nothrow) Dictionary;
+    if (!d) {
+        os::closeFile(file);
+        return nullptr;
+    }
+    d->file = file;
+    uint64_t size = 0;
+    if (!os::fileSize(file, &size) || !validate(*d, size)) {
+        os::closeFile(file);
+        delete d;
+        return nullptr;
+    }
+    return d;
+}
+
+Dictionary *openDictionary(uint32_t dictId) {
+    char *path = static_cast<char *>(malloc(kPathCapacity));
+    if (!path) return nullptr;
+    Dictionary *d = nullptr;
+    size_t n = os::dictionaryFolder(path, kPathCapacity - 16);
+    if (n > 0) {
+        static const char kHex[] = "0123456789abcdef";
+        char *p = path + n;
+        if (p[-1] != os::kPathSeparator) *p++ = os::kPathSeparator;
+        for (int shift = 28; shift >= 0; shift -= 4) *p++ = kHex[(dictId >> shift) & 0xF];
+        memcpy(p, ".zzd", 5);
+        d = openDictionaryFile(path);
+        if (d && d->dictId != dictId) {
+            release(d);
+            d = nullptr;
+        }
+    }
+    free(path);
+    return d;
+}
+
+void retain(Dictionary *dict) { dict->refs.fetch_add(1, std::memory_order_relaxed); }
+
+void release(Dictionary *dict) {
+    if (!dict) return;
+    if (dict->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        os::closeFile(dict->file);
+        delete dict;
+    }
+}
+
+bool readWord(const Dictionary &dict, uint32_t index, char *buffer, uint32_t *length) {
+    uint32_t wordOffset, recordOffset;
+    return readIndexEntry(dict, index, &wordOffset, &recordOffset) && readWordAt(dict, wordOffset, buffer, length);
+}
+
+bool readRecord(const Dictionary &dict, uint32_t index, WordRecord *out) {
+    using namespace format;
+    uint32_t wordOffset, recordOffset;
+    if (!readIndexEntry(dict, index, &wordOffset, &recordOffset)) return false;
+
+    WordRecord r;
+    r.index = index;
+    unsigned char lengthBytes[4];
+    if (!inside(wordOffset, 2, dict.wordsOffset, dict.wordsEnd) || !os::readAt(dict.file, wordOffset, lengthBytes, 2))
+        return false;
+    r.wordLength = le16(lengthBytes);
+    if (r.wordLength == 0) return false;
+    r.word = static_cast<char *>(malloc(r.wordLength + 1u));
+    if (!r.word) return false;
+    uint32_t length = 0;
+    if (!readWordAt(dict, wordOffset, r.word, &length)) {
+        freeRecord(&r);
+        return false;
+    }
+
+    if (!inside(recordOffset, 4, dict.recordsOffset, dict.recordsEnd) ||
+        !os::readAt(dict.file, recordOffset, lengthBytes, 4)) {
+        freeRecord(&r);
+        return false;
+    }
+    uint32_t count = le32(lengthBytes);
+    uint64_t tableSize = uint64_t{kContentEntrySize} * count;
+    if (count > kMaxContents || !inside(uint64_t{recordOffset} + 4, tableSize, dict.recordsOffset, dict.recordsEnd)) {
+        freeRecord(&r);
+        return false;
+    }
+    if (count > 0) {
+        unsigned char *table = static_cast<unsigned char *>(malloc(static_cast<size_t>(tableSize)));
+        r.contents = static_cast<ContentEntry *>(malloc(sizeof(ContentEntry) * count));
+        bool ok = table && r.contents && os::readAt(dict.file, uint64_t{recordOffset} + 4, table, static_cast<size_t>(tableSize));
+        for (uint32_t i = 0; ok && i < count; ++i) {
+            const unsigned char *e = table + kContentEntrySize * i;
+            ContentEntry c{le32(e), le32(e + 4), le32(e + 8)};
+            ok = c.length <= kMaxContentLength && inside(c.offset, c.length, dict.recordsOffset, dict.recordsEnd);
+            r.contents[i] = c;
+        }
+        free(table);
+        if (!ok) {
+            freeRecord(&r);
+            return false;
+        }
+    }
+    r.contentCount = count;
+    *out = r;
+    return true;
+}
+
+void freeRecord(WordRecord *record) {
+    free(record->word);
+    free(record->contents);
+    record->word = nullptr;
+    record->contents = nullptr;
+    record->contentCount = 0;
+}
+
+bool lowerBound(const Dictionary &dict, const char *word, char *buffer, uint32_t *result) {
+    uint32_t lo = 0, hi = dict.wordCount;  // the answer lies in [lo, hi]
+    while (lo < hi) {
+        uint32_t mid = lo + (hi - lo) / 2;
+        uint32_t length;
+        if (!readWord(dict, mid, buffer, &length)) return false;
+        if (tovix::compareKeys(buffer, word) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    *result = lo;
+    return true;
+}
+
+bool findWord(const Dictionary &dict, const char *word, uint32_t *index) {
+    if (!word) return false;
+    char *buffer = static_cast<char *>(malloc(kWordBufferSize));
+    if (!buffer) return false;
+    // Every record equal to the word sorts at the lower bound, and so does
+    // the first homograph 1 of a word without a homograph number (bank@1
+    // sorts right after bank and before every longer word).
+    uint32_t at = 0, length = 0;
+    bool found = lowerBound(dict, word, buffer, &at) && at < dict.wordCount && readWord(dict, at, buffer, &length) &&
+                 tovix::compareStoredKey(buffer, length, word) == 0;
+    free(buffer);
+    if (found) *index = at;
+    return found;
+}
+
+const ContentEntry *findContent(const WordRecord &record, uint32_t contentId) {
+    for (uint32_t i = 0; i < record.contentCount; ++i)
+        if (record.contents[i].id == contentId) return &record.contents[i];
+    return nullptr;
+}
+
+}  // namespace zozizid

@@ -1,0 +1,97 @@
+// Writes the seed books of the fuzz target into a folder: small books that
+// hold every structure of the format, in each kind.
+//
+//   book_fuzz_seeds FOLDER
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "zav/book_writer.h"
+
+namespace {
+
+zav::TableDesc plainTable(bool withCycle) {
+    zav::TableDesc t;
+    t.locale = 1;
+    t.name = zav::StringListDesc{{1, "Glossary"}, {2, "\xB4\xCA\xBB\xE3"}};
+    t.subs = {{7, zav::StringListDesc{{1, "Notes"}}}, {9, std::nullopt}};
+    t.pageList = {0, 1, 2};
+    t.keys = {{"able", 0, 0, 0}, {"bank@1", 1, 4, 0x80}, {"bank@2", 1, 9, 0x7F}, {"Cat", 2, 0, 0xFF},
+              {"dog", 2, 3, 0}, {"\xB0\xA1", 2, 5, 1}};
+    t.autoPageToKey = true;
+    t.vpItems.resize(6);
+    const char *captions[] = {"Contents", "Chapter 1", nullptr, "Chapter 2", "Section 1", nullptr};
+    for (size_t i = 0; i < 6; ++i)
+        t.vpItems[i].caption = captions[i] ? zav::StringListDesc{{1, captions[i]}} : zav::StringListDesc{{1, zav::kHiddenItemMarker}};
+    zav::linkTree(t.vpItems, {0, 1, 1, 1, 2, 4});
+    t.vpItems[4].pagePlusOne = 2;
+    if (withCycle) t.vpItems[3].nextSibling = 2;
+    t.pageToItem = {1, 5, 4};
+    return t;
+}
+
+zav::BookDesc plainBook(uint32_t kind, bool withCycle) {
+    zav::BookDesc b;
+    b.kind = kind;
+    b.version = 1;
+    b.capsWord1 = 0x11;
+    b.serial = 1234;
+    b.positionId = 7;
+    b.bookName = zav::StringListDesc{{1, "Seed book"}, {3, "\xAE\xD1"}};
+    b.defCharAttr = std::vector<uint8_t>(84, 0x5A);
+    b.exBookNo = std::string("EX-0001");
+    b.languages = std::vector<uint8_t>{1, 2, 3};
+    b.shelfLevels = std::vector<zav::BookDesc::ShelfLevel>{{10, zav::StringListDesc{{1, "Shelf"}}}, {20, std::nullopt}};
+    for (int i = 0; i < 3; ++i) {
+        zav::PageDesc p;
+        p.data = "page " + std::to_string(i) + " text";
+        if (kind == 4) p.links.assign(static_cast<size_t>(i), 0xABCD0000u + static_cast<uint32_t>(i));
+        b.pages.push_back(p);
+    }
+    b.tables.push_back(plainTable(withCycle));
+    b.tables.push_back(plainTable(false));
+    return b;
+}
+
+zav::BookDesc dictionaryBook() {
+    zav::BookDesc b;
+    b.kind = 1;
+    b.bookName = zav::StringListDesc{{1, "Seed dictionary"}};
+    zav::TableDesc t;
+    t.dictId = 0x00010001;
+    t.appFlags = 3;
+    t.name = zav::StringListDesc{{1, "Words"}};
+    t.simpleName = zav::StringListDesc{{2, "W"}};
+    t.dictLevels = {std::vector<uint8_t>(256, 1), std::nullopt};
+    b.tables.push_back(t);
+    return b;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        return 2;
+    }
+    std::string folder = argv[1];
+    struct Seed {
+        const char *name;
+        zav::BookDesc desc;
+    } seeds[] = {
+        {"plain.book", plainBook(2, false)},
+        {"prefixed.book", plainBook(4, false)},
+        {"cyclic.book", plainBook(2, true)},
+        {"dictionary.book", dictionaryBook()},
+    };
+    for (const auto &seed : seeds) {
+        zav::WrittenBook book;
+        std::string error;
+        if (!zav::writeBook(seed.desc, &book, &error) || !zav::saveBook(book.bytes, folder + "/" + seed.name)) {
+            fprintf(stderr, "%s: %s\n", seed.name, error.empty() ? "cannot write" : error.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,209 @@
+#include "book_host.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "ZoZizID_writer.h"
+#include "cli.h"
+
+namespace zavtool {
+
+int32_t HostBook::open(const std::string &path, std::string *error) {
+    close();
+    std::wstring wide = widenPath(path);
+    BookHandle h = nullptr;
+    int32_t r = ZAVOpenBook(wide.c_str(), &h);
+    if (r == ZAV_OPEN_OK && h) {
+        handle_ = h;
+        struct stat st;
+        fileSize_ = ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        return 0;
+    }
+    switch (r) {
+        case ZAV_OPEN_BAD_FILE:
+            *error = path + ": cannot open: the file is missing, unreadable, shorter than 512 bytes or not a book";
+            break;
+        case ZAV_OPEN_BAD_KIND:
+            *error = path + ": not a book this module reads: its kind is not 1, 2 or 4 or its version is above 1";
+            break;
+        case ZAV_OPEN_NO_MEMORY:
+            *error = path + ": out of memory while opening the book";
+            break;
+        default:
+            *error = path + ": cannot open (result " + std::to_string(r) + ")";
+            break;
+    }
+    return r == 0 ? -1 : r;
+}
+
+void HostBook::close() {
+    if (handle_) ZAVCloseBook(handle_);
+    handle_ = nullptr;
+}
+
+uint32_t HostBook::kind() const {
+    uint32_t caps[4] = {0, 0, 0, 0};
+    if (!handle_ || ZAVGetCaps(handle_, caps) != 1) return 0;
+    return caps[0];
+}
+
+uint64_t HostBook::contentLimit() const {
+    constexpr uint64_t kServedContentLimit = 64ull << 20;
+    return isDictionary() ? kServedContentLimit : fileSize_;
+}
+
+namespace {
+
+// Name calls copy at most 255 bytes and a terminator.
+constexpr uint32_t kNameBuffer = 257;
+
+template <typename Call>
+Localized fetchName(Call call) {
+    char buffer[kNameBuffer] = {};
+    Localized out;
+    out.language = call(buffer, kNameBuffer - 1);
+    buffer[kNameBuffer - 1] = '\0';
+    if (out.language != 0) out.text = buffer;
+    return out;
+}
+
+}  // namespace
+
+Localized bookName(BookHandle book, int32_t language) {
+    return fetchName([&](char *b, uint32_t n) { return ZAVGetBkName(book, language, b, n); });
+}
+
+Localized tableName(BookHandle book, int32_t table, int32_t language) {
+    return fetchName([&](char *b, uint32_t n) { return ZAVGetTableName(book, table, language, b, n); });
+}
+
+Localized tableSimpleName(BookHandle book, int32_t table, int32_t language) {
+    return fetchName([&](char *b, uint32_t n) { return ZAVGetTableSimpleName(book, table, language, b, n); });
+}
+
+Localized itemText(BookHandle book, int32_t table, int32_t item, int32_t language) {
+    return fetchName([&](char *b, uint32_t n) { return EBDVPGetItemText(book, table, item, language, b, n); });
+}
+
+std::string keyWord(BookHandle book, int32_t table, uint32_t key, int32_t *result) {
+    int32_t length = ZAVGetKeyWordLength(book, table, key);
+    // Plain books store at most 65535 bytes; an engine answer beyond that is
+    // not trusted for the buffer size.
+    if (length < 0 || length > 65535) length = 65535;
+    std::vector<char> buffer(static_cast<size_t>(length) + 2, '\0');
+    int32_t r = ZAVGetKeyWord(book, table, key, buffer.data(), length + 1);
+    if (result) *result = r;
+    buffer.back() = '\0';
+    return std::string(buffer.data());
+}
+
+std::optional<std::string> readPage(const HostBook &book, int32_t table, int64_t page) {
+    if (table >= 0) {
+        if (page < 0 || page > 0xFFFFFFFFll) return std::nullopt;
+        uint32_t index = static_cast<uint32_t>(page);
+        if (index >= static_cast<uint32_t>(ZAVGetTablePageCount(book, table))) return std::nullopt;
+        int32_t size = ZAVGetTablePageSize(book, table, index);
+        if (size < 0 || static_cast<uint64_t>(size) > book.contentLimit()) return std::nullopt;
+        if (size == 0) return std::string();
+        std::string data(static_cast<size_t>(size), '\0');
+        int32_t got = ZAVGetTablePage(book, table, index, data.data(), static_cast<uint32_t>(size));
+        if (got <= 0) return std::nullopt;
+        data.resize(static_cast<size_t>(got) < data.size() ? static_cast<size_t>(got) : data.size());
+        return data;
+    }
+    if (page < 0 || page >= ZAVGetPageCount(book)) return std::nullopt;
+    int32_t p = static_cast<int32_t>(page);
+    int32_t size = ZAVGetPageSize(book, p);
+    if (size < 0 || static_cast<uint64_t>(size) > book.fileSize()) return std::nullopt;
+    if (size == 0) return std::string();
+    std::string data(static_cast<size_t>(size), '\0');
+    int32_t got = ZAVGetPage(book, p, data.data(), static_cast<uint32_t>(size));
+    if (got != size) return std::nullopt;
+    return data;
+}
+
+std::optional<std::string> readSubPage(const HostBook &book, int32_t table, int32_t sub, uint32_t index) {
+    constexpr uint64_t kSubPageLimit = 64ull << 20;
+    if (ZAVIsExistSubPage(book, table, sub, index) == 0) return std::nullopt;
+    int32_t size = ZAVGetSubPageSize(book, table, sub, index);
+    if (size <= 0) return std::string();
+    if (static_cast<uint64_t>(size) > kSubPageLimit) return std::nullopt;
+    std::string data(static_cast<size_t>(size), '\0');
+    int32_t got = ZAVGetSubPage(book, table, sub, index, data.data(), static_cast<uint32_t>(size));
+    if (got <= 0) return std::nullopt;
+    if (static_cast<size_t>(got) < data.size()) data.resize(static_cast<size_t>(got));
+    return data;
+}
+
+void pointEngineAtBook(const std::string &path, const HostBook &book) {
+    const char *set = std::getenv("ZOZIZID_DICT_DIR");
+    if ((set && *set) || !book.isDictionary()) return;
+    std::string folder = directoryOf(path);
+    for (int32_t t = 0; t < book.tableCount(); ++t) {
+        uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, t));
+        struct stat st;
+        if (::stat(zozizid::dictionaryPath(folder, dictId).c_str(), &st) == 0) {
+            ::setenv("ZOZIZID_DICT_DIR", folder.c_str(), 1);
+            return;
+        }
+    }
+}
+
+int openForCommand(const std::string &command, const std::string &path, HostBook &book) {
+    FILE *probe = std::fopen(path.c_str(), "rb");
+    if (!probe) {
+        complain(command, path + ": cannot open: " + std::strerror(errno));
+        return EXIT_USAGE;
+    }
+    std::fclose(probe);
+    std::string error;
+    if (book.open(path, &error) != 0) {
+        complain(command, error);
+        return EXIT_FAILED;
+    }
+    pointEngineAtBook(path, book);
+    return EXIT_OK;
+}
+
+std::optional<int32_t> tableOption(const std::string &command, const Args &args, const HostBook &book) {
+    int32_t count = book.tableCount();
+    auto text = args.value("table");
+    int64_t table = 0;
+    if (text) {
+        auto v = parseInteger(*text);
+        if (!v) {
+            complain(command, "--table must be a table number, not '" + *text + "'");
+            return std::nullopt;
+        }
+        table = *v;
+    }
+    if (count <= 0) {
+        complain(command, "the book has no tables");
+        return std::nullopt;
+    }
+    if (table < 0 || table >= count) {
+        complain(command, "table " + std::to_string(table) + " does not exist: the book has " +
+                              std::to_string(count) + (count == 1 ? " table (0)" : " tables (0 to " +
+                              std::to_string(count - 1) + ")"));
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(table);
+}
+
+std::string languageLabel(int32_t language) {
+    switch (language) {
+        case 1: return "1 (base)";
+        case 2: return "2 (cp936)";
+        case 3: return "3 (cp950)";
+        case 4: return "4 (cp932)";
+        case 5: return "5 (cp949)";
+        default: return std::to_string(language);
+    }
+}
+
+}  // namespace zavtool

@@ -1,0 +1,32 @@
+// Laying a described book out and writing it, shared by zav build and
+// zav import.
+#ifndef ZAV_TOOL_BOOK_OUTPUT_H
+#define ZAV_TOOL_BOOK_OUTPUT_H
+
+#include <cstdint>
+#include <string>
+
+#include "zav/book_writer.h"
+
+namespace zavtool {
+
+// Prints progress on stderr for long jobs: "zav COMMAND: WHAT done of total".
+class Progress {
+public:
+    Progress(std::string command, std::string what, uint64_t total, bool quiet);
+    void step(uint64_t done);
+    void note(const std::string &message) const;
+
+private:
+    std::string command_, what_;
+    uint64_t total_, next_;
+    bool quiet_;
+};
+
+// Lay the book out and write it to `out`. Returns an exit code; on failure
+// the message names the output file.
+int writeBookFile(const std::string &command, const zav::BookDesc &desc, const std::string &out, bool quiet);
+
+}  // namespace zavtool
+
+#endif

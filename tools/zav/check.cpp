@@ -1,0 +1,624 @@
+// zav check: a validator that walks every structure of a book with the
+// module's own readers, reports each problem with the file offset where the
+// faulty value is stored, and replays the key look-ups through the module.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "book/format.h"
+#include "book/le.h"
+#include "book_host.h"
+#include "book_output.h"
+#include "cli.h"
+#include "collation.h"
+#include "commands.h"
+#include "raw_book.h"
+
+namespace zavtool {
+
+namespace {
+
+const char kCheckHelp[] =
+    "usage: zav check BOOK [--json]\n"
+    "\n"
+    "Walk every structure of BOOK and report each problem with the file offset\n"
+    "of the faulty value: offsets outside the file, counts whose lists overrun\n"
+    "it, string lists that run past its end, key lists that are not ascending\n"
+    "under the key collation, keys that a look-up through the module cannot\n"
+    "find, page-to-key and page-to-item entries out of range, tree links that\n"
+    "are out of range, cyclic or whose previous links disagree, and pages that\n"
+    "run past the end of the file. Dictionary tables are checked through the\n"
+    "dictionary engine (their words must be found by a look-up).\n"
+    "\n"
+    "  --json   print the report as one JSON object\n"
+    "\n"
+    "Exit status: 0 the book is sound, 1 it has problems, 2 usage or I/O error.\n";
+
+constexpr size_t kStoredProblemLimit = 2000;
+constexpr uint32_t kNoSize = 0xFFFFFFFFu;
+
+struct Problem {
+    uint64_t offset;
+    std::string where;
+    std::string what;
+};
+
+std::string shortText(const std::string &text) {
+    std::string t = text.size() > 48 ? text.substr(0, 48) + "..." : text;
+    return "\"" + escapeText(t) + "\"";
+}
+
+std::string n(uint64_t value) { return std::to_string(value); }
+
+class Checker {
+public:
+    Checker(RawBook &raw, HostBook *host) : raw_(raw), host_(host) {}
+
+    void run();
+
+    std::vector<Problem> problems;
+    uint64_t total = 0;
+    uint64_t tableCount = 0, pageCount = 0, keyCount = 0, itemCount = 0;
+
+private:
+    void report(uint64_t offset, const std::string &where, const std::string &what) {
+        ++total;
+        if (problems.size() < kStoredProblemLimit) problems.push_back({offset, where, what});
+    }
+
+    // A structure of `length` bytes at `position`, named by the value stored
+    // at fieldOffset: reports and returns false when it leaves the file.
+    bool region(uint64_t fieldOffset, const std::string &where, uint64_t position, uint64_t length,
+                const std::string &what) {
+        if (raw_.fits(position, length)) return true;
+        if (position >= raw_.size())
+            report(fieldOffset, where,
+                   what + " at " + hex(position) + " lies outside the file (" + n(raw_.size()) + " bytes)");
+        else
+            report(fieldOffset, where,
+                   what + " at " + hex(position) + " (" + n(length) + " bytes) runs past the end of the file (" +
+                       n(raw_.size()) + " bytes)");
+        return false;
+    }
+
+    // A list whose entry count is stored at countField and whose position at
+    // offsetField: a position outside the file is the offset's fault, a list
+    // that runs past the end the count's.
+    bool listRegion(uint64_t offsetField, uint64_t countField, const std::string &where, uint64_t position,
+                    uint64_t length, const std::string &what) {
+        return region(position >= raw_.size() ? offsetField : countField, where, position, length, what);
+    }
+
+    // How many of `count` entries of `entrySize` bytes at `position` lie in
+    // the file.
+    uint64_t entriesInFile(uint64_t position, uint64_t count, uint64_t entrySize) const {
+        if (position >= raw_.size()) return 0;
+        return std::min<uint64_t>(count, (raw_.size() - position) / entrySize);
+    }
+
+    // Walk a StringList. Returns its entry count, or -1 when it cannot be
+    // walked to its end.
+    int stringList(uint64_t fieldOffset, const std::string &where, uint64_t offset, const std::string &what);
+
+    void checkHeader();
+    void checkBookLists();
+    void checkPages();
+    void checkTable(int32_t table, uint64_t entryOffset);
+    void checkSubs(const std::string &where, uint32_t record, const tovix::TableRecord &r);
+    void checkPlainTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r);
+    void checkDictionaryTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r);
+    void checkTree(const std::string &where, uint32_t record, const tovix::TableRecord &r, int64_t tablePages);
+
+    RawBook &raw_;
+    HostBook *host_;
+    tovix::BookHeader header_{};
+    uint32_t kind_ = 0;
+    std::vector<uint32_t> pageSizes_;  // size of each book page, kNoSize when unreadable
+};
+
+int Checker::stringList(uint64_t fieldOffset, const std::string &where, uint64_t offset, const std::string &what) {
+    if (!region(fieldOffset, where, offset, 1, what)) return -1;
+    uint8_t count = 0;
+    raw_.u8At(offset, &count);
+    uint64_t at = offset + 1;
+    for (int k = 0; k < count; ++k) {
+        unsigned char head[2];
+        if (!raw_.fits(at, 2) || !raw_.bytesAt(at, head, 2) || !raw_.fits(at + 2, head[1])) {
+            report(at, where,
+                   what + " at " + hex(offset) + ": entry " + n(static_cast<uint64_t>(k) + 1) + " of " + n(count) +
+                       " runs past the end of the file");
+            return -1;
+        }
+        if (head[0] < 1 || head[0] > 5)
+            report(at, where, what + ": entry " + n(static_cast<uint64_t>(k) + 1) + " has language code " +
+                                  n(head[0]) + ", not one of 1 to 5");
+        at += 2u + head[1];
+    }
+    return count;
+}
+
+void Checker::checkHeader() {
+    kind_ = header_.field(tovix::HDR_KIND);
+    uint32_t version = header_.field(tovix::HDR_VERSION);
+    if (version > 1)
+        report(tovix::HDR_VERSION, "header", "version " + n(version) + " is above 1: the module refuses the book");
+    struct Field {
+        tovix::HeaderField field;
+        const char *what;
+    };
+    static const Field kOffsets[] = {
+        {tovix::HDR_BOOK_NAME_OFFSET, "the book name"},
+        {tovix::HDR_DEF_CHAR_ATTR_OFFSET, "the default character attribute block"},
+        {tovix::HDR_EX_BOOK_NO_OFFSET, "the extended book number"},
+        {tovix::HDR_LANGUAGE_LIST_OFFSET, "the language list"},
+        {tovix::HDR_TABLE_DIR_OFFSET, "the table directory"},
+        {tovix::HDR_PAGE_DIR_OFFSET, "the page directory"},
+        {tovix::HDR_SHELF_LEVEL_OFFSET, "the shelf level list"},
+    };
+    for (const Field &f : kOffsets) {
+        uint32_t at = header_.field(f.field);
+        if (at != 0 && at < tovix::BOOK_HEADER_SIZE)
+            report(f.field, "header", std::string(f.what) + " at " + hex(at) + " lies inside the header");
+    }
+}
+
+void Checker::checkBookLists() {
+    uint32_t at = header_.field(tovix::HDR_BOOK_NAME_OFFSET);
+    if (at) stringList(tovix::HDR_BOOK_NAME_OFFSET, "book name", at, "the book name");
+
+    at = header_.field(tovix::HDR_DEF_CHAR_ATTR_OFFSET);
+    if (at)
+        region(tovix::HDR_DEF_CHAR_ATTR_OFFSET, "header", at, tovix::DEF_CHAR_ATTR_SIZE,
+               "the 84-byte default character attribute block");
+
+    at = header_.field(tovix::HDR_EX_BOOK_NO_OFFSET);
+    uint8_t length = 0;
+    if (at && region(tovix::HDR_EX_BOOK_NO_OFFSET, "header", at, 1, "the extended book number") &&
+        raw_.u8At(at, &length))
+        region(at, "extended book number", at + 1u, length, "its " + n(length) + " bytes");
+
+    at = header_.field(tovix::HDR_LANGUAGE_LIST_OFFSET);
+    uint8_t count = 0;
+    if (at && region(tovix::HDR_LANGUAGE_LIST_OFFSET, "header", at, 1, "the language list") &&
+        raw_.u8At(at, &count) && region(at, "language list", at + 1u, count, n(count) + " language codes")) {
+        for (uint32_t i = 0; i < count; ++i) {
+            uint8_t code = 0;
+            raw_.u8At(at + 1u + i, &code);
+            if (code < 1 || code > 5)
+                report(at + 1u + i, "language list", "language " + n(i) + " has code " + n(code) +
+                                                         ", not one of 1 to 5");
+        }
+    }
+
+    at = header_.field(tovix::HDR_SHELF_LEVEL_OFFSET);
+    if (at && region(tovix::HDR_SHELF_LEVEL_OFFSET, "header", at, 1, "the shelf level list") &&
+        raw_.u8At(at, &count)) {
+        uint64_t fit = entriesInFile(at + 1u, count, 8);
+        region(at, "shelf level list", at + 1u, 8ull * count, n(count) + " shelf level entries");
+        for (uint64_t i = 0; i < fit; ++i) {
+            uint64_t entry = at + 1u + 8 * i;
+            uint32_t name = 0;
+            raw_.u32At(entry + 4, &name);
+            if (name) stringList(entry + 4, "shelf level " + n(i), name, "its name");
+        }
+    }
+}
+
+void Checker::checkPages() {
+    uint32_t dir = header_.field(tovix::HDR_PAGE_DIR_OFFSET);
+    if (!dir || !region(tovix::HDR_PAGE_DIR_OFFSET, "header", dir, 4, "the page directory")) return;
+    uint32_t count = 0;
+    raw_.u32At(dir, &count);
+    pageCount = count;
+    region(dir, "page directory", dir + 4ull, 4ull * count, n(count) + " page entries");
+    uint64_t fit = entriesInFile(dir + 4ull, count, 4);
+    pageSizes_.assign(fit, kNoSize);
+    for (uint64_t p = 0; p < fit; ++p) {
+        uint64_t entry = dir + 4 + 4 * p;
+        std::string where = "page " + n(p);
+        uint32_t record = 0;
+        raw_.u32At(entry, &record);
+        uint64_t at = record;
+        if (kind_ == BOOK_KIND_PREFIXED) {
+            if (!region(entry, where, at, 2, "the page record")) continue;
+            uint16_t links = 0;
+            raw_.u16At(at, &links);
+            if (!region(at, where, at + 2, 4ull * links + 4, n(links) + " links and the page size")) continue;
+            at += 2 + 4ull * links;
+        } else if (!region(entry, where, at, 4, "the page record")) {
+            continue;
+        }
+        uint32_t size = 0;
+        raw_.u32At(at, &size);
+        if (region(at, where, at + 4, size, "the page data of " + n(size) + " bytes")) pageSizes_[p] = size;
+    }
+}
+
+void Checker::checkSubs(const std::string &where, uint32_t record, const tovix::TableRecord &r) {
+    uint32_t subs = r.field(tovix::TBL_SUB_COUNT);
+    uint32_t list = r.field(tovix::TBL_SUB_LIST_OFFSET);
+    if (subs == 0) return;
+    if (list == 0) {
+        report(record + tovix::TBL_SUB_COUNT, where, n(subs) + " sub entries but no sub list");
+        return;
+    }
+    listRegion(record + tovix::TBL_SUB_LIST_OFFSET, record + tovix::TBL_SUB_COUNT, where, list, 8ull * subs,
+               "the sub list of " + n(subs) + " entries");
+    uint64_t fit = entriesInFile(list, subs, 8);
+    for (uint64_t i = 0; i < fit; ++i) {
+        uint32_t name = 0;
+        raw_.u32At(list + 8 * i + 4, &name);
+        if (name) stringList(list + 8 * i + 4, where + " sub " + n(i), name, "its name");
+    }
+}
+
+void Checker::checkTable(int32_t table, uint64_t entryOffset) {
+    std::string where = "table " + std::to_string(table);
+    uint32_t record = 0;
+    raw_.u32At(entryOffset, &record);
+    if (!region(entryOffset, where, record, tovix::TABLE_RECORD_SIZE, "the 52-byte table record")) return;
+    tovix::TableRecord r;
+    if (!raw_.table(table, &r)) {
+        report(entryOffset, where, "the table record cannot be read");
+        return;
+    }
+    if (uint32_t name = r.field(tovix::TBL_NAME_OFFSET)) stringList(record + tovix::TBL_NAME_OFFSET, where, name, "the table name");
+    checkSubs(where, record, r);
+    if (kind_ == BOOK_KIND_DICTIONARY)
+        checkDictionaryTable(where, table, record, r);
+    else
+        checkPlainTable(where, table, record, r);
+}
+
+void Checker::checkPlainTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r) {
+    // Table pages -> book pages.
+    uint32_t pages = r.field(tovix::TBL_PAGE_COUNT);
+    uint32_t pageList = r.field(tovix::TBL_PAGE_LIST_OFFSET);
+    std::vector<uint32_t> tablePageSizes;
+    if (pages) {
+        if (pageList == 0)
+            report(record + tovix::TBL_PAGE_LIST_OFFSET, where, n(pages) + " pages but no page list");
+        else
+            listRegion(record + tovix::TBL_PAGE_LIST_OFFSET, record + tovix::TBL_PAGE_COUNT, where, pageList,
+                       4ull * pages, "the page list of " + n(pages) + " entries");
+        uint64_t fit = pageList ? entriesInFile(pageList, pages, 4) : 0;
+        tablePageSizes.assign(pages < fit ? pages : fit, kNoSize);
+        for (uint64_t i = 0; i < fit; ++i) {
+            uint32_t page = 0;
+            raw_.u32At(pageList + 4 * i, &page);
+            if (page >= pageCount)
+                report(pageList + 4 * i, where, "table page " + n(i) + " names book page " + n(page) +
+                                                    ", but the book has " + n(pageCount) + " pages");
+            else if (page < pageSizes_.size())
+                tablePageSizes[i] = pageSizes_[page];
+        }
+    }
+
+    // Keys.
+    uint32_t keys = r.field(tovix::TBL_KEY_COUNT);
+    uint32_t keyList = r.field(tovix::TBL_KEY_LIST_OFFSET);
+    std::vector<std::string> texts;
+    std::vector<uint64_t> entries;  // file offset of each key's list entry
+    if (keys && keyList == 0) report(record + tovix::TBL_KEY_COUNT, where, n(keys) + " keys but no key list");
+    if (keys && keyList) {
+        keyCount += keys;
+        listRegion(record + tovix::TBL_KEY_LIST_OFFSET, record + tovix::TBL_KEY_COUNT, where, keyList, 4ull * keys,
+                   "the key list of " + n(keys) + " entries");
+        uint64_t fit = entriesInFile(keyList, keys, 4);
+        texts.reserve(fit);
+        for (uint64_t i = 0; i < fit; ++i) {
+            uint64_t entry = keyList + 4 * i;
+            std::string keyWhere = where + " key " + n(i);
+            uint32_t at = 0;
+            raw_.u32At(entry, &at);
+            unsigned char fixed[tovix::KEY_RECORD_FIXED_SIZE];
+            if (!region(entry, keyWhere, at, tovix::KEY_RECORD_FIXED_SIZE, "the key record") ||
+                !raw_.bytesAt(at, fixed, sizeof fixed))
+                break;
+            uint32_t pageNo = tovix::le32(fixed), pageOffset = tovix::le32(fixed + 4);
+            uint32_t length = tovix::le32(fixed + 8) & 0xFFFFu;
+            if (!region(at + 8ull, keyWhere, at + 12ull, length, "the key text of " + n(length) + " bytes")) break;
+            std::string text(length, '\0');
+            raw_.bytesAt(at + 12ull, text.data(), length);
+            if (pageNo >= pages)
+                report(at, keyWhere, shortText(text) + " leads to table page " + n(pageNo) + ", but the table has " +
+                                         n(pages) + " pages");
+            else if (pageNo < tablePageSizes.size() && tablePageSizes[pageNo] != kNoSize &&
+                     pageOffset > tablePageSizes[pageNo])
+                report(at + 4ull, keyWhere, shortText(text) + ": offset " + n(pageOffset) + " lies past the end of table page " +
+                                                n(pageNo) + " (" + n(tablePageSizes[pageNo]) + " bytes)");
+            texts.push_back(std::move(text));
+            entries.push_back(entry);
+        }
+        // Order under the key collation.
+        for (size_t i = 1; i < texts.size(); ++i) {
+            if (tovix::compareKeys(texts[i - 1].c_str(), texts[i].c_str()) > 0)
+                report(entries[i], where + " key " + n(i),
+                       shortText(texts[i]) + " sorts before key " + n(i - 1) + " " + shortText(texts[i - 1]) +
+                           ": the key list is not ascending under the key collation");
+        }
+        // Every key must be found by a look-up through the module.
+        Progress progress("check", "keys of " + where + " looked up", host_ ? texts.size() : 0, false);
+        for (size_t i = 0; host_ && i < texts.size(); ++i) {
+            progress.step(i + 1);
+            const std::string &text = texts[i];
+            std::string keyWhere = where + " key " + n(i);
+            if (text.empty()) {
+                report(entries[i], keyWhere, "the key is empty: a host cannot look it up");
+                continue;
+            }
+            if (text.find('\0') != std::string::npos) {
+                report(entries[i], keyWhere, shortText(text) + " holds a zero byte: a host cannot look it up");
+                continue;
+            }
+            uint32_t found = static_cast<uint32_t>(
+                ZAVSearchKeyWord(*host_, table, text.c_str(), static_cast<int32_t>(text.size())));
+            bool exists = ZAVIsExistWord(*host_, table, text.c_str()) != 0;
+            bool match = false;
+            if (found < texts.size()) {
+                std::string stored = texts[found];
+                match = tovix::compareStoredKey(stored.data(), static_cast<uint32_t>(stored.size()), text.c_str()) == 0;
+            }
+            if (!exists || !match)
+                report(entries[i], keyWhere,
+                       shortText(text) + " is not found by a look-up through the module (search gives key " +
+                           n(found) + (found < texts.size() ? " " + shortText(texts[found]) : std::string()) +
+                           ", presence test " + (exists ? "yes" : "no") + ")");
+        }
+    }
+
+    // Page-to-key list.
+    uint32_t pageToKey = r.field(tovix::TBL_PAGE_TO_KEY_OFFSET);
+    if (pageToKey && pages) {
+        region(record + tovix::TBL_PAGE_TO_KEY_OFFSET, where, pageToKey, 4ull * pages,
+               "the page-to-key list of " + n(pages) + " entries");
+        uint64_t fit = entriesInFile(pageToKey, pages, 4);
+        for (uint64_t i = 0; i < fit; ++i) {
+            uint32_t key = 0;
+            raw_.u32At(pageToKey + 4 * i, &key);
+            if (key >= keys)
+                report(pageToKey + 4 * i, where, "table page " + n(i) + " maps to key " + n(key) +
+                                                     ", but the table has " + n(keys) + " keys");
+        }
+    }
+    checkTree(where, record, r, pages);
+}
+
+void Checker::checkDictionaryTable(const std::string &where, int32_t table, uint32_t record,
+                                   const tovix::TableRecord &r) {
+    if (uint32_t simple = r.field(tovix::TBL_SIMPLE_NAME_OFFSET))
+        stringList(record + tovix::TBL_SIMPLE_NAME_OFFSET, where, simple, "the simple table name");
+    uint32_t dictId = r.field(tovix::TBL_DICT_ID);
+    int64_t words = -1;
+    if (host_) {
+        words = static_cast<uint32_t>(ZAVGetTablePageCount(*host_, table));
+        if (words == 0) {
+            report(record + tovix::TBL_DICT_ID, where,
+                   "the dictionary engine serves no words for dictId " + hex(dictId, 8) +
+                       " (engine library or dictionary file missing, damaged or empty)");
+        }
+        keyCount += static_cast<uint64_t>(words);
+        // The engine's words must be in key order and each found by a look-up.
+        std::string previous;
+        for (int64_t i = 0; i < words; ++i) {
+            uint32_t k = static_cast<uint32_t>(i);
+            std::string word = keyWord(*host_, table, k);
+            std::string wordWhere = where + " word " + n(k);
+            if (i > 0 && tovix::compareKeys(previous.c_str(), word.c_str()) > 0)
+                report(record + tovix::TBL_DICT_ID, wordWhere,
+                       shortText(word) + " sorts before the word before it " + shortText(previous) +
+                           " in the engine's dictionary");
+            if (word.empty()) {
+                report(record + tovix::TBL_DICT_ID, wordWhere, "the engine gives no text for this word");
+            } else {
+                uint32_t found = static_cast<uint32_t>(
+                    ZAVSearchKeyWord(*host_, table, word.c_str(), static_cast<int32_t>(word.size())));
+                bool exists = ZAVIsExistWord(*host_, table, word.c_str()) != 0;
+                bool match = found == k;
+                if (!match && found < words) {
+                    std::string other = keyWord(*host_, table, found);
+                    match = tovix::compareStoredKey(other.data(), static_cast<uint32_t>(other.size()), word.c_str()) == 0;
+                }
+                if (!exists || !match)
+                    report(record + tovix::TBL_DICT_ID, wordWhere,
+                           shortText(word) + " is not found by a look-up through the module (search gives word " +
+                               n(found) + ", presence test " + (exists ? "yes" : "no") + ")");
+            }
+            previous = std::move(word);
+        }
+    }
+    checkTree(where, record, r, words);
+}
+
+void Checker::checkTree(const std::string &where, uint32_t record, const tovix::TableRecord &r, int64_t tablePages) {
+    uint32_t count = r.field(tovix::TBL_VP_COUNT);
+    uint32_t list = r.field(tovix::TBL_VP_LIST_OFFSET);
+    uint32_t pageToItem = r.field(tovix::TBL_PAGE_TO_ITEM_OFFSET);
+    if (pageToItem && tablePages > 0) {
+        region(record + tovix::TBL_PAGE_TO_ITEM_OFFSET, where, pageToItem, 4ull * static_cast<uint64_t>(tablePages),
+               "the page-to-item list of " + n(static_cast<uint64_t>(tablePages)) + " entries");
+        uint64_t fit = entriesInFile(pageToItem, static_cast<uint64_t>(tablePages), 4);
+        for (uint64_t i = 0; i < fit; ++i) {
+            uint32_t item = 0;
+            raw_.u32At(pageToItem + 4 * i, &item);
+            if (item > count)
+                report(pageToItem + 4 * i, where, "table page " + n(i) + " maps to item " + n(item) +
+                                                      ", but the tree has " + n(count) + " items");
+        }
+    }
+    if (list == 0) {
+        if (count) report(record + tovix::TBL_VP_COUNT, where, n(count) + " tree items but no item list");
+        return;
+    }
+    if (count == 0) {
+        report(record + tovix::TBL_VP_COUNT, where, "an item list but no items: the root item 1 does not exist");
+        return;
+    }
+    itemCount += count;
+    listRegion(record + tovix::TBL_VP_LIST_OFFSET, record + tovix::TBL_VP_COUNT, where, list, 4ull * count,
+               "the item list of " + n(count) + " entries");
+    uint64_t fit = entriesInFile(list, count, 4);
+    std::vector<VpLinks> links(fit + 1);
+    std::vector<uint32_t> offsets(fit + 1, 0);
+    std::vector<uint8_t> readable(fit + 1, 0);
+    for (uint64_t item = 1; item <= fit; ++item) {
+        std::string itemWhere = where + " item " + n(item);
+        uint64_t entry = list + 4 * (item - 1);
+        uint32_t at = 0;
+        raw_.u32At(entry, &at);
+        if (!region(entry, itemWhere, at, tovix::VP_ITEM_FIXED_SIZE, "the tree item")) continue;
+        raw_.vpItem(list, static_cast<uint32_t>(item), &offsets[item], &links[item]);
+        readable[item] = 1;
+        int entriesInCaption = stringList(at + 16ull, itemWhere, at + 16ull, "the caption");
+        if (entriesInCaption == 0)
+            report(at + 16ull, itemWhere, "the caption has no text: a host's walk of the tree stops at this item");
+        const VpLinks &l = links[item];
+        const struct {
+            uint32_t value;
+            uint32_t field;
+            const char *name;
+        } linkFields[] = {{l.previous, 4, "previous"}, {l.nextSibling, 8, "next sibling"}, {l.firstChild, 12, "first child"}};
+        for (const auto &f : linkFields) {
+            if (f.value > count)
+                report(at + f.field, itemWhere, std::string(f.name) + " link to item " + n(f.value) +
+                                                    ", but the tree has " + n(count) + " items");
+        }
+        if (l.pagePlusOne && tablePages >= 0 && l.pagePlusOne - 1u >= static_cast<uint64_t>(tablePages))
+            report(at, itemWhere, "leads to table page " + n(l.pagePlusOne - 1u) + ", but the table has " +
+                                      n(static_cast<uint64_t>(tablePages)) + " pages");
+    }
+    if (!readable[1]) return;
+    if (links[1].previous != 0)
+        report(offsets[1] + 4ull, where + " item 1", "the root has a previous link (item " + n(links[1].previous) + ")");
+
+    // Walk from the root over first-child and next-sibling links.
+    struct Step {
+        uint32_t item, from;
+        uint64_t field;  // where the link that leads here is stored
+    };
+    std::vector<uint8_t> seen(fit + 1, 0);
+    std::vector<Step> stack;
+    stack.push_back({1, 0, record + tovix::TBL_VP_LIST_OFFSET});
+    while (!stack.empty()) {
+        Step s = stack.back();
+        stack.pop_back();
+        if (s.item == 0 || s.item > fit || !readable[s.item]) continue;
+        std::string itemWhere = where + " item " + n(s.item);
+        if (seen[s.item]) {
+            report(s.field, where + " item " + n(s.from),
+                   "links to item " + n(s.item) + ", which the walk from the root has already met: the tree links are cyclic or shared");
+            continue;
+        }
+        seen[s.item] = 1;
+        const VpLinks &l = links[s.item];
+        if (s.from != 0 && l.previous != s.from)
+            report(offsets[s.item] + 4ull, itemWhere,
+                   "previous link is " + n(l.previous) + ", but item " + n(s.from) + " links to it");
+        if (l.nextSibling) stack.push_back({l.nextSibling, s.item, offsets[s.item] + 8ull});
+        if (l.firstChild) stack.push_back({l.firstChild, s.item, offsets[s.item] + 12ull});
+    }
+    for (uint64_t item = 2; item <= fit; ++item) {
+        if (readable[item] && !seen[item])
+            report(list + 4 * (item - 1), where + " item " + n(item), "not reachable from the root");
+    }
+}
+
+void Checker::run() {
+    if (raw_.size() < tovix::BOOK_HEADER_SIZE) {
+        report(0, "header", "the file is " + n(raw_.size()) + " bytes, shorter than the 512-byte header");
+        return;
+    }
+    if (!raw_.header(&header_)) {
+        report(0, "header", "the header cannot be read");
+        return;
+    }
+    if (header_.field(tovix::HDR_MAGIC) != tovix::BOOK_MAGIC) {
+        report(0, "header", "not a book: the file does not start with \"DEBD\"");
+        return;
+    }
+    uint32_t kind = header_.field(tovix::HDR_KIND);
+    if (kind != 1 && kind != 2 && kind != 4) {
+        report(tovix::HDR_KIND, "header", "kind " + n(kind) + " is not 1, 2 or 4: the module refuses the book");
+        return;
+    }
+    checkHeader();
+    checkBookLists();
+    checkPages();
+    uint32_t dir = header_.field(tovix::HDR_TABLE_DIR_OFFSET);
+    uint8_t tables = 0;
+    if (dir && region(tovix::HDR_TABLE_DIR_OFFSET, "header", dir, 1, "the table directory") && raw_.u8At(dir, &tables)) {
+        tableCount = tables;
+        region(dir, "table directory", dir + 1ull, 4ull * tables, n(tables) + " table entries");
+        uint64_t fit = entriesInFile(dir + 1ull, tables, 4);
+        for (uint64_t t = 0; t < fit; ++t) checkTable(static_cast<int32_t>(t), dir + 1 + 4 * t);
+    }
+}
+
+}  // namespace
+
+int runCheck(int argc, char **argv) {
+    const std::string command = "check";
+    Args args;
+    if (!args.parse(command, argc, argv, {}, {"json"})) return EXIT_USAGE;
+    if (args.help()) {
+        std::fputs(kCheckHelp, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional().size() != 1) return usageError(command, "expected one BOOK");
+    const std::string &path = args.positional()[0];
+    RawBook raw;
+    std::string error;
+    if (!raw.open(path, &error)) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    // The look-ups are replayed through the module; a book it refuses is
+    // still walked, and the refusal is reported by the header checks.
+    HostBook host;
+    bool opened = host.open(path, &error) == 0;
+    if (opened) pointEngineAtBook(path, host);
+    Checker checker(raw, opened ? &host : nullptr);
+    checker.run();
+    if (!opened && checker.total == 0)
+        checker.problems.push_back({0, "header", "the module refuses to open the book"}), ++checker.total;
+
+    if (args.flag("json")) {
+        nlohmann::json report;
+        report["book"] = path;
+        report["size"] = raw.size();
+        report["sound"] = checker.total == 0;
+        report["problemCount"] = checker.total;
+        report["tables"] = checker.tableCount;
+        report["pages"] = checker.pageCount;
+        report["keys"] = checker.keyCount;
+        report["treeItems"] = checker.itemCount;
+        nlohmann::json list = nlohmann::json::array();
+        for (const Problem &p : checker.problems)
+            list.push_back({{"offset", p.offset}, {"offsetHex", hex(p.offset, 8)}, {"where", p.where}, {"problem", p.what}});
+        report["problems"] = std::move(list);
+        report["truncated"] = checker.total > checker.problems.size();
+        std::puts(report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+        for (const Problem &p : checker.problems)
+            std::printf("%s: %s: %s: %s\n", path.c_str(), hex(p.offset, 8).c_str(), p.where.c_str(), p.what.c_str());
+        if (checker.total > checker.problems.size())
+            std::printf("%s: ... %llu more problems not listed\n", path.c_str(),
+                        static_cast<unsigned long long>(checker.total - checker.problems.size()));
+        if (checker.total == 0)
+            std::printf("%s: sound (%llu tables, %llu pages, %llu keys, %llu tree items)\n", path.c_str(),
+                        static_cast<unsigned long long>(checker.tableCount),
+                        static_cast<unsigned long long>(checker.pageCount),
+                        static_cast<unsigned long long>(checker.keyCount),
+                        static_cast<unsigned long long>(checker.itemCount));
+        else
+            std::printf("%s: %llu problem%s\n", path.c_str(), static_cast<unsigned long long>(checker.total),
+                        checker.total == 1 ? "" : "s");
+    }
+    return checker.total == 0 ? EXIT_OK : EXIT_FAILED;
+}
+
+}  // namespace zavtool

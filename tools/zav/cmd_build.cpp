@@ -1,0 +1,569 @@
+// zav build: a book from a JSON manifest, with the dictionary files of its
+// dictionary tables and the memo sidecar of its page memos.
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ZAVMemo_writer.h"
+#include "ZoZizID_writer.h"
+#include "book_output.h"
+#include "cli.h"
+#include "collation.h"
+#include "commands.h"
+#include "manifest_json.h"
+#include "zav/book_writer.h"
+
+namespace zavtool {
+
+namespace {
+
+const char kBuildHelp[] =
+    "usage: zav build MANIFEST OUT [--dict-dir DIR] [--quiet]\n"
+    "\n"
+    "Build the book OUT from the JSON manifest MANIFEST. Files named in the\n"
+    "manifest are relative to the manifest's folder. Dictionary tables (kind 1)\n"
+    "write their dictionary files into DIR (default: OUT's folder); page memos go\n"
+    "to the sidecar OUT.memo.\n"
+    "\n"
+    "Manifest (every field optional unless noted):\n"
+    "  { \"kind\": 2,                  1 dictionary, 2 plain, 4 pages with link blocks\n"
+    "    \"version\": 0, \"caps\": [w1, w2], \"serial\": n, \"positionId\": n,\n"
+    "    \"name\": TEXTS, \"exBookNo\": TEXT, \"languages\": [1, 2],\n"
+    "    \"charAttributes\": [up to 84 byte values],\n"
+    "    \"shelfLevels\": [{\"value\": n, \"name\": TEXTS}],\n"
+    "    \"tables\": [TABLE, ...] }\n"
+    "  TEXT   a string, or {\"hex\": \"b0a1...\"} for bytes in another code page\n"
+    "  TEXTS  a TEXT (language 1), {\"1\": TEXT, \"2\": TEXT}, or [[lang, TEXT], ...]\n"
+    "  TABLE (plain books):\n"
+    "    { \"name\": TEXTS, \"locale\": n, \"dictId\": n,\n"
+    "      \"pages\": [TEXT | {\"file\": path} | {\"text\": TEXT, \"links\": [n, ...]}],\n"
+    "      \"entries\": [{\"keys\": [TEXT, ...], \"text\": TEXT | \"file\": path}],\n"
+    "                  each entry is one more page that its keys lead to\n"
+    "      \"keys\": [{\"text\": TEXT, \"page\": n, \"offset\": n, \"attribute\": n}],\n"
+    "      \"toc\": [ITEM, ...], \"subs\": [{\"id\": n, \"name\": TEXTS}],\n"
+    "      \"memos\": [{\"page\": PAGE, \"text\": TEXT}] }\n"
+    "  TABLE (dictionary books):\n"
+    "    { \"name\": TEXTS, \"simpleName\": TEXTS, \"locale\": n, \"dictId\": n (required),\n"
+    "      \"appFlags\": n, \"levels\": [TEXT | null, ...],\n"
+    "      \"words\": [{\"word\": TEXT, \"text\": TEXT | \"file\": path,\n"
+    "                  \"subs\": {\"1\": TEXT, ...}}],\n"
+    "      \"toc\": [ITEM, ...], \"subs\": [{\"id\": n, \"name\": TEXTS}] }\n"
+    "  ITEM   {\"caption\": TEXTS, \"page\": PAGE, \"hidden\": false, \"children\": [ITEM, ...]}\n"
+    "         the first top-level item is the root\n"
+    "  PAGE   a table page index, or a key (word) whose page is meant\n"
+    "Numbers may be written as strings in hexadecimal (\"0x00010101\").\n"
+    "Keys are sorted under the key collation; duplicates and homographs (\"bank@2\")\n"
+    "are kept.\n";
+
+using json = nlohmann::json;
+
+// Does a stored key match a word the way a look-up matches it ("bank@1"
+// matches "bank")?
+bool matchesWord(const std::string &stored, const std::string &word) {
+    std::string copy = stored;
+    return tovix::compareStoredKey(copy.data(), static_cast<uint32_t>(copy.size()), word.c_str()) == 0;
+}
+
+class ManifestReader {
+public:
+    ManifestReader(const LocatedJson &doc, std::string folder, std::string dictDir, bool quiet)
+        : doc_(doc), folder_(std::move(folder)), dictDir_(std::move(dictDir)), quiet_(quiet) {}
+
+    void read(zav::BookDesc *book);
+
+    struct Dictionary {
+        uint32_t dictId;
+        std::vector<zozizid::DictWord> words;
+    };
+    std::vector<Dictionary> dictionaries;
+    std::vector<zavmemo::MemoEntry> memos;
+
+private:
+    [[noreturn]] void fail(const std::string &at, const std::string &message) const { throw ManifestError(at, message); }
+
+    void allowFields(const json &j, const std::string &at, std::initializer_list<const char *> names) const {
+        if (!j.is_object()) fail(at, "expected an object");
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            bool known = false;
+            for (const char *n : names) known = known || it.key() == n;
+            if (!known) {
+                std::string list;
+                for (const char *n : names) list += (list.empty() ? "" : ", ") + std::string(n);
+                fail(at + "/" + it.key(), "unknown field \"" + it.key() + "\" (known: " + list + ")");
+            }
+        }
+    }
+
+    uint64_t number(const json &j, const std::string &at, uint64_t low, uint64_t high) const {
+        uint64_t v = 0;
+        if (j.is_number_unsigned()) {
+            v = j.get<uint64_t>();
+        } else if (j.is_number_integer()) {
+            fail(at, "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
+        } else if (j.is_string()) {
+            auto parsed = parseInteger(j.get<std::string>());
+            if (!parsed || *parsed < 0) fail(at, "expected a number, not \"" + j.get<std::string>() + "\"");
+            v = static_cast<uint64_t>(*parsed);
+        } else {
+            fail(at, "expected a number");
+        }
+        if (v < low || v > high)
+            fail(at, "the number " + std::to_string(v) + " is out of range (" + std::to_string(low) + " to " +
+                         std::to_string(high) + ")");
+        return v;
+    }
+
+    std::string text(const json &j, const std::string &at, size_t maxBytes) const {
+        std::string out;
+        if (j.is_string()) {
+            out = j.get<std::string>();
+        } else if (j.is_object() && j.size() == 1 && j.contains("hex") && j["hex"].is_string()) {
+            std::string h = j["hex"].get<std::string>();
+            std::string digits;
+            for (char c : h)
+                if (c != ' ') digits += c;
+            if (digits.size() % 2) fail(at + "/hex", "hex text needs an even number of digits");
+            for (size_t i = 0; i < digits.size(); i += 2) {
+                auto v = parseInteger("0x" + digits.substr(i, 2));
+                if (!v) fail(at + "/hex", "\"" + digits.substr(i, 2) + "\" is not a hex byte");
+                out += static_cast<char>(*v);
+            }
+        } else {
+            fail(at, "expected a text (a string or {\"hex\": \"...\"})");
+        }
+        if (out.size() > maxBytes)
+            fail(at, "the text is " + std::to_string(out.size()) + " bytes; at most " + std::to_string(maxBytes) +
+                         " fit here");
+        return out;
+    }
+
+    uint8_t language(const std::string &code, const std::string &at) const {
+        auto v = parseInteger(code);
+        if (!v || *v < 1 || *v > 5) fail(at, "\"" + code + "\" is not a language code (1 to 5)");
+        return static_cast<uint8_t>(*v);
+    }
+
+    zav::StringListDesc texts(const json &j, const std::string &at) const {
+        zav::StringListDesc list;
+        if (j.is_object() && !(j.size() == 1 && j.contains("hex"))) {
+            for (auto it = j.begin(); it != j.end(); ++it) {
+                std::string where = at + "/" + it.key();
+                list.entries.emplace_back(language(it.key(), where), text(it.value(), where, 255));
+            }
+        } else if (j.is_array()) {
+            for (size_t i = 0; i < j.size(); ++i) {
+                std::string where = at + "/" + std::to_string(i);
+                const json &e = j[i];
+                if (!e.is_array() || e.size() != 2) fail(where, "expected [language, text]");
+                list.entries.emplace_back(static_cast<uint8_t>(number(e[0], where + "/0", 1, 5)),
+                                          text(e[1], where + "/1", 255));
+            }
+        } else {
+            list.entries.emplace_back(1, text(j, at, 255));
+        }
+        if (list.entries.size() > 255) fail(at, "a name holds at most 255 translations");
+        return list;
+    }
+
+    std::string content(const json &j, const std::string &at) const {
+        if (j.is_object() && j.contains("file")) {
+            std::string path = joinPath(folder_, text(j["file"], at + "/file", 4096));
+            std::string data, error;
+            if (!readWholeFile(path, &data, &error)) fail(at + "/file", error);
+            return data;
+        }
+        return text(j, at, 0x7FFFFFFF);
+    }
+
+    void readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
+    void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages,
+                 const std::function<uint32_t(const json &, const std::string &)> &pageOf);
+
+    const LocatedJson &doc_;
+    std::string folder_, dictDir_;
+    bool quiet_;
+};
+
+void ManifestReader::read(zav::BookDesc *book) {
+    const json &root = doc_.value;
+    allowFields(root, "", {"kind", "version", "caps", "serial", "positionId", "name", "exBookNo", "languages",
+                           "charAttributes", "shelfLevels", "tables", "reserved"});
+    if (root.contains("kind")) {
+        book->kind = static_cast<uint32_t>(number(root["kind"], "/kind", 1, 4));
+        if (book->kind == 3) fail("/kind", "kind must be 1, 2 or 4");
+    }
+    if (root.contains("version")) book->version = static_cast<uint32_t>(number(root["version"], "/version", 0, 1));
+    if (root.contains("caps")) {
+        const json &c = root["caps"];
+        if (!c.is_array() || c.size() != 2) fail("/caps", "expected [capsWord1, capsWord2]");
+        book->capsWord1 = static_cast<uint32_t>(number(c[0], "/caps/0", 0, 0xFFFFFFFFu));
+        book->capsWord2 = static_cast<uint32_t>(number(c[1], "/caps/1", 0, 0xFFFFFFFFu));
+    }
+    if (root.contains("serial")) book->serial = static_cast<uint32_t>(number(root["serial"], "/serial", 0, 0xFFFFFFFFu));
+    if (root.contains("positionId"))
+        book->positionId = static_cast<uint32_t>(number(root["positionId"], "/positionId", 0, 0xFFFFFFFFu));
+    if (root.contains("name")) book->bookName = texts(root["name"], "/name");
+    if (root.contains("exBookNo")) book->exBookNo = text(root["exBookNo"], "/exBookNo", 255);
+    if (root.contains("languages")) {
+        const json &l = root["languages"];
+        if (!l.is_array()) fail("/languages", "expected a list of language codes");
+        if (l.size() > 255) fail("/languages", "at most 255 languages");
+        std::vector<uint8_t> codes;
+        for (size_t i = 0; i < l.size(); ++i)
+            codes.push_back(static_cast<uint8_t>(number(l[i], "/languages/" + std::to_string(i), 1, 5)));
+        book->languages = codes;
+    }
+    if (root.contains("charAttributes")) {
+        const json &a = root["charAttributes"];
+        if (!a.is_array() || a.size() > 84) fail("/charAttributes", "expected a list of at most 84 byte values");
+        std::vector<uint8_t> block(84, 0);
+        for (size_t i = 0; i < a.size(); ++i)
+            block[i] = static_cast<uint8_t>(number(a[i], "/charAttributes/" + std::to_string(i), 0, 255));
+        book->defCharAttr = block;
+    }
+    if (root.contains("reserved")) {
+        std::string r = text(root["reserved"], "/reserved", 456);
+        book->reserved.assign(r.begin(), r.end());
+    }
+    if (root.contains("shelfLevels")) {
+        const json &s = root["shelfLevels"];
+        if (!s.is_array() || s.size() > 255) fail("/shelfLevels", "expected a list of at most 255 shelf levels");
+        std::vector<zav::BookDesc::ShelfLevel> levels;
+        for (size_t i = 0; i < s.size(); ++i) {
+            std::string at = "/shelfLevels/" + std::to_string(i);
+            allowFields(s[i], at, {"value", "name"});
+            zav::BookDesc::ShelfLevel level;
+            if (s[i].contains("value")) level.levelValue = static_cast<uint32_t>(number(s[i]["value"], at + "/value", 0, 0xFFFFFFFFu));
+            if (s[i].contains("name")) level.name = texts(s[i]["name"], at + "/name");
+            levels.push_back(level);
+        }
+        book->shelfLevels = levels;
+    }
+    if (root.contains("tables")) {
+        const json &t = root["tables"];
+        if (!t.is_array()) fail("/tables", "expected a list of tables");
+        if (t.size() > 255) fail("/tables", "a book holds at most 255 tables");
+        for (size_t i = 0; i < t.size(); ++i) {
+            zav::TableDesc table;
+            readTable(t[i], "/tables/" + std::to_string(i), book->kind, book, &table);
+            book->tables.push_back(std::move(table));
+        }
+    }
+}
+
+void ManifestReader::readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
+                               zav::TableDesc *table) {
+    bool dictionary = kind == 1;
+    if (dictionary)
+        allowFields(j, at, {"name", "simpleName", "locale", "dictId", "appFlags", "levels", "words", "toc", "subs"});
+    else
+        allowFields(j, at, {"name", "locale", "dictId", "pages", "entries", "keys", "toc", "subs", "memos"});
+    if (j.contains("name")) table->name = texts(j["name"], at + "/name");
+    if (j.contains("locale")) table->locale = static_cast<uint8_t>(number(j["locale"], at + "/locale", 0, 255));
+    if (j.contains("dictId")) table->dictId = static_cast<uint32_t>(number(j["dictId"], at + "/dictId", 0, 0xFFFFFFFFu));
+    else if (dictionary) fail(at, "a dictionary table needs a \"dictId\"");
+    if (j.contains("subs")) {
+        const json &s = j["subs"];
+        if (!s.is_array()) fail(at + "/subs", "expected a list of sub entries");
+        for (size_t i = 0; i < s.size(); ++i) {
+            std::string where = at + "/subs/" + std::to_string(i);
+            allowFields(s[i], where, {"id", "name"});
+            zav::SubEntryDesc sub;
+            if (s[i].contains("id")) sub.subId = static_cast<uint32_t>(number(s[i]["id"], where + "/id", 0, 0xFFFFFFFFu));
+            if (s[i].contains("name")) sub.name = texts(s[i]["name"], where + "/name");
+            table->subs.push_back(sub);
+        }
+    }
+
+    if (dictionary) {
+        if (j.contains("simpleName")) table->simpleName = texts(j["simpleName"], at + "/simpleName");
+        if (j.contains("appFlags")) table->appFlags = static_cast<uint32_t>(number(j["appFlags"], at + "/appFlags", 0, 0xFFFFFFFFu));
+        if (j.contains("levels")) {
+            const json &l = j["levels"];
+            if (!l.is_array()) fail(at + "/levels", "expected a list of dictionary levels");
+            for (size_t i = 0; i < l.size(); ++i) {
+                if (l[i].is_null()) {
+                    table->dictLevels.emplace_back(std::nullopt);
+                    continue;
+                }
+                std::string t = text(l[i], at + "/levels/" + std::to_string(i), 256);
+                std::vector<uint8_t> block(256, 0);
+                std::copy(t.begin(), t.end(), block.begin());
+                table->dictLevels.emplace_back(block);
+            }
+        }
+        for (const auto &d : dictionaries)
+            if (d.dictId == table->dictId) fail(at + "/dictId", "two tables name dictionary " + hex(table->dictId, 8));
+        Dictionary dict{table->dictId, {}};
+        if (j.contains("words")) {
+            const json &w = j["words"];
+            if (!w.is_array()) fail(at + "/words", "expected a list of words");
+            Progress progress("build", "words", w.size(), quiet_);
+            for (size_t i = 0; i < w.size(); ++i) {
+                std::string where = at + "/words/" + std::to_string(i);
+                allowFields(w[i], where, {"word", "text", "file", "subs"});
+                if (!w[i].contains("word")) fail(where, "a word needs a \"word\"");
+                zozizid::DictWord word;
+                word.word = text(w[i]["word"], where + "/word", 65535);
+                if (word.word.empty() || word.word.find('\0') != std::string::npos)
+                    fail(where + "/word", "a word must be 1 to 65535 bytes without a zero byte");
+                if (w[i].contains("text") || w[i].contains("file"))
+                    word.contents[zozizid::mainContentId(table->dictId)] =
+                        content(w[i].contains("text") ? w[i]["text"] : w[i], where + (w[i].contains("text") ? "/text" : ""));
+                if (w[i].contains("subs")) {
+                    const json &s = w[i]["subs"];
+                    if (!s.is_object()) fail(where + "/subs", "expected {\"sub number\": text, ...}");
+                    for (auto it = s.begin(); it != s.end(); ++it) {
+                        std::string sw = where + "/subs/" + it.key();
+                        auto sub = parseInteger(it.key());
+                        if (!sub || *sub < 0 || *sub > 127) fail(sw, "a sub number is 0 to 127, not \"" + it.key() + "\"");
+                        word.contents[zozizid::subContentId(table->dictId, static_cast<uint32_t>(*sub))] = content(it.value(), sw);
+                    }
+                }
+                dict.words.push_back(std::move(word));
+                progress.step(i + 1);
+            }
+        }
+        // The engine keeps the words in key order; references by word go to
+        // the record index they will have there.
+        std::vector<size_t> order(dict.words.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return tovix::compareKeys(dict.words[a].word.c_str(), dict.words[b].word.c_str()) < 0;
+        });
+        std::vector<std::string> sorted;
+        for (size_t i : order) sorted.push_back(dict.words[i].word);
+        uint32_t count = static_cast<uint32_t>(sorted.size());
+        auto pageOf = [&, count](const json &p, const std::string &where) -> uint32_t {
+            if (p.is_string() && !parseInteger(p.get<std::string>())) {
+                std::string w = p.get<std::string>();
+                for (uint32_t i = 0; i < count; ++i)
+                    if (matchesWord(sorted[i], w)) return i;
+                fail(where, "no word \"" + w + "\" in this table");
+            }
+            if (count == 0) fail(where, "the table has no words to lead to");
+            return static_cast<uint32_t>(number(p, where, 0, count - 1));
+        };
+        if (j.contains("toc")) readToc(j["toc"], at + "/toc", table, count, pageOf);
+        dictionaries.push_back(std::move(dict));
+        return;
+    }
+
+    // Plain tables: the table's pages follow the pages of the tables before it.
+    uint32_t base = static_cast<uint32_t>(book->pages.size());
+    auto addPage = [&](zav::PageDesc page) {
+        table->pageList.push_back(static_cast<uint32_t>(book->pages.size()));
+        book->pages.push_back(std::move(page));
+    };
+    if (j.contains("pages")) {
+        const json &p = j["pages"];
+        if (!p.is_array()) fail(at + "/pages", "expected a list of pages");
+        for (size_t i = 0; i < p.size(); ++i) {
+            std::string where = at + "/pages/" + std::to_string(i);
+            zav::PageDesc page;
+            if (p[i].is_object() && !p[i].contains("hex")) {
+                allowFields(p[i], where, {"text", "file", "links"});
+                if (p[i].contains("text") == p[i].contains("file")) fail(where, "a page needs either \"text\" or \"file\"");
+                page.data = content(p[i].contains("text") ? p[i]["text"] : p[i], where + (p[i].contains("text") ? "/text" : ""));
+                if (p[i].contains("links")) {
+                    if (kind != 4) fail(where + "/links", "only books of kind 4 have page links");
+                    const json &l = p[i]["links"];
+                    if (!l.is_array() || l.size() > 65535) fail(where + "/links", "expected a list of at most 65535 numbers");
+                    for (size_t k = 0; k < l.size(); ++k)
+                        page.links.push_back(static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, 0xFFFFFFFFu)));
+                }
+            } else {
+                page.data = content(p[i], where);
+            }
+            addPage(std::move(page));
+        }
+    }
+    if (j.contains("entries")) {
+        const json &e = j["entries"];
+        if (!e.is_array()) fail(at + "/entries", "expected a list of entries");
+        Progress progress("build", "entries", e.size(), quiet_);
+        for (size_t i = 0; i < e.size(); ++i) {
+            std::string where = at + "/entries/" + std::to_string(i);
+            allowFields(e[i], where, {"keys", "text", "file"});
+            if (e[i].contains("text") == e[i].contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
+            uint32_t pageIndex = static_cast<uint32_t>(table->pageList.size());
+            zav::PageDesc page;
+            page.data = content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
+            addPage(std::move(page));
+            if (!e[i].contains("keys") || !e[i]["keys"].is_array() || e[i]["keys"].empty())
+                fail(where, "an entry needs \"keys\": a list of at least one key");
+            const json &keys = e[i]["keys"];
+            for (size_t k = 0; k < keys.size(); ++k) {
+                zav::KeyDesc key;
+                key.text = text(keys[k], where + "/keys/" + std::to_string(k), 65535);
+                key.pageNo = pageIndex;
+                table->keys.push_back(std::move(key));
+            }
+            progress.step(i + 1);
+        }
+    }
+    uint32_t pages = static_cast<uint32_t>(table->pageList.size());
+    if (j.contains("keys")) {
+        const json &k = j["keys"];
+        if (!k.is_array()) fail(at + "/keys", "expected a list of keys");
+        for (size_t i = 0; i < k.size(); ++i) {
+            std::string where = at + "/keys/" + std::to_string(i);
+            allowFields(k[i], where, {"text", "page", "offset", "attribute"});
+            if (!k[i].contains("text") || !k[i].contains("page")) fail(where, "a key needs \"text\" and \"page\"");
+            zav::KeyDesc key;
+            key.text = text(k[i]["text"], where + "/text", 65535);
+            if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to");
+            key.pageNo = static_cast<uint32_t>(number(k[i]["page"], where + "/page", 0, pages - 1));
+            if (k[i].contains("offset")) {
+                size_t size = book->pages[base + key.pageNo].data.size();
+                key.pageOffset = static_cast<uint32_t>(number(k[i]["offset"], where + "/offset", 0, size));
+            }
+            if (k[i].contains("attribute")) {
+                const json &a = k[i]["attribute"];
+                int64_t v = a.is_number_integer() ? a.get<int64_t>() : -1000;
+                if (v < -128 || v > 255) fail(where + "/attribute", "the attribute is a byte: -128 to 255");
+                key.attribute = static_cast<uint8_t>(v);
+            }
+            table->keys.push_back(std::move(key));
+        }
+    }
+    if (!table->keys.empty()) table->autoPageToKey = true;
+
+    std::vector<zav::KeyDesc> sortedKeys = table->keys;
+    zav::sortKeys(sortedKeys);
+    auto pageOf = [&, pages](const json &p, const std::string &where) -> uint32_t {
+        if (p.is_string() && !parseInteger(p.get<std::string>())) {
+            std::string w = p.get<std::string>();
+            for (const auto &key : sortedKeys)
+                if (matchesWord(key.text, w)) return key.pageNo;
+            fail(where, "no key \"" + w + "\" in this table");
+        }
+        if (pages == 0) fail(where, "the table has no pages to lead to");
+        return static_cast<uint32_t>(number(p, where, 0, pages - 1));
+    };
+    if (j.contains("toc")) readToc(j["toc"], at + "/toc", table, pages, pageOf);
+    if (j.contains("memos")) {
+        const json &m = j["memos"];
+        if (!m.is_array()) fail(at + "/memos", "expected a list of memos");
+        for (size_t i = 0; i < m.size(); ++i) {
+            std::string where = at + "/memos/" + std::to_string(i);
+            allowFields(m[i], where, {"page", "text"});
+            if (!m[i].contains("page") || !m[i].contains("text")) fail(where, "a memo needs \"page\" and \"text\"");
+            zavmemo::MemoEntry memo;
+            memo.page = table->pageList[pageOf(m[i]["page"], where + "/page")];
+            memo.text = text(m[i]["text"], where + "/text", 1u << 20);
+            memos.push_back(std::move(memo));
+        }
+    }
+}
+
+void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages,
+                             const std::function<uint32_t(const json &, const std::string &)> &pageOf) {
+    if (!j.is_array() || j.empty()) fail(at, "expected a list of items (the first is the root)");
+    // Items are numbered in document order (the root is item 1); parents[n - 1]
+    // is the parent of item n.
+    std::vector<uint32_t> parents;
+    struct Pending {
+        const json *item;
+        std::string at;
+        uint32_t parent;
+    };
+    std::vector<Pending> stack;
+    for (size_t i = j.size(); i-- > 0;) stack.push_back({&j[i], at + "/" + std::to_string(i), 0});
+    while (!stack.empty()) {
+        Pending p = stack.back();
+        stack.pop_back();
+        const json &item = *p.item;
+        allowFields(item, p.at, {"caption", "page", "hidden", "children"});
+        zav::VpItemDesc desc;
+        bool hidden = item.contains("hidden") && item["hidden"].is_boolean() && item["hidden"].get<bool>();
+        if (item.contains("hidden") && !item["hidden"].is_boolean()) fail(p.at + "/hidden", "expected true or false");
+        if (hidden) desc.caption.entries.emplace_back(1, zav::kHiddenItemMarker);
+        else if (item.contains("caption")) desc.caption = texts(item["caption"], p.at + "/caption");
+        else fail(p.at, "an item needs a \"caption\" (or \"hidden\": true)");
+        if (item.contains("page")) desc.pagePlusOne = pageOf(item["page"], p.at + "/page") + 1;
+        table->vpItems.push_back(std::move(desc));
+        parents.push_back(p.parent);
+        uint32_t number = static_cast<uint32_t>(table->vpItems.size());
+        if (item.contains("children")) {
+            const json &c = item["children"];
+            if (!c.is_array()) fail(p.at + "/children", "expected a list of items");
+            for (size_t i = c.size(); i-- > 0;) stack.push_back({&c[i], p.at + "/children/" + std::to_string(i), number});
+        }
+    }
+    zav::linkTree(table->vpItems, parents);
+    // Each table page maps to the first item (in document order) that leads to it.
+    table->pageToItem.assign(pages, 0);
+    for (size_t n = 0; n < table->vpItems.size(); ++n) {
+        uint32_t p1 = table->vpItems[n].pagePlusOne;
+        if (p1 && p1 - 1 < pages && table->pageToItem[p1 - 1] == 0) table->pageToItem[p1 - 1] = static_cast<uint32_t>(n + 1);
+    }
+    if (pages == 0) table->pageToItem.clear();
+}
+
+}  // namespace
+
+int runBuild(int argc, char **argv) {
+    const std::string command = "build";
+    Args args;
+    if (!args.parse(command, argc, argv, {"dict-dir"}, {"quiet"})) return EXIT_USAGE;
+    if (args.help()) {
+        std::fputs(kBuildHelp, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional().size() != 2) return usageError(command, "expected MANIFEST and OUT");
+    const std::string &manifestPath = args.positional()[0], &out = args.positional()[1];
+    bool quiet = args.flag("quiet");
+    std::string text, error;
+    if (!readWholeFile(manifestPath, &text, &error)) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    LocatedJson doc;
+    size_t line = 0;
+    std::string message;
+    if (!parseLocatedJson(text, &doc, &line, &message)) {
+        std::fprintf(stderr, "%s:%zu: %s\n", manifestPath.c_str(), line, message.c_str());
+        return EXIT_FAILED;
+    }
+    std::string dictDir = args.value("dict-dir").value_or(directoryOf(out));
+    ManifestReader reader(doc, directoryOf(manifestPath), dictDir, quiet);
+    zav::BookDesc book;
+    try {
+        reader.read(&book);
+    } catch (const ManifestError &e) {
+        std::string where = e.pointer.empty() ? "the manifest" : e.pointer;
+        std::fprintf(stderr, "%s:%zu: %s: %s\n", manifestPath.c_str(), doc.lineOf(e.pointer), where.c_str(), e.what());
+        return EXIT_FAILED;
+    }
+    if (book.kind == 1 && reader.dictionaries.empty() && !book.tables.empty())
+        complain(command, "note: the dictionary book's tables have no words");
+    for (auto &d : reader.dictionaries) {
+        std::string path = zozizid::dictionaryPath(dictDir, d.dictId);
+        size_t words = d.words.size();
+        if (!zozizid::writeDictionary(path, d.dictId, std::move(d.words), &error)) {
+            complain(command, path + ": cannot write the dictionary: " + error);
+            return EXIT_FAILED;
+        }
+        if (!quiet) std::printf("wrote %s: dictionary %s, %zu words\n", path.c_str(), hex(d.dictId, 8).c_str(), words);
+    }
+    if (int rc = writeBookFile(command, book, out, quiet)) return rc;
+    std::string memoPath = zavmemo::memoSidecarPath(out);
+    if (!reader.memos.empty()) {
+        size_t count = reader.memos.size();
+        if (!zavmemo::writeBookMemos(out, std::move(reader.memos), &error)) {
+            complain(command, memoPath + ": cannot write the memos: " + error);
+            return EXIT_FAILED;
+        }
+        if (!quiet) std::printf("wrote %s: %zu memos\n", memoPath.c_str(), count);
+    } else {
+        std::remove(memoPath.c_str());  // a stale sidecar would attach old memos to the new book
+    }
+    return EXIT_OK;
+}
+
+}  // namespace zavtool

@@ -1,0 +1,71 @@
+// zav: the book tool. Reads books through the module's exported calls, checks
+// their structures, and builds books from manifests and word lists.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli.h"
+#include "commands.h"
+
+namespace {
+
+struct Command {
+    const char *name;
+    int (*run)(int, char **);
+    const char *summary;
+};
+
+const Command kCommands[] = {
+    {"info", zavtool::runInfo, "book properties, languages, shelf levels and one line per table"},
+    {"keys", zavtool::runKeys, "list a table's keys with page, offset and attribute"},
+    {"lookup", zavtool::runLookup, "look a word up and print the entry it leads to"},
+    {"page", zavtool::runPage, "print a book page or a table page"},
+    {"toc", zavtool::runToc, "draw a table's table of contents"},
+    {"subpage", zavtool::runSubpage, "print a sub page (dictionary content or page memo)"},
+    {"spell", zavtool::runSpell, "spell checking of a dictionary table: verify, correct, wildcard"},
+    {"check", zavtool::runCheck, "validate every structure of a book"},
+    {"build", zavtool::runBuild, "build a book from a JSON manifest"},
+    {"import", zavtool::runImport, "build a book from a tsv word list or a dictd dictionary"},
+};
+
+void printUsage(FILE *out) {
+    std::fprintf(out,
+                 "usage: zav COMMAND [ARGUMENTS]\n"
+                 "\n"
+                 "Commands:\n");
+    for (const Command &c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
+    std::fprintf(out,
+                 "\n"
+                 "Run 'zav COMMAND --help' for the arguments of one command.\n"
+                 "Exit status: 0 success, 1 the answer is no (word not found, book has problems,\n"
+                 "book cannot be read), 2 usage or input/output error.\n");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        printUsage(stderr);
+        return zavtool::EXIT_USAGE;
+    }
+    std::string name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        if (name == "help" && argc > 2) {
+            for (const Command &c : kCommands) {
+                if (argv[2] == std::string(c.name)) {
+                    char helpFlag[] = "--help";
+                    char *args[] = {helpFlag, nullptr};
+                    return c.run(1, args);
+                }
+            }
+        }
+        printUsage(stdout);
+        return zavtool::EXIT_OK;
+    }
+    for (const Command &c : kCommands) {
+        if (name == c.name) return c.run(argc - 2, argv + 2);
+    }
+    std::fprintf(stderr, "zav: unknown command '%s'\n\n", name.c_str());
+    printUsage(stderr);
+    return zavtool::EXIT_USAGE;
+}
