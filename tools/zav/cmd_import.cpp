@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "book_output.h"
@@ -69,15 +70,28 @@ int buildImported(const std::string &command, std::vector<Entry> entries, const 
     table.keys.reserve(entries.size());
     book.pages.reserve(entries.size());
     Progress progress(command, "entries laid out", entries.size(), quiet);
+    // Headwords that share one definition (dictd indexes often point several
+    // headwords at the same entry) share one page.
+    std::unordered_map<size_t, uint32_t> pageByHash;
+    pageByHash.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
+        size_t hash = std::hash<std::string>{}(entries[i].definition);
+        auto found = pageByHash.find(hash);
+        uint32_t pageIndex;
+        if (found != pageByHash.end() && book.pages[found->second].data == entries[i].definition) {
+            pageIndex = found->second;
+        } else {
+            pageIndex = static_cast<uint32_t>(book.pages.size());
+            if (found == pageByHash.end()) pageByHash.emplace(hash, pageIndex);
+            table.pageList.push_back(pageIndex);
+            zav::PageDesc page;
+            page.data = std::move(entries[i].definition);
+            book.pages.push_back(std::move(page));
+        }
         zav::KeyDesc key;
         key.text = std::move(entries[i].word);
-        key.pageNo = static_cast<uint32_t>(i);
+        key.pageNo = pageIndex;
         table.keys.push_back(std::move(key));
-        table.pageList.push_back(static_cast<uint32_t>(i));
-        zav::PageDesc page;
-        page.data = std::move(entries[i].definition);
-        book.pages.push_back(std::move(page));
         progress.step(i + 1);
     }
     entries.clear();
