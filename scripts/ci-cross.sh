@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Cross builds of the module, its companion libraries and the tests:
+#
+#   mingw64  Windows x86-64 DLLs and the test programs, run under wine
+#   mingw32  Windows i686 DLLs (__stdcall exports): built, export tables
+#            checked for exactly the plain names, a C host linked against
+#            the rebuilt import library
+#   armhf    32-bit ARM Linux, strict alignment checked by the alignment
+#            sanitizer, the test programs run under qemu-arm
+#
+# Installs the Debian packages it needs when run as root (apt-get update at
+# most once). Prints the time of each stage; exits non-zero when any fails.
+#
+#   TOVIX_CROSS_STAGES="mingw64 mingw32 armhf"   the stages to run (default: all)
+#   TOVIX_CROSS_BUILD_ROOT=DIR                   where build-<stage> goes (default: the source tree)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/deps.sh"
+
+stages=${TOVIX_CROSS_STAGES:-mingw64 mingw32 armhf}
+build_root=${TOVIX_CROSS_BUILD_ROOT:-$root}
+jobs=$(nproc)
+status=0
+
+# Only the module, the companion libraries, the doubles and the tests;
+# optimized, without debug information (a third of the compile time).
+common_args=(-DTOVIX_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG"
+    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTOVIX_BUILD_TOOLS=OFF -DTOVIX_BUILD_BENCH=OFF)
+
+packages_for() {
+    case $1 in
+        mingw64) echo cmake make googletest g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 ;;
+        mingw32) echo cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 ;;
+        armhf) echo cmake make googletest g++-arm-linux-gnueabihf libubsan1-armhf-cross qemu-user ;;
+    esac
+}
+
+# configure_and_build NAME DIR TOOLCHAIN [TARGET...] -- [CMAKE_ARGS...]
+configure_and_build() {
+    local name=$1 dir=$2 toolchain=$3
+    shift 3
+    local targets=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do targets+=(--target "$1"); shift; done
+    [ $# -gt 0 ] && shift
+    if ! cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain.cmake" \
+        "${common_args[@]}" "$@" >"$dir.configure.log" 2>&1; then
+        tail -n 40 "$dir.configure.log"; echo "=== $name: configure failed"; return 1
+    fi
+    if ! cmake --build "$dir" -j"$jobs" "${targets[@]}" >"$dir.build.log" 2>&1; then
+        grep -E -i 'error' "$dir.build.log" | head -n 30
+        tail -n 30 "$dir.build.log"; echo "=== $name: build failed"; return 1
+    fi
+    grep -E -i 'warning' "$dir.build.log" | head -n 20
+    return 0
+}
+
+run_ctest() {  # run_ctest DIR [ARGS...]
+    local dir=$1
+    shift
+    ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 "$@" 2>&1 | tail -n 60
+    return "${PIPESTATUS[0]}"
+}
+
+stage_mingw64() {
+    local dir=$build_root/build-mingw64
+    mkdir -p "$dir"
+    # A wine prefix of the build's own, made before the build, and a
+    # persistent wineserver for the whole test run. Wine's programs keep
+    # whatever descriptors they inherit, so none of them gets this script's
+    # output: a pipe they held open would never close.
+    export WINEPREFIX=$dir/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win64
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i </dev/null >"$dir.wineboot.log" 2>&1 || { cat "$dir.wineboot.log"; echo "=== mingw64: wineboot failed"; return 1; }
+    fi
+    wineserver -p </dev/null >/dev/null 2>&1
+    local rc=0
+    configure_and_build mingw64 "$dir" mingw64 || rc=1
+    if [ $rc -eq 0 ]; then
+        echo "=== mingw64: test (wine)"
+        # Programs outside the module's folder (the companion libraries' own
+        # tests) find the DLLs of the build's output folder through WINEPATH;
+        # a program's own folder is searched first, so the test programs
+        # beside the doubles still get the doubles.
+        WINEPATH=$(winepath -w "$dir/out" 2>/dev/null) run_ctest "$dir" || rc=1
+    fi
+    wineserver -k </dev/null >/dev/null 2>&1
+    return $rc
+}
+
+stage_mingw32() {
+    local dir=$build_root/build-mingw32
+    mkdir -p "$dir"
+    configure_and_build mingw32 "$dir" mingw32 TovixZAV_JC ZoZizID ZAVMemo zav_example_host -- \
+        -DTOVIX_BUILD_TESTS=OFF || return 1
+    echo "=== mingw32: export tables"
+    local objdump=i686-w64-mingw32-objdump rc=0 lists=$dir/export-lists
+    mkdir -p "$lists"
+    local lib def
+    for lib in TovixZAV_JC ZoZizID ZAVMemo; do
+        def=$root/cmake/windows/$lib.def
+        sed -n 's/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\)@[0-9][0-9]*[[:space:]]*$/\1/p' "$def" >"$lists/$lib.txt"
+        cmake -DOBJDUMP=$objdump -DLIBRARY="$dir/out/$lib.dll" -DEXPECTED="$lists/$lib.txt" \
+            -P "$root/tests/win32/check_dll_exports.cmake" 2>&1 || rc=1
+    done
+    cmp -s <(sort "$lists/TovixZAV_JC.txt") <(sort "$root/tests/exports.txt") ||
+        { echo "cmake/windows/TovixZAV_JC.def and tests/exports.txt list different names"; rc=1; }
+    # A host linked against the import library imports the plain names.
+    local imports
+    imports=$($objdump -p "$dir/out/zav_example_host.exe" | awk '/DLL Name: TovixZAV_JC.dll/ {f=1; next} /DLL Name:/ {f=0} f && NF == 3 {print $3}')
+    if [ -z "$imports" ] || grep -q '@' <<<"$imports"; then
+        echo "zav_example_host.exe imports from TovixZAV_JC.dll: ${imports:-nothing}"; rc=1
+    else
+        echo "zav_example_host.exe imports $(wc -l <<<"$imports") plain names from TovixZAV_JC.dll"
+    fi
+    return $rc
+}
+
+stage_armhf() {
+    local dir=$build_root/build-armhf
+    mkdir -p "$dir"
+    configure_and_build armhf "$dir" armhf -- -DTOVIX_SANITIZE=alignment || return 1
+    echo "=== armhf: test (qemu-arm)"
+    run_ctest "$dir"
+}
+
+missing=()
+for s in $stages; do
+    case $s in
+        mingw64 | mingw32 | armhf) read -r -a p <<<"$(packages_for "$s")"; missing+=("${p[@]}") ;;
+        *) echo "unknown stage $s"; exit 2 ;;
+    esac
+done
+ensure_packages "${missing[@]}" || exit 1
+
+for s in $stages; do
+    start=$SECONDS
+    echo "=== cross $s"
+    if "stage_$s"; then result=passed; else result=FAILED; status=1; fi
+    echo "=== cross $s: $result, $((SECONDS - start)) s"
+done
+exit $status
