@@ -12,7 +12,8 @@
  *
  *  - No call validates its BookHandle. Every call except ZAVOpenBook needs a
  *    handle that ZAVOpenBook returned and that has not been passed to
- *    ZAVCloseBook. A null or stale handle is undefined behaviour.
+ *    ZAVCloseBook. A null handle makes a call return its failure value; a
+ *    closed (stale) handle is undefined behaviour.
  *  - Calls on one BookHandle must not overlap: every call moves the book's
  *    single file position. Calls on different handles are independent. The
  *    first memo call of a process loads the memo library without a lock, so

@@ -9,18 +9,19 @@
 #include <stdint.h>
 
 #include "ZAVMemo.h"
+#include "companion/file_io.h"
 
 namespace zavmemo {
 namespace os {
 
-using File = intptr_t;
-constexpr File kNoFile = -1;
-
-File openRead(const char *path);
-void closeFile(File file);
-bool fileSize(File file, uint64_t *size);
-// Read exactly n bytes at position `at`; false on an error or end of file.
-bool readAt(File file, uint64_t at, void *buffer, size_t n);
+// Files: the companion libraries' shared file access. Book paths come from
+// the book module in the ANSI code page.
+using companion::closeFile;
+using companion::File;
+using companion::fileSize;
+using companion::kNoFile;
+using companion::readAt;
+inline File openRead(const char *path) { return companion::openRead(path, companion::PathText::AnsiCodePage); }
 
 // The path of the book, NUL-terminated, from the loaded book module's
 // ZAVGetFileName. Returns its length, or 0 when there is no loaded module,

@@ -2,6 +2,8 @@
 // scripted spell results, a call log and handle bookkeeping.
 #include "doubles/engine_double.h"
 
+#include "doubles/call_log.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -195,25 +197,17 @@ std::vector<Call> calls() {
 
 std::vector<Call> calls(const std::string &name) {
     std::lock_guard<std::mutex> g(state().lock);
-    std::vector<Call> out;
-    for (const Call &c : state().log)
-        if (c.name == name) out.push_back(c);
-    return out;
+    return doubles::callsNamed(state().log, name);
 }
 
 size_t callCount(const std::string &name) {
     std::lock_guard<std::mutex> g(state().lock);
-    size_t n = 0;
-    for (const Call &c : state().log)
-        if (c.name == name) ++n;
-    return n;
+    return doubles::countNamed(state().log, name);
 }
 
 std::vector<std::string> callNames() {
     std::lock_guard<std::mutex> g(state().lock);
-    std::vector<std::string> out;
-    for (const Call &c : state().log) out.push_back(c.name);
-    return out;
+    return doubles::namesOf(state().log);
 }
 
 void clearLog() {

@@ -47,7 +47,8 @@ void spill(const std::string &path, const std::string &bytes) {
 
 // One folder per test program for everything the tests write.
 const std::string &scratch() {
-    static const std::string dir = [] {
+    // Never destroyed: the exit handler below still needs the name.
+    static const std::string &dir = *new std::string([] {
         // A dictionary folder set outside must not hide the books' own.
         unsetenv("ZOZIZID_DICT_DIR");
         std::string templ = (fs::temp_directory_path() / "zavtoolXXXXXX").string();
@@ -57,7 +58,7 @@ const std::string &scratch() {
         std::string made = buf.data();
         std::atexit([] { std::error_code ec; fs::remove_all(scratch(), ec); });
         return made;
-    }();
+    }());
     return dir;
 }
 

@@ -491,7 +491,7 @@ void Checker::checkTree(const std::string &where, uint32_t record, const tovix::
             report(at, itemWhere, "leads to table page " + n(l.pagePlusOne - 1u) + ", but the table has " +
                                       n(static_cast<uint64_t>(tablePages)) + " pages");
     }
-    if (!readable[1]) return;
+    if (fit == 0 || !readable[1]) return;  // no item of the list lies in the file
     if (links[1].previous != 0)
         report(offsets[1] + 4ull, where + " item 1", "the root has a previous link (item " + n(links[1].previous) + ")");
 

@@ -1,0 +1,35 @@
+// File access shared by the companion libraries (the dictionary engine and
+// the memo library): read-only files with positioned reads. One source file
+// per operating system implements it; the libraries never call the system
+// for files themselves.
+#ifndef COMPANION_FILE_IO_H
+#define COMPANION_FILE_IO_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace companion {
+
+// An open file; kNoFile when none.
+using File = intptr_t;
+constexpr File kNoFile = -1;
+
+// How the bytes of a path are to be read where the system's paths are wide
+// (Windows): UTF-8, or the system's ANSI code page. Elsewhere paths are bytes
+// and both mean the same.
+enum class PathText { Utf8, AnsiCodePage };
+
+// Open an existing file for reading (shared with other readers,
+// close-on-exec). kNoFile on failure.
+File openRead(const char *path, PathText text = PathText::Utf8);
+void closeFile(File file);
+// The file's size in bytes; false on failure or when it is not a plain file.
+bool fileSize(File file, uint64_t *size);
+// Read exactly n bytes at position `at`, retrying partial and interrupted
+// reads; false on an error or at the end of the file. No file position moves,
+// so reads of one file from several threads are safe.
+bool readAt(File file, uint64_t at, void *buffer, size_t n);
+
+}  // namespace companion
+
+#endif
