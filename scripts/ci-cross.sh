@@ -61,6 +61,23 @@ run_ctest() {  # run_ctest DIR [ARGS...]
     return "${PIPESTATUS[0]}"
 }
 
+# check_export_tables DIR OBJDUMP: the module, the engine and the memo library
+# of a Windows build export exactly the plain names of their .def files (the
+# module's are those of tests/exports.txt).
+check_export_tables() {
+    local dir=$1 objdump=$2 rc=0 lists=$1/export-lists lib def
+    mkdir -p "$lists"
+    for lib in TovixZAV_JC ZoZizID ZAVMemo; do
+        def=$root/cmake/windows/$lib.def
+        sed -n 's/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\)@[0-9][0-9]*[[:space:]]*$/\1/p' "$def" >"$lists/$lib.txt"
+        cmake -DOBJDUMP="$objdump" -DLIBRARY="$dir/out/$lib.dll" -DEXPECTED="$lists/$lib.txt" \
+            -P "$root/tests/win32/check_dll_exports.cmake" 2>&1 || rc=1
+    done
+    cmp -s <(sort "$lists/TovixZAV_JC.txt") <(sort "$root/tests/exports.txt") ||
+        { echo "cmake/windows/TovixZAV_JC.def and tests/exports.txt list different names"; rc=1; }
+    return $rc
+}
+
 stage_mingw64() {
     local dir=$build_root/build-mingw64
     mkdir -p "$dir"
@@ -77,6 +94,8 @@ stage_mingw64() {
     local rc=0
     configure_and_build mingw64 "$dir" mingw64 || rc=1
     if [ $rc -eq 0 ]; then
+        echo "=== mingw64: export tables"
+        check_export_tables "$dir" x86_64-w64-mingw32-objdump || rc=1
         echo "=== mingw64: test (wine)"
         # Programs outside the module's folder (the companion libraries' own
         # tests) find the DLLs of the build's output folder through WINEPATH;
@@ -94,17 +113,8 @@ stage_mingw32() {
     configure_and_build mingw32 "$dir" mingw32 TovixZAV_JC ZoZizID ZAVMemo zav_example_host -- \
         -DTOVIX_BUILD_TESTS=OFF || return 1
     echo "=== mingw32: export tables"
-    local objdump=i686-w64-mingw32-objdump rc=0 lists=$dir/export-lists
-    mkdir -p "$lists"
-    local lib def
-    for lib in TovixZAV_JC ZoZizID ZAVMemo; do
-        def=$root/cmake/windows/$lib.def
-        sed -n 's/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\)@[0-9][0-9]*[[:space:]]*$/\1/p' "$def" >"$lists/$lib.txt"
-        cmake -DOBJDUMP=$objdump -DLIBRARY="$dir/out/$lib.dll" -DEXPECTED="$lists/$lib.txt" \
-            -P "$root/tests/win32/check_dll_exports.cmake" 2>&1 || rc=1
-    done
-    cmp -s <(sort "$lists/TovixZAV_JC.txt") <(sort "$root/tests/exports.txt") ||
-        { echo "cmake/windows/TovixZAV_JC.def and tests/exports.txt list different names"; rc=1; }
+    local objdump=i686-w64-mingw32-objdump rc=0
+    check_export_tables "$dir" $objdump || rc=1
     # A host linked against the import library imports the plain names.
     local imports
     imports=$($objdump -p "$dir/out/zav_example_host.exe" | awk '/DLL Name: TovixZAV_JC.dll/ {f=1; next} /DLL Name:/ {f=0} f && NF == 3 {print $3}')
