@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -215,6 +217,23 @@ std::wstring widenPath(const std::string &path) {
         wide.push_back(static_cast<wchar_t>(cp));
     }
     return wide;
+}
+
+std::string inUtf8(const std::string &text, int32_t language) {
+    static const char *const kCodeSets[] = {"CP936", "CP950", "CP932", "CP949"};
+    if (language < 2 || language > 5 || text.empty()) return text;
+    iconv_t cd = iconv_open("UTF-8", kCodeSets[language - 2]);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out(text.size() * 4 + 4, '\0');
+    char *in = const_cast<char *>(text.data());
+    size_t inLeft = text.size();
+    char *to = out.data();
+    size_t outLeft = out.size();
+    size_t rc = iconv(cd, &in, &inLeft, &to, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || inLeft != 0) return text;
+    out.resize(out.size() - outLeft);
+    return out;
 }
 
 }  // namespace zavtool

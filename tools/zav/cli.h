@@ -55,6 +55,10 @@ int usageError(const std::string &command, const std::string &message);
 // Book text for a terminal: bytes from 0x20 up pass unchanged (multi-byte
 // text stays intact); control bytes become \n, \t, \r or \xNN.
 std::string escapeText(const std::string &bytes);
+// A localized text of language 2 to 5 (code pages 936, 950, 932, 949)
+// converted to UTF-8 for the terminal; unchanged for other languages and
+// for bytes that are not valid in that code page.
+std::string inUtf8(const std::string &text, int32_t language);
 // Page content: like escapeText, but line feeds and tabs pass unchanged.
 std::string escapeContent(const std::string &bytes);
 

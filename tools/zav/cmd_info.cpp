@@ -55,7 +55,7 @@ std::string namesLine(const std::vector<int32_t> &languages, Fetch fetch) {
         if (name.language == 0) {
             line += "(none)";
         } else {
-            line += quoted(name.text);
+            line += quoted(inUtf8(name.text, name.language));
             if (name.language != language) line += " (from language " + std::to_string(name.language) + ")";
         }
     }

@@ -57,7 +57,7 @@ std::string itemLabel(BookHandle book, int32_t table, int32_t item) {
     Localized base = itemText(book, table, item, ZAV_LANG_BASE);
     std::string label;
     if (base.language != 0 && isHiddenCaption(base.text)) label = "[hidden]";
-    else label = caption.language ? escapeText(caption.text) : std::string("(no caption)");
+    else label = caption.language ? escapeText(inUtf8(caption.text, caption.language)) : std::string("(no caption)");
     int32_t page = EBDVPItemToPage(book, table, item);
     label += "  [item " + std::to_string(item);
     if (page >= 0) label += ", page " + std::to_string(page);
