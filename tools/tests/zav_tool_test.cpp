@@ -145,6 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandCase{"info_names_the_book", {"info", G}, 0, "A Little Glossary of Bookbinding"},
         CommandCase{"info_lists_shelf_levels", {"info", G}, 0, "level 1: value 2  [1] \"Crafts\""},
+        // The code page 936 name, shown in UTF-8 ("装订小词典").
+        CommandCase{"info_shows_cp936_names_as_utf8", {"info", G}, 0,
+                    "[2] \"\xE8\xA3\x85\xE8\xAE\xA2\xE5\xB0\x8F\xE8\xAF\x8D\xE5\x85\xB8\""},
         CommandCase{"info_falls_back_for_missing_translation", {"info", L}, 0, "\"Synonyms\" (from language 1)"},
         CommandCase{"info_dictionary_table_line", {"info", L}, 0, "dictId 0x00010101  keys 16  pages 16  tree 12"},
         CommandCase{"keys_are_sorted_with_homographs", {"keys", G, "--count", "3"}, 0,
