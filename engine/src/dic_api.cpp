@@ -27,25 +27,10 @@ uintptr_t newWordHandle(Dictionary *dict, uint32_t index) {
 extern "C" {
 
 ZOZIZID_API uintptr_t ZOZIZID_CALL dicCreateHDICT(uint32_t dictId) noexcept {
-    Dictionary *dict = openDictionary(dictId);
-    if (!dict) return 0;
-    DictHandle *h = new (std::nothrow) DictHandle;
-    if (!h) {
-        release(dict);
-        return 0;
-    }
-    h->dict = dict;
-    return reinterpret_cast<uintptr_t>(h);
+    return openHandle<DictHandle>(dictId);
 }
 
-ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHDICT(uintptr_t hdict) noexcept {
-    DictHandle *h = asDict(hdict);
-    if (!h) return 0;
-    h->tag = kTagFreed;
-    release(h->dict);
-    delete h;
-    return 1;
-}
+ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHDICT(uintptr_t hdict) noexcept { return freeHandle(asDict(hdict)); }
 
 ZOZIZID_API uint32_t ZOZIZID_CALL dicGetWordCount(uintptr_t hdict) noexcept {
     DictHandle *h = asDict(hdict);

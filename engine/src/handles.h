@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <new>
+
 #include "dictionary.h"
 
 namespace zozizid {
@@ -42,6 +44,33 @@ T *fromHandle(uintptr_t handle) {
 inline DictHandle *asDict(uintptr_t h) { return fromHandle<DictHandle, kTagDict>(h); }
 inline WordHandle *asWord(uintptr_t h) { return fromHandle<WordHandle, kTagWord>(h); }
 inline SpellHandle *asSpell(uintptr_t h) { return fromHandle<SpellHandle, kTagSpell>(h); }
+
+// A new handle of kind H (DictHandle or SpellHandle) on dictionary dictId,
+// holding one reference to it; 0 when the dictionary cannot be opened or the
+// handle cannot be allocated.
+template <typename H>
+uintptr_t openHandle(uint32_t dictId) {
+    Dictionary *dict = openDictionary(dictId);
+    if (!dict) return 0;
+    H *h = new (std::nothrow) H;
+    if (!h) {
+        release(dict);
+        return 0;
+    }
+    h->dict = dict;
+    return reinterpret_cast<uintptr_t>(h);
+}
+
+// Free a handle of kind H found by asDict/asSpell: mark it freed, drop its
+// reference to the dictionary. Returns 0 for a handle that is not of kind H.
+template <typename H>
+int32_t freeHandle(H *h) {
+    if (!h) return 0;
+    h->tag = kTagFreed;
+    release(h->dict);
+    delete h;
+    return 1;
+}
 
 }  // namespace zozizid
 

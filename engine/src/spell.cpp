@@ -3,8 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <new>
-
 #include "ZoZizID.h"
 #include "collation.h"
 #include "handles.h"
@@ -199,25 +197,10 @@ struct Candidate {
 extern "C" {
 
 ZOZIZID_API uintptr_t ZOZIZID_CALL SCCreateHandleEx(uint32_t dictId) noexcept {
-    Dictionary *dict = openDictionary(dictId);
-    if (!dict) return 0;
-    SpellHandle *s = new (std::nothrow) SpellHandle;
-    if (!s) {
-        release(dict);
-        return 0;
-    }
-    s->dict = dict;
-    return reinterpret_cast<uintptr_t>(s);
+    return openHandle<SpellHandle>(dictId);
 }
 
-ZOZIZID_API int32_t ZOZIZID_CALL SCFreeHandle(uintptr_t spell) noexcept {
-    SpellHandle *s = asSpell(spell);
-    if (!s) return 0;
-    s->tag = kTagFreed;
-    release(s->dict);
-    delete s;
-    return 1;
-}
+ZOZIZID_API int32_t ZOZIZID_CALL SCFreeHandle(uintptr_t spell) noexcept { return freeHandle(asSpell(spell)); }
 
 ZOZIZID_API int32_t ZOZIZID_CALL SCVerify(uintptr_t spell, intptr_t w, intptr_t) noexcept {
     SpellHandle *s = asSpell(spell);

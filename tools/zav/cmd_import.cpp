@@ -118,6 +118,18 @@ std::string unescapeDefinition(const std::string &s) {
     return out;
 }
 
+// The line of text that starts at *at, without its LF or CRLF end, into
+// *row; *at moves to the next line. False at the end of the text.
+bool nextLine(const std::string &text, size_t *at, std::string *row) {
+    if (*at >= text.size()) return false;
+    size_t end = text.find('\n', *at);
+    if (end == std::string::npos) end = text.size();
+    row->assign(text, *at, end - *at);
+    *at = end + 1;
+    if (!row->empty() && row->back() == '\r') row->pop_back();
+    return true;
+}
+
 int importTsv(const std::string &command, const std::string &file, const std::string &out,
               const std::optional<std::string> &name, bool quiet) {
     std::string text, error;
@@ -127,13 +139,9 @@ int importTsv(const std::string &command, const std::string &file, const std::st
     }
     std::vector<Entry> entries;
     size_t line = 0;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string row = text.substr(at, end - at);
-        at = end + 1;
+    std::string row;
+    for (size_t at = 0; nextLine(text, &at, &row);) {
         ++line;
-        if (!row.empty() && row.back() == '\r') row.pop_back();
         if (row.empty()) continue;
         size_t tab = row.find('\t');
         if (tab == std::string::npos) {
@@ -240,13 +248,9 @@ int importDictd(const std::string &command, const std::string &index, const std:
     std::vector<Entry> entries;
     std::string bookTitle;
     size_t line = 0;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string row = text.substr(at, end - at);
-        at = end + 1;
+    std::string row;
+    for (size_t at = 0; nextLine(text, &at, &row);) {
         ++line;
-        if (!row.empty() && row.back() == '\r') row.pop_back();
         if (row.empty()) continue;
         size_t t1 = row.find('\t');
         size_t t2 = t1 == std::string::npos ? t1 : row.find('\t', t1 + 1);
