@@ -13,6 +13,7 @@
 #include "book_output.h"
 #include "cli.h"
 #include "commands.h"
+#include "entries.h"
 #include "zav/book_writer.h"
 
 namespace zavtool {
@@ -92,6 +93,7 @@ int buildImported(const std::string &command, std::vector<Entry> entries, const 
         key.text = std::move(entries[i].word);
         key.pageNo = pageIndex;
         table.keys.push_back(std::move(key));
+        addFoldedKeys(&table.keys, table.keys.back().text, pageIndex);
         progress.step(i + 1);
     }
     entries.clear();

@@ -1,4 +1,4 @@
-// zav keys and zav lookup: the key index of a table, as a host sees it.
+// zav keys: the key index of a table, as a host sees it.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,14 +19,6 @@ const char kKeysHelp[] =
     "of them (default all): index, text, page, offset within the page and the\n"
     "key's attribute. In a dictionary book the keys are the engine's words and\n"
     "the page of key i is table page i.\n";
-
-const char kLookupHelp[] =
-    "usage: zav lookup BOOK WORD [--table N]\n"
-    "\n"
-    "Look WORD up in table N (default 0) as a host does (ZAVSearchKeyWord and\n"
-    "ZAVIsExistWord), print the matching key or, when there is none, the nearest\n"
-    "key after the word, and print the entry's page from the key's page and\n"
-    "offset. Exit status 0 when the word is found, 1 when it is not.\n";
 
 }  // namespace
 
@@ -80,63 +72,6 @@ int runKeys(int argc, char **argv) {
         }
     }
     return EXIT_OK;
-}
-
-int runLookup(int argc, char **argv) {
-    const std::string command = "lookup";
-    Args args;
-    if (!args.parse(command, argc, argv, {"table"}, {})) return EXIT_USAGE;
-    if (args.help()) {
-        std::fputs(kLookupHelp, stdout);
-        return EXIT_OK;
-    }
-    if (args.positional().size() != 2) return usageError(command, "expected BOOK and WORD");
-    const std::string &word = args.positional()[1];
-    if (word.empty()) return usageError(command, "WORD must not be empty");
-    if (word.size() > 65535) return usageError(command, "WORD is longer than any key can be (65535 bytes)");
-    HostBook book;
-    if (int rc = openForCommand(command, args.positional()[0], book)) return rc;
-    auto table = tableOption(command, args, book);
-    if (!table) return EXIT_USAGE;
-
-    int32_t keyCount = ZAVGetKeyCount(book, *table);
-    if (keyCount <= 0) {
-        complain(command, "table " + std::to_string(*table) + " has no keys");
-        return EXIT_FAILED;
-    }
-    uint32_t index =
-        static_cast<uint32_t>(ZAVSearchKeyWord(book, *table, word.c_str(), static_cast<int32_t>(word.size())));
-    bool exists = ZAVIsExistWord(book, *table, word.c_str()) != 0;
-    std::string key = keyWord(book, *table, index);
-    if (exists)
-        std::printf("found: %s (key %u)\n", escapeText(key).c_str(), index);
-    else
-        std::printf("not found: %s; nearest key %s (key %u)\n", escapeText(word).c_str(), escapeText(key).c_str(),
-                    index);
-
-    int64_t page;
-    uint32_t offset = 0;
-    if (book.isDictionary()) {
-        page = index;  // a dictionary key leads to the table page of the same index
-    } else {
-        page = static_cast<uint32_t>(ZAVGetKeyPageNo(book, *table, index));
-        offset = static_cast<uint32_t>(ZAVGetKeyPageOffset(book, *table, index));
-    }
-    auto content = readPage(book, *table, page);
-    if (!content) {
-        complain(command, "the key leads to table page " + std::to_string(page) + ", which cannot be read");
-        return EXIT_FAILED;
-    }
-    if (offset > content->size()) {
-        complain(command, "the key's offset " + std::to_string(offset) + " lies past the end of table page " +
-                              std::to_string(page) + " (" + std::to_string(content->size()) + " bytes)");
-        return EXIT_FAILED;
-    }
-    std::printf("page %lld, offset %u:\n", static_cast<long long>(page), offset);
-    std::string entry = content->substr(offset);
-    std::fputs(escapeContent(entry).c_str(), stdout);
-    if (entry.empty() || entry.back() != '\n') std::fputc('\n', stdout);
-    return exists ? EXIT_OK : EXIT_FAILED;
 }
 
 }  // namespace zavtool

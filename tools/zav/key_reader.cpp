@@ -1,0 +1,149 @@
+#include "key_reader.h"
+
+#include <cstring>
+#include <vector>
+
+#include "collation.h"
+#include "entries.h"
+
+namespace zavtool {
+
+namespace {
+
+// Most keys are short: one ZAVGetKeyWord call into a buffer of this size
+// reads them; longer ones (and empty answers) ask for the length first.
+constexpr int32_t kShortKeyBuffer = 256;
+// A plain book stores at most 65535 bytes of key text.
+constexpr int32_t kLongestKey = 65535;
+
+inline bool isLead(unsigned char c) { return c >= 0x80; }
+
+// Offset of the end of the body: the first single-byte "@" or the end.
+size_t bodyEnd(const std::string &key) {
+    for (size_t i = 0; i < key.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(key[i]);
+        if (isLead(c)) {
+            ++i;  // the trail byte belongs to the character, even an "@"
+            continue;
+        }
+        if (c == '@') return i;
+    }
+    return key.size();
+}
+
+}  // namespace
+
+KeyReader::KeyReader(const HostBook &book, int32_t table)
+    : book_(book), table_(table), count_(static_cast<uint32_t>(ZAVGetKeyCount(book, table))),
+      dictionary_(book.isDictionary()) {}
+
+const KeyReader::Key *KeyReader::load(uint32_t index) {
+    auto found = cache_.find(index);
+    if (found != cache_.end()) return &found->second;
+    if (failed()) return nullptr;
+    ++reads_;
+    char buffer[kShortKeyBuffer] = {};
+    int32_t result = ZAVGetKeyWord(book_, table_, index, buffer, kShortKeyBuffer);
+    buffer[kShortKeyBuffer - 1] = '\0';
+    Key key;
+    key.text = buffer;
+    key.attribute = dictionary_ ? 0 : result;
+    if (key.text.empty() || key.text.size() == static_cast<size_t>(kShortKeyBuffer - 1)) {
+        int32_t length = ZAVGetKeyWordLength(book_, table_, index);
+        if (length <= 0 || length > kLongestKey) {
+            error_ = "key " + std::to_string(index) + " of table " + std::to_string(table_) + " cannot be read";
+            return nullptr;
+        }
+        if (static_cast<size_t>(length) != key.text.size()) {
+            std::vector<char> whole(static_cast<size_t>(length) + 1, '\0');
+            result = ZAVGetKeyWord(book_, table_, index, whole.data(), length + 1);
+            whole.back() = '\0';
+            key.text = whole.data();
+            if (!dictionary_) key.attribute = result;
+            if (key.text.size() != static_cast<size_t>(length)) {
+                error_ = "key " + std::to_string(index) + " of table " + std::to_string(table_) +
+                         " cannot be read whole (" + std::to_string(length) + " bytes)";
+                return nullptr;
+            }
+        }
+    }
+    return &cache_.emplace(index, std::move(key)).first->second;
+}
+
+const std::string *KeyReader::text(uint32_t index) {
+    const Key *key = load(index);
+    return key ? &key->text : nullptr;
+}
+
+int32_t KeyReader::attribute(uint32_t index) {
+    const Key *key = load(index);
+    return key ? key->attribute : 0;
+}
+
+uint32_t KeyReader::original(uint32_t index) {
+    const std::string *own = text(index);
+    if (!own || dictionary_ || attribute(index) != kFoldedKeyAttribute) return index;
+    int32_t first = ZAVPageToKey(book_, table_, static_cast<uint32_t>(page(index)));
+    if (first < 0 || static_cast<uint32_t>(first) >= count_) return index;
+    uint32_t other = static_cast<uint32_t>(first);
+    const std::string *text0 = text(other);
+    if (!text0 || attribute(other) == kFoldedKeyAttribute) return index;
+    return collate(foldCase(*text0), *own) == 0 ? other : index;
+}
+
+std::string KeyReader::headword(uint32_t index) {
+    const std::string *shown = text(original(index));
+    return shown ? *shown : std::string();
+}
+
+std::optional<uint32_t> KeyReader::lowerBound(const std::string &q) {
+    uint32_t lo = 0, hi = count_;
+    while (lo < hi) {
+        uint32_t mid = lo + (hi - lo) / 2;
+        const std::string *key = text(mid);
+        if (!key) return std::nullopt;
+        if (collate(*key, q) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+int64_t KeyReader::page(uint32_t index) const {
+    if (dictionary_) return index;
+    return static_cast<uint32_t>(ZAVGetKeyPageNo(book_, table_, index));
+}
+
+uint32_t KeyReader::offset(uint32_t index) const {
+    if (dictionary_) return 0;
+    return static_cast<uint32_t>(ZAVGetKeyPageOffset(book_, table_, index));
+}
+
+std::string keyBody(const std::string &key) {
+    size_t end = bodyEnd(key);
+    size_t begin = key.find_first_not_of(' ');
+    if (begin == std::string::npos || begin >= end) return std::string();
+    while (end > begin && key[end - 1] == ' ') --end;
+    return key.substr(begin, end - begin);
+}
+
+bool hasHomographSuffix(const std::string &key) { return bodyEnd(key) < key.size(); }
+
+bool bodyStartsWith(const std::string &key, const std::string &prefix) {
+    size_t at = key.find_first_not_of(' ');
+    if (at == std::string::npos) return prefix.empty();
+    size_t end = bodyEnd(key);
+    if (end < at || end - at < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(key[at + i]), b = static_cast<unsigned char>(prefix[i]);
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + ('a' - 'A'));
+        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + ('a' - 'A'));
+        if (a != b) return false;
+    }
+    return true;
+}
+
+int32_t collate(const std::string &a, const std::string &b) { return tovix::compareKeys(a.c_str(), b.c_str()); }
+
+}  // namespace zavtool

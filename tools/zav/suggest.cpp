@@ -1,0 +1,234 @@
+// Suggestions for a word that is not found, read through the key index
+// without walking the whole key list: the keys where the word would stand,
+// exact probes of the word's one-edit variants (a character left out, two
+// neighbours swapped, a character of the word put in or put in place of
+// another), and bounded scans of the keys that share the word's longer
+// prefixes, which hold the variants two edits away at its end. Every key is
+// read at most once, and the work stops after a fixed number of key reads.
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "entries.h"
+#include "key_reader.h"
+
+namespace zavtool {
+
+namespace {
+
+// Key reads one suggestion search may make: a key read through the module
+// costs about 10 microseconds, so at most some 30 ms.
+constexpr size_t kReadBudget = 3000;
+// Keys scanned after the start of each shared prefix.
+constexpr size_t kPrefixWindow = 48;
+// Neighbours of the word's place offered when there is room.
+constexpr size_t kNeighbours = 2;
+// Words of up to this many characters are offered one-edit spellings only.
+constexpr size_t kShortWord = 3;
+
+std::vector<utf8proc_int32_t> codePoints(const std::string &text) {
+    std::vector<utf8proc_int32_t> out;
+    const auto *p = reinterpret_cast<const utf8proc_uint8_t *>(text.data());
+    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
+    while (left > 0) {
+        utf8proc_int32_t c;
+        utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
+        if (n <= 0) {  // not UTF-8: one byte, one character
+            c = static_cast<unsigned char>(*p);
+            n = 1;
+        }
+        out.push_back(c);
+        p += n;
+        left -= n;
+    }
+    return out;
+}
+
+std::string utf8Of(const std::vector<utf8proc_int32_t> &chars) {
+    std::string out;
+    for (utf8proc_int32_t c : chars) {
+        utf8proc_uint8_t bytes[4];
+        utf8proc_ssize_t n = utf8proc_encode_char(c, bytes);
+        if (n <= 0) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out.append(reinterpret_cast<const char *>(bytes), static_cast<size_t>(n));
+    }
+    return out;
+}
+
+// The one-edit variants of a word that an exact probe can find.
+std::vector<std::string> oneEditVariants(const std::vector<utf8proc_int32_t> &w) {
+    std::vector<std::string> out;
+    std::vector<utf8proc_int32_t> alphabet(w.begin(), w.end());
+    std::sort(alphabet.begin(), alphabet.end());
+    alphabet.erase(std::unique(alphabet.begin(), alphabet.end()), alphabet.end());
+    for (size_t i = 0; i + 1 < w.size(); ++i) {
+        auto v = w;
+        std::swap(v[i], v[i + 1]);
+        out.push_back(utf8Of(v));
+    }
+    for (size_t i = 0; i < w.size() && w.size() > 1; ++i) {
+        auto v = w;
+        v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+        out.push_back(utf8Of(v));
+    }
+    for (size_t i = 0; i <= w.size(); ++i) {
+        for (utf8proc_int32_t c : alphabet) {
+            auto v = w;
+            v.insert(v.begin() + static_cast<std::ptrdiff_t>(i), c);
+            out.push_back(utf8Of(v));
+            if (i < w.size() && w[i] != c) {
+                auto s = w;
+                s[i] = c;
+                out.push_back(utf8Of(s));
+            }
+        }
+    }
+    return out;
+}
+
+struct Candidate {
+    size_t distance;
+    uint32_t keyIndex;
+    std::string name;
+};
+
+class Search {
+public:
+    Search(KeyReader &reader, const std::string &word)
+        : reader_(reader), target_(foldCase(keyBody(word))),
+          limit_(codePoints(target_).size() <= kShortWord ? 1 : 2) {}
+
+    bool exhausted() const { return reader_.failed() || reader_.reads() >= kReadBudget; }
+
+    // Weigh key i as a near spelling.
+    void consider(uint32_t index) {
+        if (index >= reader_.count() || exhausted()) return;
+        std::string name = keyBody(reader_.headword(index));
+        if (name.empty()) return;
+        std::string folded = foldCase(name);
+        if (collate(folded, target_) == 0) return;
+        size_t d = editDistance(folded, target_, limit_);
+        if (d > limit_) return;
+        auto found = near_.find(folded);
+        if (found == near_.end() || found->second.keyIndex > index) near_[folded] = {d, index, name};
+    }
+
+    void probe(const std::string &text) {
+        if (exhausted()) return;
+        auto at = reader_.lowerBound(text);
+        if (at) consider(*at);
+    }
+
+    void scanPrefix(const std::string &prefix) {
+        auto at = reader_.lowerBound(prefix);
+        if (!at) return;
+        for (uint32_t i = *at; i < reader_.count() && i - *at < kPrefixWindow; ++i) {
+            const std::string *key = exhausted() ? nullptr : reader_.text(i);
+            if (!key || !bodyStartsWith(*key, prefix)) break;
+            consider(i);
+        }
+    }
+
+    void run() {
+        auto w = codePoints(target_);
+        for (const std::string &v : oneEditVariants(w)) probe(v);
+        for (size_t length = w.size(); length > (w.size() + 1) / 2; --length)
+            scanPrefix(utf8Of(std::vector<utf8proc_int32_t>(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(length) - 1)));
+    }
+
+    std::vector<Candidate> ranked() const {
+        std::vector<Candidate> out;
+        for (const auto &n : near_) out.push_back(n.second);
+        std::sort(out.begin(), out.end(), [](const Candidate &a, const Candidate &b) {
+            return a.distance != b.distance ? a.distance < b.distance : a.keyIndex < b.keyIndex;
+        });
+        return out;
+    }
+
+    const std::string &target() const { return target_; }
+
+private:
+    KeyReader &reader_;
+    std::string target_;
+    size_t limit_;
+    std::map<std::string, Candidate> near_;
+};
+
+// The headwords nearest to the word's place, after it first, alternating.
+bool neighbours(KeyReader &reader, const std::string &word, size_t count, std::vector<std::string> *out) {
+    auto at = reader.lowerBound(word);
+    if (!at) return false;
+    std::set<std::string> seen;
+    int64_t after = *at, before = static_cast<int64_t>(*at) - 1;
+    while (out->size() < count && (after < reader.count() || before >= 0)) {
+        for (int64_t *side : {&after, &before}) {
+            if (*side < 0 || *side >= reader.count() || out->size() >= count) continue;
+            std::string name = keyBody(reader.headword(static_cast<uint32_t>(*side)));
+            if (reader.failed()) return false;
+            *side += side == &after ? 1 : -1;
+            if (!name.empty() && seen.insert(foldCase(name)).second) out->push_back(name);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+KeyList suggestions(const HostBook &book, int32_t table, const std::string &word, size_t count) {
+    KeyList result;
+    KeyReader reader(book, table);
+    if (reader.count() == 0 || count == 0 || keyBody(word).empty()) return result;
+    Search search(reader, word);
+    search.run();
+    if (reader.failed()) {
+        result.error = reader.error();
+        return result;
+    }
+    std::vector<std::string> around;
+    if (!neighbours(reader, word, count, &around)) {
+        result.error = reader.error();
+        return result;
+    }
+    size_t roomForNear = count > kNeighbours && !around.empty() ? count - std::min(kNeighbours, around.size()) : count;
+    std::set<std::string> seen;
+    for (const Candidate &c : search.ranked()) {
+        if (result.keys.size() >= roomForNear) break;
+        if (seen.insert(foldCase(c.name)).second) result.keys.push_back(c.name);
+    }
+    for (const std::string &name : around) {
+        if (result.keys.size() >= count) break;
+        if (seen.insert(foldCase(name)).second) result.keys.push_back(name);
+    }
+    return result;
+}
+
+size_t editDistance(const std::string &a, const std::string &b, size_t limit) {
+    auto x = codePoints(a), y = codePoints(b);
+    size_t n = x.size(), m = y.size();
+    if ((n > m ? n - m : m - n) > limit) return limit + 1;
+    // Three rows of the optimal-string-alignment table.
+    std::vector<size_t> before(m + 1), previous(m + 1), current(m + 1);
+    for (size_t j = 0; j <= m; ++j) previous[j] = j;
+    for (size_t i = 1; i <= n; ++i) {
+        current[0] = i;
+        size_t rowBest = current[0];
+        for (size_t j = 1; j <= m; ++j) {
+            size_t cost = x[i - 1] == y[j - 1] ? 0 : 1;
+            size_t v = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost});
+            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1]) v = std::min(v, before[j - 2] + 1);
+            current[j] = v;
+            rowBest = std::min(rowBest, v);
+        }
+        if (rowBest > limit) return limit + 1;
+        std::swap(before, previous);
+        std::swap(previous, current);
+    }
+    return std::min(previous[m], limit + 1);
+}
+
+}  // namespace zavtool
