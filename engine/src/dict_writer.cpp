@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "collation.h"
+#include "tovix/collation.h"
 #include "dict_format.h"
 
 namespace zozizid {

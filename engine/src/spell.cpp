@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include "ZoZizID.h"
-#include "collation.h"
+#include "tovix/collation.h"
 #include "handles.h"
-#include "le.h"
+#include "tovix/le.h"
 
 using namespace zozizid;
 

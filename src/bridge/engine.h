@@ -7,27 +7,49 @@
 
 #include <stdint.h>
 
+#include <utility>
+
+#include "ZoZizID.h"
+
 namespace tovix {
 namespace engine {
 
-uintptr_t dicCreateHDICT(uint32_t dictId);
-int32_t dicFreeHDICT(uintptr_t hdict);
-uint32_t dicGetWordCount(uintptr_t hdict);
-uintptr_t dicSearchRecord(uintptr_t hdict, uint32_t index);
-uintptr_t dicSearchWord(uintptr_t hdict, const char *word);
-int32_t dicGetHandleInfo(uintptr_t hword, int32_t what, uint32_t *value);
-int32_t dicFreeHWORD(uintptr_t hword);
-int32_t dicIsExistWord(uintptr_t hdict, const char *word);
-int32_t dicGetWordSize(uintptr_t hword);
-int32_t dicGetWord(uintptr_t hword, char *buffer, int32_t length);
-int32_t dicIsExistContent(uintptr_t hword, uint32_t contentId);
-int32_t dicGetContentSize(uintptr_t hword, uint32_t contentId);
-int32_t dicGetContent(uintptr_t hword, uint32_t contentId, void *buffer, uint32_t length);
-uintptr_t SCCreateHandleEx(uint32_t dictId);
-int32_t SCFreeHandle(uintptr_t spell);
-int32_t SCCorrection(uintptr_t spell, intptr_t w, intptr_t x, uint8_t y);
-int32_t SCVerify(uintptr_t spell, intptr_t w, intptr_t x);
-int32_t SCWildcard(uintptr_t spell, intptr_t w, intptr_t x, uint8_t y, intptr_t z);
+// The engine's entry point `name`, or null.
+void *engineSymbol(const char *name);
+
+// Call the engine's entry point `name`, of the type its public header gives;
+// 0 when it cannot be had.
+template <typename Fn, typename... A>
+auto call(const char *name, A... args) -> decltype(std::declval<Fn>()(args...)) {
+    Fn fn = reinterpret_cast<Fn>(engineSymbol(name));
+    return fn ? fn(args...) : 0;
+}
+
+// engine::name(...) forwards to the entry point `name` of the public header.
+#define TOVIX_ENGINE_FORWARD(name)                                 \
+    template <typename... A>                                      \
+    inline auto name(A... args) {                                 \
+        return call<decltype(&::name)>(#name, args...);           \
+    }
+TOVIX_ENGINE_FORWARD(dicCreateHDICT)
+TOVIX_ENGINE_FORWARD(dicFreeHDICT)
+TOVIX_ENGINE_FORWARD(dicGetWordCount)
+TOVIX_ENGINE_FORWARD(dicSearchRecord)
+TOVIX_ENGINE_FORWARD(dicSearchWord)
+TOVIX_ENGINE_FORWARD(dicGetHandleInfo)
+TOVIX_ENGINE_FORWARD(dicFreeHWORD)
+TOVIX_ENGINE_FORWARD(dicIsExistWord)
+TOVIX_ENGINE_FORWARD(dicGetWordSize)
+TOVIX_ENGINE_FORWARD(dicGetWord)
+TOVIX_ENGINE_FORWARD(dicIsExistContent)
+TOVIX_ENGINE_FORWARD(dicGetContentSize)
+TOVIX_ENGINE_FORWARD(dicGetContent)
+TOVIX_ENGINE_FORWARD(SCCreateHandleEx)
+TOVIX_ENGINE_FORWARD(SCFreeHandle)
+TOVIX_ENGINE_FORWARD(SCCorrection)
+TOVIX_ENGINE_FORWARD(SCVerify)
+TOVIX_ENGINE_FORWARD(SCWildcard)
+#undef TOVIX_ENGINE_FORWARD
 
 // A dictionary handle and, optionally, one of its word records, opened for
 // the length of one exported call. close() frees the word handle first, then

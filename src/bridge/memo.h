@@ -7,7 +7,10 @@
 
 #include <stdint.h>
 
+#include <utility>
+
 #include "TovixZAV_JC.h"
+#include "ZAVMemo.h"
 
 namespace tovix {
 namespace memo {
@@ -15,11 +18,27 @@ namespace memo {
 // Load the memo library from the module's folder unless it is loaded.
 bool loadMemoLibrary();
 
-int32_t CBIGetMemoNumber(BookHandle book, uint32_t page);
-uintptr_t CBIGetMemoHandle(BookHandle book, uint32_t page, int32_t reserved);
-int32_t CBIGetMemoSize(uintptr_t memo);
-int32_t CBIGetMemoContent(uintptr_t memo, void *buffer, uint32_t length);
-int32_t CBIFreeMemoHandle(uintptr_t memo);
+// The memo library's entry point `name`, or null.
+void *memoSymbol(const char *name);
+
+template <typename Fn, typename... A>
+auto call(const char *name, A... args) -> decltype(std::declval<Fn>()(args...)) {
+    Fn fn = reinterpret_cast<Fn>(memoSymbol(name));
+    return fn ? fn(args...) : 0;
+}
+
+// memo::name(...) forwards to the entry point `name` of the public header.
+#define TOVIX_MEMO_FORWARD(name)                                   \
+    template <typename... A>                                      \
+    inline auto name(A... args) {                                 \
+        return call<decltype(&::name)>(#name, args...);           \
+    }
+TOVIX_MEMO_FORWARD(CBIGetMemoNumber)
+TOVIX_MEMO_FORWARD(CBIGetMemoHandle)
+TOVIX_MEMO_FORWARD(CBIGetMemoSize)
+TOVIX_MEMO_FORWARD(CBIGetMemoContent)
+TOVIX_MEMO_FORWARD(CBIFreeMemoHandle)
+#undef TOVIX_MEMO_FORWARD
 
 }  // namespace memo
 }  // namespace tovix

@@ -12,7 +12,7 @@
 #include "ZoZizID_writer.h"
 #include "book_output.h"
 #include "cli.h"
-#include "collation.h"
+#include "tovix/collation.h"
 #include "commands.h"
 #include "manifest_json.h"
 #include "zav/book_writer.h"

@@ -10,33 +10,16 @@
 #include <numeric>
 #include <stdexcept>
 
-#include "collation.h"
+#include "tovix/collation.h"
+#include "tovix/format.h"
 
 namespace zav {
 
-const std::string kHiddenItemMarker("\x01\x02\x03\x04\x05\x06\x07\x08\x09", 9);
+const std::string kHiddenItemMarker(tovix::HIDDEN_ITEM_MARKER, tovix::HIDDEN_ITEM_MARKER_LENGTH);
 
 namespace {
 
-constexpr uint32_t kHeaderSize = 512;
-constexpr uint32_t kReservedStart = 56;
-constexpr uint32_t kTableRecordSize = 52;
-constexpr uint32_t kDefCharAttrSize = 84;
-constexpr uint32_t kDictLevelRecordSize = 256;
-// Every position of a book lies below 2^31: the file is at most 2^31 - 1 bytes.
-constexpr uint64_t kMaxFileSize = 0x7FFFFFFFull;
-
-// Header field positions.
-constexpr uint32_t kHdrMagic = 0, kHdrKind = 4, kHdrVersion = 8, kHdrCaps1 = 12, kHdrCaps2 = 16,
-                   kHdrSerial = 20, kHdrBookName = 24, kHdrDefCharAttr = 28, kHdrExBookNo = 32,
-                   kHdrLanguages = 36, kHdrTableDir = 40, kHdrPageDir = 44, kHdrShelfLevels = 48,
-                   kHdrPositionId = 52;
-
-// Table record field positions.
-constexpr uint32_t kTblLocale = 0, kTblSubCount = 4, kTblSubList = 8, kTblName = 12, kTblPageCount = 16,
-                   kTblAppFlags = 16, kTblPageList = 20, kTblDictLevelList = 20, kTblKeyCount = 24,
-                   kTblSimpleName = 24, kTblKeyList = 28, kTblPageToKey = 32, kTblVpCount = 36,
-                   kTblVpList = 40, kTblPageToItem = 44, kTblDictId = 48;
+using namespace tovix;
 
 // A description the format cannot hold; caught by writeBook.
 struct DescriptionError {
@@ -49,12 +32,12 @@ struct DescriptionError {
 // grows the buffer.
 class Image {
 public:
-    explicit Image(uint64_t expected) { bytes_.reserve(static_cast<size_t>(std::min(expected, kMaxFileSize))); }
+    explicit Image(uint64_t expected) { bytes_.reserve(static_cast<size_t>(std::min(expected, uint64_t{BOOK_MAX_FILE_SIZE}))); }
 
     uint32_t pos() const { return static_cast<uint32_t>(bytes_.size()); }
 
     void room(uint64_t n) {
-        if (bytes_.size() + n > kMaxFileSize)
+        if (bytes_.size() + n > uint64_t{BOOK_MAX_FILE_SIZE})
             refuse("the book would reach 2 GiB; every position must stay below 2^31");
     }
 
@@ -148,7 +131,7 @@ std::vector<uint32_t> derivePageToKey(const TableDesc &table, const std::vector<
 }
 
 void checkTable(const BookDesc &desc, const TableDesc &table, const std::string &what) {
-    const bool dictionary = desc.kind == 1;
+    const bool dictionary = desc.kind == KIND_DICTIONARY;
     if (dictionary && !table.pageList.empty())
         refuse(what + ": a dictionary table has no page list (+16/+20 hold appFlags and the level list)");
     if (!dictionary && (table.appFlags != 0 || !table.dictLevels.empty() || table.simpleName))
@@ -162,7 +145,7 @@ void checkTable(const BookDesc &desc, const TableDesc &table, const std::string 
             refuse(what + ": key " + std::to_string(k) + " is " + std::to_string(table.keys[k].text.size()) +
                    " bytes; a key text is at most 65535 bytes");
     for (size_t l = 0; l < table.dictLevels.size(); ++l)
-        if (table.dictLevels[l] && table.dictLevels[l]->size() != kDictLevelRecordSize)
+        if (table.dictLevels[l] && table.dictLevels[l]->size() != DICT_LEVEL_RECORD_SIZE)
             refuse(what + ": dictionary level " + std::to_string(l) + " must be 256 bytes, got " +
                    std::to_string(table.dictLevels[l]->size()));
 }
@@ -175,9 +158,9 @@ void putU32List(Image &img, const std::vector<uint32_t> &values) {
 void putTable(Image &img, const BookDesc &desc, const TableDesc &table, size_t index, TableLayout &lay) {
     const std::string what = "table " + std::to_string(index);
     checkTable(desc, table, what);
-    const bool dictionary = desc.kind == 1;
+    const bool dictionary = desc.kind == KIND_DICTIONARY;
 
-    lay.record = img.zeros(kTableRecordSize);
+    lay.record = img.zeros(TABLE_RECORD_SIZE);
     const uint32_t rec = lay.record;
 
     lay.nameOffset = putOptionalStringList(img, table.name, what + " name");
@@ -253,7 +236,7 @@ void putTable(Image &img, const BookDesc &desc, const TableDesc &table, size_t i
             uint32_t at = 0;
             if (table.dictLevels[l]) {
                 at = img.pos();
-                img.raw(table.dictLevels[l]->data(), kDictLevelRecordSize);
+                img.raw(table.dictLevels[l]->data(), DICT_LEVEL_RECORD_SIZE);
             }
             img.set32(lay.dictLevelListOffset + static_cast<uint32_t>(4 * l), at);
             lay.dictLevelRecords.push_back(at);
@@ -261,50 +244,50 @@ void putTable(Image &img, const BookDesc &desc, const TableDesc &table, size_t i
     }
 
     // The record itself.
-    img.set8(rec + kTblLocale, table.locale);
-    for (uint32_t i = 0; i < 3; ++i) img.set8(rec + kTblLocale + 1 + i, table.localeSpare[i]);
-    img.set32(rec + kTblSubCount, static_cast<uint32_t>(table.subs.size()));
-    img.set32(rec + kTblSubList, lay.subListOffset);
-    img.set32(rec + kTblName, lay.nameOffset);
+    img.set8(rec + TBL_LOCALE, table.locale);
+    for (uint32_t i = 0; i < 3; ++i) img.set8(rec + TBL_LOCALE + 1 + i, table.localeSpare[i]);
+    img.set32(rec + TBL_SUB_COUNT, static_cast<uint32_t>(table.subs.size()));
+    img.set32(rec + TBL_SUB_LIST_OFFSET, lay.subListOffset);
+    img.set32(rec + TBL_NAME_OFFSET, lay.nameOffset);
     if (dictionary) {
-        img.set32(rec + kTblAppFlags, table.appFlags);
-        img.set32(rec + kTblDictLevelList, lay.dictLevelListOffset);
-        img.set32(rec + kTblSimpleName, lay.simpleNameOffset);
+        img.set32(rec + TBL_APP_FLAGS, table.appFlags);
+        img.set32(rec + TBL_DICT_LEVEL_LIST_OFFSET, lay.dictLevelListOffset);
+        img.set32(rec + TBL_SIMPLE_NAME_OFFSET, lay.simpleNameOffset);
     } else {
-        img.set32(rec + kTblPageCount, static_cast<uint32_t>(table.pageList.size()));
-        img.set32(rec + kTblPageList, lay.pageListOffset);
-        img.set32(rec + kTblKeyCount, static_cast<uint32_t>(table.keys.size()));
+        img.set32(rec + TBL_PAGE_COUNT, static_cast<uint32_t>(table.pageList.size()));
+        img.set32(rec + TBL_PAGE_LIST_OFFSET, lay.pageListOffset);
+        img.set32(rec + TBL_KEY_COUNT, static_cast<uint32_t>(table.keys.size()));
     }
-    img.set32(rec + kTblKeyList, lay.keyListOffset);
-    img.set32(rec + kTblPageToKey, lay.pageToKeyOffset);
-    img.set32(rec + kTblVpCount, static_cast<uint32_t>(table.vpItems.size()));
-    img.set32(rec + kTblVpList, lay.vpListOffset);
-    img.set32(rec + kTblPageToItem, lay.pageToItemOffset);
-    img.set32(rec + kTblDictId, table.dictId);
+    img.set32(rec + TBL_KEY_LIST_OFFSET, lay.keyListOffset);
+    img.set32(rec + TBL_PAGE_TO_KEY_OFFSET, lay.pageToKeyOffset);
+    img.set32(rec + TBL_VP_COUNT, static_cast<uint32_t>(table.vpItems.size()));
+    img.set32(rec + TBL_VP_LIST_OFFSET, lay.vpListOffset);
+    img.set32(rec + TBL_PAGE_TO_ITEM_OFFSET, lay.pageToItemOffset);
+    img.set32(rec + TBL_DICT_ID, table.dictId);
 
     // Raw overrides, last.
     auto over = [&](const std::optional<uint32_t> &value, uint32_t field) {
         if (value) img.set32(rec + field, *value);
     };
-    over(table.subCountOverride, kTblSubCount);
-    over(table.subListOffsetOverride, kTblSubList);
-    over(table.nameOffsetOverride, kTblName);
-    over(table.pageCountOverride, kTblPageCount);
-    over(table.pageListOffsetOverride, kTblPageList);
-    over(table.dictLevelListOffsetOverride, kTblDictLevelList);
-    over(table.keyCountOverride, kTblKeyCount);
-    over(table.simpleNameOffsetOverride, kTblSimpleName);
-    over(table.keyListOffsetOverride, kTblKeyList);
-    over(table.pageToKeyOffsetOverride, kTblPageToKey);
-    over(table.vpCountOverride, kTblVpCount);
-    over(table.vpListOffsetOverride, kTblVpList);
-    over(table.pageToItemOffsetOverride, kTblPageToItem);
+    over(table.subCountOverride, TBL_SUB_COUNT);
+    over(table.subListOffsetOverride, TBL_SUB_LIST_OFFSET);
+    over(table.nameOffsetOverride, TBL_NAME_OFFSET);
+    over(table.pageCountOverride, TBL_PAGE_COUNT);
+    over(table.pageListOffsetOverride, TBL_PAGE_LIST_OFFSET);
+    over(table.dictLevelListOffsetOverride, TBL_DICT_LEVEL_LIST_OFFSET);
+    over(table.keyCountOverride, TBL_KEY_COUNT);
+    over(table.simpleNameOffsetOverride, TBL_SIMPLE_NAME_OFFSET);
+    over(table.keyListOffsetOverride, TBL_KEY_LIST_OFFSET);
+    over(table.pageToKeyOffsetOverride, TBL_PAGE_TO_KEY_OFFSET);
+    over(table.vpCountOverride, TBL_VP_COUNT);
+    over(table.vpListOffsetOverride, TBL_VP_LIST_OFFSET);
+    over(table.pageToItemOffsetOverride, TBL_PAGE_TO_ITEM_OFFSET);
 }
 
 void checkBook(const BookDesc &desc) {
-    if (desc.reserved.size() > kHeaderSize - kReservedStart)
+    if (desc.reserved.size() > BOOK_HEADER_SIZE - HEADER_RESERVED_START)
         refuse("the reserved header bytes are at most 456, got " + std::to_string(desc.reserved.size()));
-    if (desc.defCharAttr && desc.defCharAttr->size() != kDefCharAttrSize)
+    if (desc.defCharAttr && desc.defCharAttr->size() != DEF_CHAR_ATTR_SIZE)
         refuse("the default character attribute block must be 84 bytes, got " +
                std::to_string(desc.defCharAttr->size()));
     if (desc.exBookNo && desc.exBookNo->size() > 255)
@@ -320,7 +303,7 @@ void checkBook(const BookDesc &desc) {
         const PageDesc &page = desc.pages[p];
         if (page.data.size() > UINT32_MAX)
             refuse("page " + std::to_string(p) + " is larger than a u32 size can hold");
-        if (!page.links.empty() && desc.kind != 4)
+        if (!page.links.empty() && desc.kind != KIND_PREFIXED)
             refuse("page " + std::to_string(p) + " has links, but only kind-4 books carry link blocks");
         if (page.links.size() > 0xFFFF)
             refuse("page " + std::to_string(p) + " has " + std::to_string(page.links.size()) +
@@ -330,10 +313,10 @@ void checkBook(const BookDesc &desc) {
 
 // A first guess at the image size, so that the buffer grows rarely.
 uint64_t expectedSize(const BookDesc &desc) {
-    uint64_t size = kHeaderSize + 1024;
+    uint64_t size = BOOK_HEADER_SIZE + 1024;
     for (const PageDesc &page : desc.pages) size += 10 + page.data.size() + 4 * page.links.size();
     for (const TableDesc &table : desc.tables) {
-        size += kTableRecordSize + 8 * table.subs.size() + 4 * table.pageList.size() + 8 * table.pageList.size();
+        size += TABLE_RECORD_SIZE + 8 * table.subs.size() + 4 * table.pageList.size() + 8 * table.pageList.size();
         for (const KeyDesc &key : table.keys) size += 16 + key.text.size();
         for (const VpItemDesc &item : table.vpItems) size += 24 + 8 * item.caption.entries.size();
         size += 4 * table.pageToItem.size() + 260 * table.dictLevels.size();
@@ -347,22 +330,22 @@ WrittenBook layOut(const BookDesc &desc) {
     BookLayout &lay = book.layout;
     Image img(expectedSize(desc));
 
-    img.zeros(kHeaderSize);
-    img.set32(kHdrMagic, desc.magic);
-    img.set32(kHdrKind, desc.kind);
-    img.set32(kHdrVersion, desc.version);
-    img.set32(kHdrCaps1, desc.capsWord1);
-    img.set32(kHdrCaps2, desc.capsWord2);
-    img.set32(kHdrSerial, desc.serial);
-    img.set32(kHdrPositionId, desc.positionId);
+    img.zeros(BOOK_HEADER_SIZE);
+    img.set32(HDR_MAGIC, desc.magic);
+    img.set32(HDR_KIND, desc.kind);
+    img.set32(HDR_VERSION, desc.version);
+    img.set32(HDR_CAPS_WORD1, desc.capsWord1);
+    img.set32(HDR_CAPS_WORD2, desc.capsWord2);
+    img.set32(HDR_SERIAL, desc.serial);
+    img.set32(HDR_POSITION_ID, desc.positionId);
     for (size_t i = 0; i < desc.reserved.size(); ++i)
-        img.set8(kReservedStart + static_cast<uint32_t>(i), desc.reserved[i]);
+        img.set8(HEADER_RESERVED_START + static_cast<uint32_t>(i), desc.reserved[i]);
 
     lay.bookNameOffset = putOptionalStringList(img, desc.bookName, "book name");
 
     if (desc.defCharAttr) {
         lay.defCharAttrOffset = img.pos();
-        img.raw(desc.defCharAttr->data(), kDefCharAttrSize);
+        img.raw(desc.defCharAttr->data(), DEF_CHAR_ATTR_SIZE);
     }
 
     if (desc.exBookNo) {
@@ -411,7 +394,7 @@ WrittenBook layOut(const BookDesc &desc) {
         for (size_t p = 0; p < desc.pages.size(); ++p) {
             const PageDesc &page = desc.pages[p];
             const uint32_t at = img.pos();
-            if (desc.kind == 4) {
+            if (desc.kind == KIND_PREFIXED) {
                 img.u16(static_cast<uint16_t>(page.links.size()));
                 putU32List(img, page.links);
             }
@@ -423,13 +406,13 @@ WrittenBook layOut(const BookDesc &desc) {
         }
     }
 
-    img.set32(kHdrBookName, lay.bookNameOffset);
-    img.set32(kHdrDefCharAttr, lay.defCharAttrOffset);
-    img.set32(kHdrExBookNo, lay.exBookNoOffset);
-    img.set32(kHdrLanguages, lay.languageListOffset);
-    img.set32(kHdrTableDir, lay.tableDirOffset);
-    img.set32(kHdrPageDir, lay.pageDirOffset);
-    img.set32(kHdrShelfLevels, lay.shelfLevelOffset);
+    img.set32(HDR_BOOK_NAME_OFFSET, lay.bookNameOffset);
+    img.set32(HDR_DEF_CHAR_ATTR_OFFSET, lay.defCharAttrOffset);
+    img.set32(HDR_EX_BOOK_NO_OFFSET, lay.exBookNoOffset);
+    img.set32(HDR_LANGUAGE_LIST_OFFSET, lay.languageListOffset);
+    img.set32(HDR_TABLE_DIR_OFFSET, lay.tableDirOffset);
+    img.set32(HDR_PAGE_DIR_OFFSET, lay.pageDirOffset);
+    img.set32(HDR_SHELF_LEVEL_OFFSET, lay.shelfLevelOffset);
 
     book.bytes = img.take();
     return book;
