@@ -12,19 +12,11 @@
 namespace zozizid {
 namespace os {
 
-using File = tovix::NativeFile;
-constexpr File kNoFile = tovix::kInvalidFile;
+using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt
 using tovix::kPathSeparator;
 
 // Open an existing file by UTF-8 path; kNoFile on failure.
-inline File openRead(const char *path) { return tovix::gPlatform->openReadNarrow(path, tovix::PathText::Utf8); }
-inline void closeFile(File file) {
-    if (file != kNoFile) tovix::gPlatform->close(file);
-}
-// The file's size; false on failure or when it is not a plain file.
-inline bool fileSize(File file, uint64_t *size) { return tovix::gPlatform->fileSize(file, size); }
-// Read exactly n bytes at `at`; false on an error or at the end of the file.
-inline bool readAt(File file, uint64_t at, void *buffer, size_t n) { return tovix::readExactAt(file, at, buffer, n); }
+inline File openRead(const char *path) { return open(path, tovix::PathText::Utf8); }
 
 // Write the dictionary folder, NUL-terminated, into out (capacity bytes):
 // the environment variable ZOZIZID_DICT_DIR when set and not empty, else

@@ -14,18 +14,10 @@
 namespace zavmemo {
 namespace os {
 
-using File = tovix::NativeFile;
-constexpr File kNoFile = tovix::kInvalidFile;
+using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt
 
 // Book paths come from the book module in the ANSI code page.
-inline File openRead(const char *path) {
-    return tovix::gPlatform->openReadNarrow(path, tovix::PathText::AnsiCodePage);
-}
-inline void closeFile(File file) {
-    if (file != kNoFile) tovix::gPlatform->close(file);
-}
-inline bool fileSize(File file, uint64_t *size) { return tovix::gPlatform->fileSize(file, size); }
-inline bool readAt(File file, uint64_t at, void *buffer, size_t n) { return tovix::readExactAt(file, at, buffer, n); }
+inline File openRead(const char *path) { return open(path, tovix::PathText::AnsiCodePage); }
 
 // The path of the book, NUL-terminated, from the loaded book module's
 // ZAVGetFileName. Returns its length, or 0 when there is no loaded module,

@@ -7,9 +7,8 @@
 
 #include <stdint.h>
 
-#include <utility>
-
 #include "ZoZizID.h"
+#include "forward.h"
 
 namespace tovix {
 namespace engine {
@@ -17,39 +16,25 @@ namespace engine {
 // The engine's entry point `name`, or null.
 void *engineSymbol(const char *name);
 
-// Call the engine's entry point `name`, of the type its public header gives;
-// 0 when it cannot be had.
-template <typename Fn, typename... A>
-auto call(const char *name, A... args) -> decltype(std::declval<Fn>()(args...)) {
-    Fn fn = reinterpret_cast<Fn>(engineSymbol(name));
-    return fn ? fn(args...) : 0;
-}
-
-// engine::name(...) forwards to the entry point `name` of the public header.
-#define TOVIX_ENGINE_FORWARD(name)                                 \
-    template <typename... A>                                      \
-    inline auto name(A... args) {                                 \
-        return call<decltype(&::name)>(#name, args...);           \
-    }
-TOVIX_ENGINE_FORWARD(dicCreateHDICT)
-TOVIX_ENGINE_FORWARD(dicFreeHDICT)
-TOVIX_ENGINE_FORWARD(dicGetWordCount)
-TOVIX_ENGINE_FORWARD(dicSearchRecord)
-TOVIX_ENGINE_FORWARD(dicSearchWord)
-TOVIX_ENGINE_FORWARD(dicGetHandleInfo)
-TOVIX_ENGINE_FORWARD(dicFreeHWORD)
-TOVIX_ENGINE_FORWARD(dicIsExistWord)
-TOVIX_ENGINE_FORWARD(dicGetWordSize)
-TOVIX_ENGINE_FORWARD(dicGetWord)
-TOVIX_ENGINE_FORWARD(dicIsExistContent)
-TOVIX_ENGINE_FORWARD(dicGetContentSize)
-TOVIX_ENGINE_FORWARD(dicGetContent)
-TOVIX_ENGINE_FORWARD(SCCreateHandleEx)
-TOVIX_ENGINE_FORWARD(SCFreeHandle)
-TOVIX_ENGINE_FORWARD(SCCorrection)
-TOVIX_ENGINE_FORWARD(SCVerify)
-TOVIX_ENGINE_FORWARD(SCWildcard)
-#undef TOVIX_ENGINE_FORWARD
+// engine::name(...) calls the engine's entry point `name`.
+TOVIX_FORWARD(engineSymbol, dicCreateHDICT)
+TOVIX_FORWARD(engineSymbol, dicFreeHDICT)
+TOVIX_FORWARD(engineSymbol, dicGetWordCount)
+TOVIX_FORWARD(engineSymbol, dicSearchRecord)
+TOVIX_FORWARD(engineSymbol, dicSearchWord)
+TOVIX_FORWARD(engineSymbol, dicGetHandleInfo)
+TOVIX_FORWARD(engineSymbol, dicFreeHWORD)
+TOVIX_FORWARD(engineSymbol, dicIsExistWord)
+TOVIX_FORWARD(engineSymbol, dicGetWordSize)
+TOVIX_FORWARD(engineSymbol, dicGetWord)
+TOVIX_FORWARD(engineSymbol, dicIsExistContent)
+TOVIX_FORWARD(engineSymbol, dicGetContentSize)
+TOVIX_FORWARD(engineSymbol, dicGetContent)
+TOVIX_FORWARD(engineSymbol, SCCreateHandleEx)
+TOVIX_FORWARD(engineSymbol, SCFreeHandle)
+TOVIX_FORWARD(engineSymbol, SCCorrection)
+TOVIX_FORWARD(engineSymbol, SCVerify)
+TOVIX_FORWARD(engineSymbol, SCWildcard)
 
 // A dictionary handle and, optionally, one of its word records, opened for
 // the length of one exported call. close() frees the word handle first, then

@@ -7,10 +7,9 @@
 
 #include <stdint.h>
 
-#include <utility>
-
 #include "TovixZAV_JC.h"
 #include "ZAVMemo.h"
+#include "forward.h"
 
 namespace tovix {
 namespace memo {
@@ -21,24 +20,12 @@ bool loadMemoLibrary();
 // The memo library's entry point `name`, or null.
 void *memoSymbol(const char *name);
 
-template <typename Fn, typename... A>
-auto call(const char *name, A... args) -> decltype(std::declval<Fn>()(args...)) {
-    Fn fn = reinterpret_cast<Fn>(memoSymbol(name));
-    return fn ? fn(args...) : 0;
-}
-
-// memo::name(...) forwards to the entry point `name` of the public header.
-#define TOVIX_MEMO_FORWARD(name)                                   \
-    template <typename... A>                                      \
-    inline auto name(A... args) {                                 \
-        return call<decltype(&::name)>(#name, args...);           \
-    }
-TOVIX_MEMO_FORWARD(CBIGetMemoNumber)
-TOVIX_MEMO_FORWARD(CBIGetMemoHandle)
-TOVIX_MEMO_FORWARD(CBIGetMemoSize)
-TOVIX_MEMO_FORWARD(CBIGetMemoContent)
-TOVIX_MEMO_FORWARD(CBIFreeMemoHandle)
-#undef TOVIX_MEMO_FORWARD
+// memo::name(...) calls the memo library's entry point `name`.
+TOVIX_FORWARD(memoSymbol, CBIGetMemoNumber)
+TOVIX_FORWARD(memoSymbol, CBIGetMemoHandle)
+TOVIX_FORWARD(memoSymbol, CBIGetMemoSize)
+TOVIX_FORWARD(memoSymbol, CBIGetMemoContent)
+TOVIX_FORWARD(memoSymbol, CBIFreeMemoHandle)
 
 }  // namespace memo
 }  // namespace tovix

@@ -71,6 +71,20 @@ inline void heapFree(void *block) {
 // lies at or above 2^32). False unless all n arrive.
 bool readExactAt(NativeFile file, uint64_t at, void *buffer, size_t n);
 
+// Files by narrow path, as the companion libraries use them.
+namespace files {
+using File = NativeFile;
+constexpr File kNoFile = kInvalidFile;
+inline File open(const char *path, PathText text) { return gPlatform->openReadNarrow(path, text); }
+inline void closeFile(File file) {
+    if (file != kNoFile) gPlatform->close(file);
+}
+// The file's size; false on failure or when it is not a plain file.
+inline bool fileSize(File file, uint64_t *size) { return gPlatform->fileSize(file, size); }
+// Read exactly n bytes at `at`; false on an error or at the end of the file.
+inline bool readAt(File file, uint64_t at, void *buffer, size_t n) { return readExactAt(file, at, buffer, n); }
+}  // namespace files
+
 // --- process-level queries -------------------------------------------------------
 
 // The device's current ANSI code page, asked afresh at each call.
@@ -118,7 +132,7 @@ size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity);
 bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity);
 // A buffer that holds any result of siblingLibraryPath: 260 characters, as
 // UTF-8 where the system's own paths are wide (Windows).
-constexpr size_t kLibraryPathBytes = 260 * 3;
+constexpr size_t kLibraryPathBytes = size_t{260} * 3;
 
 // The entry point `symbol` of the library `baseName` when that library is
 // already loaded in the process (nothing is loaded), failing that of the

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -27,7 +28,7 @@ namespace {
 long utf32ToUtf8(const wchar_t *in, char *out, size_t capacity) {
     size_t n = 0;
     for (; *in; ++in) {
-        uint32_t c = static_cast<uint32_t>(*in);
+        auto c = static_cast<uint32_t>(static_cast<int32_t>(*in));
         unsigned char buf[4];
         size_t len;
         if (c < 0x80) {
@@ -232,9 +233,7 @@ void *findLoadedSymbol(const char *baseName, const char *symbol) {
     char file[64];
     libraryFileName(baseName, file, sizeof file);
     char versioned[72];
-    size_t n = strlen(file);
-    memcpy(versioned, file, n);
-    memcpy(versioned + n, ".1", 3);
+    snprintf(versioned, sizeof versioned, "%s.1", file);
     // The library already loaded, found by its names without loading
     // anything; failing that, one linked into the program itself.
     void *lib = dlopen(versioned, RTLD_LAZY | RTLD_NOLOAD);

@@ -211,7 +211,7 @@ void Checker::checkBookLists() {
         raw_.u8At(at, &count) &&
         region(at, "language list", at + tovix::COUNT8_SIZE, count, n(count) + " language codes")) {
         for (uint32_t i = 0; i < count; ++i) {
-            uint64_t entry = uint64_t{at} + tovix::COUNT8_SIZE + tovix::LANGUAGE_ENTRY_SIZE * i;
+            uint64_t entry = uint64_t{at} + tovix::COUNT8_SIZE + uint64_t{tovix::LANGUAGE_ENTRY_SIZE} * i;
             uint8_t code = 0;
             raw_.u8At(entry, &code);
             if (!tovix::isLanguageCode(code))

@@ -365,6 +365,7 @@ void ManifestReader::readDictionaryTable(const json &j, const std::string &at, z
         return tovix::compareKeys(dict.words[a].word.c_str(), dict.words[b].word.c_str()) < 0;
     });
     std::vector<std::string> sorted;
+    sorted.reserve(order.size());
     for (size_t i : order) sorted.push_back(dict.words[i].word);
     uint32_t count = static_cast<uint32_t>(sorted.size());
     auto pageOf = [&, count](const json &p, const std::string &where) -> uint32_t {
@@ -585,7 +586,8 @@ int runBuild(int argc, char **argv) {
         std::string path = zozizid::dictionaryPath(dictDir, d.dictId);
         size_t words = d.words.size();
         if (!zozizid::writeDictionary(path, d.dictId, std::move(d.words), &error)) {
-            complain(command, path + ": cannot write the dictionary: " + error);
+            path += ": cannot write the dictionary: ";
+            complain(command, path + error);
             return EXIT_FAILED;
         }
         if (!quiet) std::printf("wrote %s: dictionary %s, %zu words\n", path.c_str(), hex(d.dictId, 8).c_str(), words);
