@@ -6,10 +6,10 @@
 # Does nothing on other systems. Call it in the directory that creates the
 # target (the 32-bit import library is rebuilt after each link).
 #
-# The .def file lists every export with its 32-bit __stdcall decoration,
-# name@N, N being the bytes of its arguments. 64-bit Windows has a single
-# calling convention and no decoration, so there the decoration is stripped
-# from a copy of the file. On 32-bit Windows the linker kills the decoration
+# The .def file (written by tovix_exports) lists every export; on 32-bit
+# Windows with its __stdcall decoration, name@N, N being the bytes of its
+# arguments. 64-bit Windows has a single calling convention and no
+# decoration. On 32-bit Windows the linker kills the decoration
 # in the export table (--kill-at), and the import library is rebuilt by
 # dlltool --kill-at: the linker's own would import the decorated names, which
 # the DLL no longer exports, while dlltool's gives callers the decorated
@@ -20,13 +20,7 @@ function(tovix_windows_dll target def)
   endif()
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    file(READ ${def} text)
-    string(REGEX REPLACE "@[0-9]+" "" text "${text}")
-    get_filename_component(name ${def} NAME)
-    set(plain ${CMAKE_CURRENT_BINARY_DIR}/${target}-exports/${name})
-    file(CONFIGURE OUTPUT ${plain} CONTENT "${text}" @ONLY)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
-    target_sources(${target} PRIVATE ${plain})
+    target_sources(${target} PRIVATE ${def})
   else()
     target_sources(${target} PRIVATE ${def})
     target_link_options(${target} PRIVATE -Wl,--kill-at)

@@ -30,6 +30,11 @@ int64_t memoryReadAt(tovix::NativeFile, void *buffer, uint32_t n, uint32_t offse
     return static_cast<int64_t>(count);
 }
 
+bool memorySize(tovix::NativeFile, uint64_t *size) {
+    *size = gImageSize;
+    return true;
+}
+
 void memoryClose(tovix::NativeFile) {}
 tovix::LibHandle noLibrary(const char *) { return nullptr; }
 
@@ -37,6 +42,7 @@ tovix::PlatformMethods makeTable() {
     tovix::PlatformMethods table = tovix::kNativePlatform;
     table.openRead = memoryOpen;
     table.readAt = memoryReadAt;
+    table.fileSize = memorySize;
     table.close = memoryClose;
     table.loadLibrary = noLibrary;
     return table;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test: natively with warnings as errors,
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, then the cross
+# Builds the project and runs every test: natively with warnings as errors
+# (and clang-tidy over the sources at zero warnings), again under AddressSanitizer and UndefinedBehaviorSanitizer, then the cross
 # builds (Windows DLLs under wine, armhf under qemu). Installs the Debian
 # packages it needs when run as root.
 #
@@ -15,6 +15,11 @@ jobs=$(nproc)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
+
+tidy() {  # tidy BUILD_DIR: clang-tidy over the project's sources, at zero warnings
+    echo "=== tidy"
+    bash "$root/scripts/tidy.sh" "$1" || { echo "=== tidy: warnings"; status=1; }
+}
 
 stage() {  # stage NAME BUILD_DIR CMAKE_ARGS...
     local name=$1 dir=$2
@@ -36,7 +41,8 @@ stage() {  # stage NAME BUILD_DIR CMAKE_ARGS...
 
 for s in $stages; do
     case $s in
-        native) stage native "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+        native) stage native "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+            tidy "$root/build-test" ;;
         sanitize) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
             stage sanitize "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTOVIX_SANITIZE=address,undefined \
             -DTOVIX_BUILD_TOOLS=ON ;;

@@ -302,7 +302,7 @@ TEST_F(OpenFaultTest, EachFailedStepGivesItsCodeAndLeaksNothing) {
     const Case cases[] = {
         {"each read fails", Op::Read, FaultMode::Once, ZAV_OPEN_BAD_FILE, 1},
         {"each read comes back short", Op::Read, FaultMode::Short, ZAV_OPEN_BAD_FILE, 1},
-        {"each seek fails", Op::Seek, FaultMode::Once, ZAV_OPEN_BAD_FILE, 1},
+        {"the size query fails", Op::Size, FaultMode::Once, ZAV_OPEN_BAD_FILE, 1},
         {"the open fails", Op::Open, FaultMode::Once, ZAV_OPEN_BAD_FILE, 1},
         {"each allocation fails", Op::Alloc, FaultMode::Once, ZAV_OPEN_NO_MEMORY, 1},
         {"memory runs out for good", Op::Alloc, FaultMode::Persistent, ZAV_OPEN_NO_MEMORY, 1},

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "collation.h"
+#include "tovix/collation.h"
 #include "zav/book_writer.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "keys/collation.h"
+#include "tovix/collation.h"
 #include "support/test_books.h"
 #include "zav/book_writer.h"
 

@@ -476,7 +476,7 @@ TEST(KeyIndex, FaultsDuringALookUp) {
         };
         for (const auto &[name, call] : calls) {
             const int32_t expected = std::string(name) == "search" ? c.index : c.exists;
-            for (Op op : {Op::Read, Op::Seek, Op::Alloc}) {
+            for (Op op : {Op::Read, Op::Alloc}) {
                 for (FaultMode mode : {FaultMode::Once, FaultMode::Persistent, FaultMode::Short}) {
                     if (mode == FaultMode::Short && op != Op::Read) continue;
                     uint64_t fired = forEachFailurePoint(

@@ -178,7 +178,7 @@ TEST_F(PagesTest, EachFailedOperationFailsTheCall) {
     const struct {
         Op op;
         FaultMode mode;
-    } sweeps[] = {{Op::Read, FaultMode::Once}, {Op::Read, FaultMode::Short}, {Op::Seek, FaultMode::Once}};
+    } sweeps[] = {{Op::Read, FaultMode::Once}, {Op::Read, FaultMode::Short}, {Op::Read, FaultMode::Persistent}};
     for (const auto &s : sweeps) {
         uint64_t fired = forEachFailurePoint(
             s.op,

@@ -1,5 +1,4 @@
-// The platform layer's contracts (positions below 2^31, short reads told
-// from errors, the 256-byte path limit, the code page setting, the memo
+// The platform layer's contracts (short reads told from errors, the 256-byte path limit, the code page setting, the memo
 // library's path) and the fault-injecting table the other tests rely on.
 #include <gtest/gtest.h>
 
@@ -24,61 +23,29 @@ protected:
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
         data_ = bytes;
         temp_ = writeTempFile(bytes);
-        file_.native = gPlatform->openRead(temp_.widePath.c_str());
-        file_.position = 0;
-        ASSERT_NE(file_.native, kInvalidFile);
+        file_ = gPlatform->openRead(temp_.widePath.c_str());
+        ASSERT_NE(file_, kInvalidFile);
     }
-    void TearDown() override { gPlatform->close(file_.native); }
+    void TearDown() override { gPlatform->close(file_); }
     std::vector<uint8_t> data_;
     TempFile temp_;
-    BookFile file_{};
+    NativeFile file_ = kInvalidFile;
 };
-
-TEST_F(PlatformFile, PositionsStayBelow2To31) {
-    struct Case {
-        const char *name;
-        bool absolute;
-        int64_t target;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"to 0", true, 0, true},
-        {"to 2^31 - 1 (past the end is allowed)", true, 0x7FFFFFFF, true},
-        {"to 2^31", true, 0x80000000LL, false},
-        {"to 2^32 + 10 (no wrap to 10)", true, 0x10000000ALL, false},
-        {"back before 0", false, -11, false},
-        {"back to 0", false, -10, true},
-        {"forward to 2^31 - 1", false, 0x7FFFFFFFLL - 10, true},
-        {"forward to 2^31", false, 0x7FFFFFFFLL - 9, false},
-        {"a distance beyond 32 bits", false, 0x100000000LL, false},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        file_.position = 10;
-        bool ok = c.absolute ? seekTo(&file_, static_cast<uint64_t>(c.target)) : seekBy(&file_, c.target);
-        EXPECT_EQ(ok, c.ok);
-        if (!ok) {
-            EXPECT_EQ(file_.position, 10) << "a failed seek leaves the position";
-        }
-    }
-}
 
 TEST_F(PlatformFile, ReadsTellShortFromWhole) {
     uint8_t buffer[64];
-    ASSERT_TRUE(seekTo(&file_, 990));
-    EXPECT_FALSE(readExact(&file_, buffer, 16)) << "10 of 16 bytes";
-    ASSERT_TRUE(seekTo(&file_, 990));
-    EXPECT_EQ(readSome(&file_, buffer, 16), 10);
-    EXPECT_EQ(file_.position, 1000) << "advanced by what arrived";
+    EXPECT_FALSE(readExactAt(file_, 990, buffer, 16)) << "10 of 16 bytes";
+    EXPECT_EQ(gPlatform->readAt(file_, buffer, 16, 990), 10);
     EXPECT_EQ(0, std::memcmp(buffer, data_.data() + 990, 10));
-    EXPECT_EQ(readSome(&file_, buffer, 16), 0) << "at the end";
-    ASSERT_TRUE(seekTo(&file_, 0x7FFFFFFF));
-    EXPECT_EQ(readSome(&file_, buffer, 16), 0) << "far past the end";
-    EXPECT_TRUE(readExact(&file_, buffer, 0)) << "nothing asked, nothing read";
-    ASSERT_TRUE(seekTo(&file_, 3));
-    ASSERT_TRUE(readExact(&file_, buffer, 64));
+    EXPECT_EQ(gPlatform->readAt(file_, buffer, 16, 1000), 0) << "at the end";
+    EXPECT_EQ(gPlatform->readAt(file_, buffer, 16, 0x7FFFFFFF), 0) << "far past the end";
+    EXPECT_TRUE(readExactAt(file_, 0, buffer, 0)) << "nothing asked, nothing read";
+    EXPECT_FALSE(readExactAt(file_, 0xFFFFFFF0u, buffer, 32)) << "an end past 4 GiB";
+    ASSERT_TRUE(readExactAt(file_, 3, buffer, 64));
     EXPECT_EQ(0, std::memcmp(buffer, data_.data() + 3, 64));
-    EXPECT_EQ(file_.position, 67);
+    uint64_t size = 0;
+    ASSERT_TRUE(gPlatform->fileSize(file_, &size));
+    EXPECT_EQ(size, 1000u);
 }
 
 TEST(PlatformPath, AnsiFormIsLimitedTo256BytesWithTerminator) {
@@ -167,22 +134,22 @@ TEST_F(PlatformFile, FaultsFireAtTheNthOperation) {
     ScopedFaults faults;
     uint8_t buffer[16];
     faults->failAt(Op::Read, 2);
-    EXPECT_TRUE(readExact(&file_, buffer, 4));
-    EXPECT_EQ(readSome(&file_, buffer, 4), -1) << "the second read fails";
-    EXPECT_TRUE(readExact(&file_, buffer, 4)) << "once only";
+    EXPECT_TRUE(readExactAt(file_, 0, buffer, 4));
+    EXPECT_EQ(gPlatform->readAt(file_, buffer, 4, 4), -1) << "the second read fails";
+    EXPECT_TRUE(readExactAt(file_, 8, buffer, 4)) << "once only";
     EXPECT_EQ(faults->faultsFired(), 1u);
 
-    faults->failAt(Op::Seek, 1, true);
-    EXPECT_FALSE(seekTo(&file_, 0));
-    EXPECT_FALSE(seekTo(&file_, 0)) << "from then on";
+    uint64_t size = 0;
+    faults->failAt(Op::Size, 1, true);
+    EXPECT_FALSE(gPlatform->fileSize(file_, &size));
+    EXPECT_FALSE(gPlatform->fileSize(file_, &size)) << "from then on";
     faults->clearFaults();
-    ASSERT_TRUE(seekTo(&file_, 100));
 
     faults->shortReadAt(1, 3);
-    EXPECT_EQ(readSome(&file_, buffer, 8), 3) << "short, not an error";
+    EXPECT_EQ(gPlatform->readAt(file_, buffer, 8, 100), 3) << "short, not an error";
     EXPECT_EQ(0, std::memcmp(buffer, data_.data() + 100, 3)) << "the file's own bytes";
     EXPECT_EQ(faults->count(Op::Read), 4u);
-    EXPECT_EQ(faults->count(Op::Seek), 3u);
+    EXPECT_EQ(faults->count(Op::Size), 2u);
 }
 
 TEST(FaultPlatform, TracksAllocationsFilesAndLibraries) {

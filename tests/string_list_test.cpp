@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "book/process_state.h"
 #include "book/string_list.h"
 #include "support/test_books.h"
 #include "support/test_os.h"
@@ -41,19 +42,16 @@ class ListFile {
 public:
     explicit ListFile(const std::string &list) {
         file_ = writeTempFile(std::string(kListAt, '\x5A') + list);
-        book_.native = tovix::gPlatform->openRead(file_.widePath.c_str());
-        book_.position = 0;
+        EXPECT_TRUE(tovix::openBookFile(file_.widePath.c_str(), &book_));
     }
-    ~ListFile() {
-        if (book_.native != tovix::kInvalidFile) tovix::gPlatform->close(book_.native);
-    }
+    ~ListFile() { tovix::closeBookFile(&book_); }
     ListFile(const ListFile &) = delete;
     ListFile &operator=(const ListFile &) = delete;
     tovix::BookFile *file() { return &book_; }
 
 private:
     TempFile file_;
-    tovix::BookFile book_{};
+    tovix::BookFile book_{tovix::kInvalidFile, 0, nullptr};
 };
 
 // Read the list into a buffer of `length` bytes pre-filled with '#'.
@@ -205,7 +203,7 @@ TEST(StringList, LanguageZeroFollowsSettingThenCodePage) {
         options.acp = c.acp;
         ModuleSession session(options);
         EXPECT_EQ(tovix::chooseLanguage(), c.language) << c.name;
-        Read r = readList(all, 0);
+        Read r = readList(all, tovix::chooseLanguage());
         EXPECT_EQ(r.result, c.language) << c.name;
         const char *expected[] = {"", "base", "cp936", "cp950", "cp932", "cp949"};
         EXPECT_EQ(r.text(), expected[c.language]) << c.name;
@@ -218,15 +216,15 @@ TEST(StringList, CodePageIsAskedAtEveryCall) {
     const std::string list = listBytes({{1, "base"}, {3, "cp950"}, {2, "cp936"}});
     {
         ScopedEnv acp("TOVIX_ACP", std::string("950"));
-        EXPECT_EQ(readList(list, 0).result, 3);
+        EXPECT_EQ(readList(list, tovix::wantedLanguage(0)).result, 3);
     }
     {
         ScopedEnv acp("TOVIX_ACP", std::string("936"));
-        EXPECT_EQ(readList(list, 0).result, 2);
+        EXPECT_EQ(readList(list, tovix::wantedLanguage(0)).result, 2);
     }
     {
         ScopedEnv acp("TOVIX_ACP", std::string("437"));
-        Read r = readList(list, 0);
+        Read r = readList(list, tovix::wantedLanguage(0));
         EXPECT_EQ(r.result, 1);
         EXPECT_EQ(r.text(), "base");
     }

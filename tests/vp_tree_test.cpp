@@ -252,7 +252,6 @@ TEST_F(VpTreeTest, EveryFailedReadGivesTheFailureValue) {
         };
         EXPECT_GT(forEachFailurePoint(Op::Read, check, FaultMode::Once), 3u) << c.name;
         EXPECT_GT(forEachFailurePoint(Op::Read, check, FaultMode::Short), 3u) << c.name;
-        EXPECT_GT(forEachFailurePoint(Op::Seek, check, FaultMode::Once), 3u) << c.name;
     }
 }
 

@@ -4,19 +4,19 @@
 #include <cstdio>
 #include <fstream>
 
-#include "collation.h"
+#include "tovix/collation.h"
+#include "tovix/le.h"
 #include "dict_format.h"
 
 namespace zozizid {
 
 namespace {
 
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
+void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) { tovix::putLe32(b.data() + at, v); }
 
 void append32(std::vector<uint8_t> &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    b.resize(b.size() + 4);
+    put32(b, b.size() - 4, v);
 }
 
 bool fail(std::string *error, const std::string &message) {

@@ -5,9 +5,9 @@
 
 #include <new>
 
-#include "collation.h"
+#include "tovix/collation.h"
 #include "dict_format.h"
-#include "le.h"
+#include "tovix/le.h"
 
 namespace zozizid {
 

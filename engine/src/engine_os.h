@@ -1,34 +1,28 @@
-// The engine's only contact with the operating system: read-only files with
-// positioned reads (shared with the memo library), and the dictionary folder.
-// A port to another system replaces engine_os_posix.cpp and the shared file
-// access, and nothing else.
+// The engine's only contact with the operating system, through the platform
+// layer it shares with the book module: read-only files with positioned
+// reads, and the dictionary folder.
 #ifndef ZOZIZID_ENGINE_OS_H
 #define ZOZIZID_ENGINE_OS_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "companion/file_io.h"
+#include "platform/platform.h"
 
 namespace zozizid {
 namespace os {
 
-// Files: the companion libraries' shared file access.
-using companion::closeFile;
-using companion::File;
-using companion::fileSize;
-using companion::kNoFile;
-using companion::openRead;
-using companion::readAt;
+using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt
+using tovix::kPathSeparator;
+
+// Open an existing file by UTF-8 path; kNoFile on failure.
+inline File openRead(const char *path) { return open(path, tovix::PathText::Utf8); }
 
 // Write the dictionary folder, NUL-terminated, into out (capacity bytes):
 // the environment variable ZOZIZID_DICT_DIR when set and not empty, else
 // the folder "dictionaries" beside the engine library. Returns the length,
 // or 0 when it does not fit or cannot be found.
 size_t dictionaryFolder(char *out, size_t capacity);
-
-// The separator written between the folder and a file name.
-constexpr char kPathSeparator = '/';
 
 }  // namespace os
 }  // namespace zozizid

@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include "ZoZizID.h"
-#include "collation.h"
+#include "tovix/collation.h"
 #include "handles.h"
-#include "le.h"
+#include "tovix/le.h"
 
 using namespace zozizid;
 
@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint32_t kMaxQueryBytes = 255;
 constexpr size_t kMaxWordChars = 65535;
-constexpr size_t kScanBufferSize = 128 * 1024;  // holds the longest word with its length
+constexpr size_t kScanBufferSize = size_t{128} * 1024;  // holds the longest word with its length
 
 // Reads the word list from its start, record by record, in large chunks.
 class WordScanner {

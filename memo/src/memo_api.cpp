@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "ZAVMemo.h"
-#include "le.h"
+#include "tovix/le.h"
 #include "memo_format.h"
 #include "memo_os.h"
 

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "ZAVMemo.h"
+
 namespace zavmemo {
 namespace format {
 
@@ -15,10 +17,10 @@ constexpr uint32_t kOffVersion = 4;
 constexpr uint32_t kOffCount = 8;
 constexpr uint32_t kOffFileSize = 12;
 constexpr uint32_t kEntrySize = 12;   // u32 page, u32 text offset, u32 text length
-constexpr uint32_t kMaxMemoLength = 1u << 20;
+constexpr uint32_t kMaxMemoLength = ZAVMEMO_MAX_MEMO;
 constexpr uint32_t kMaxMemos = 1000000;
 constexpr uint32_t kMaxFileSize = 0x7FFFFFFFu;
-constexpr const char kSidecarSuffix[] = ".memo";
+constexpr const char kSidecarSuffix[] = ZAVMEMO_SIDECAR_SUFFIX;
 
 }  // namespace format
 }  // namespace zavmemo

@@ -4,13 +4,16 @@
 #include <fstream>
 
 #include "memo_format.h"
+#include "tovix/le.h"
 
 namespace zavmemo {
 
 namespace {
 
 void append32(std::vector<uint8_t> &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    unsigned char bytes[4];
+    tovix::putLe32(bytes, v);
+    b.insert(b.end(), bytes, bytes + sizeof bytes);
 }
 
 bool fail(std::string *error, const std::string &message) {

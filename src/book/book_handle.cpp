@@ -1,18 +1,20 @@
 // Opening, closing and naming books.
 #include <string.h>
 
-#include "../bridge/engine.h"
 #include "TovixZAV_JC.h"
 #include "book_state.h"
-#include "format.h"
 
 using namespace tovix;
+
+static_assert(KIND_DICTIONARY == BOOK_KIND_DICTIONARY && KIND_PLAIN == BOOK_KIND_PLAIN &&
+                  KIND_PREFIXED == BOOK_KIND_PREFIXED,
+              "the public kinds are the format's");
 
 namespace {
 
 void destroyBook(BookState *state) {
-    if (state->spellHandle != 0) engine::SCFreeHandle(state->spellHandle);
-    if (state->file.native != kInvalidFile) gPlatform->close(state->file.native);
+    if (state->spellHandle != 0 && state->releaseSpell) state->releaseSpell(state->spellHandle);
+    closeBookFile(&state->file);
     heapFree(state);
 }
 
@@ -32,19 +34,15 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVOpenBook(const wchar_t *path, BookHandle 
     memcpy(state->path, ansi, strlen(ansi) + 1);
     heapFree(ansi);
 
-    state->file.native = gPlatform->openRead(path);
-    state->file.position = 0;
+    state->file.native = kInvalidFile;
     int32_t result = ZAV_OPEN_OK;
     BookHeader header;
-    if (state->file.native == kInvalidFile || !readHeader(&state->file, &header) ||
+    if (!openBookFile(path, &state->file) || !readHeader(&state->file, &header) ||
         header.field(HDR_MAGIC) != BOOK_MAGIC) {
         result = ZAV_OPEN_BAD_FILE;
     } else {
         state->kind = header.field(HDR_KIND);
-        if ((state->kind != BOOK_KIND_DICTIONARY && state->kind != BOOK_KIND_PLAIN &&
-             state->kind != BOOK_KIND_PREFIXED) ||
-            header.field(HDR_VERSION) > 1)
-            result = ZAV_OPEN_BAD_KIND;
+        if (!isBookKind(state->kind) || header.field(HDR_VERSION) > BOOK_MAX_VERSION) result = ZAV_OPEN_BAD_KIND;
     }
     if (result != ZAV_OPEN_OK) {
         destroyBook(state);

@@ -4,13 +4,16 @@
 
 #include <stdint.h>
 
-#include "../platform/platform.h"
+#include "reader.h"
 
 // Declared opaque in the public header; defined here.
 struct ZAVBookState {
     tovix::BookFile file;   // the open book; native kInvalidFile when the open failed
     uint32_t kind;          // the header's kind, copied at open
     uintptr_t spellHandle;  // the engine's spell handle; 0 until first made
+    // Frees spellHandle; set by whoever made it, so that closing a book needs
+    // to know nothing of the engine.
+    void (*releaseSpell)(uintptr_t spellHandle);
     char path[260];         // the path in the ANSI code page, NUL-terminated
 };
 

@@ -1,6 +1,20 @@
 #include "process_state.h"
 
+#include "tovix/format.h"
+
 namespace tovix {
+
+int32_t chooseLanguage() {
+    uint32_t setting = gProcess.defaultLocale;
+    if (setting > LANG_BASE && setting <= LANG_LAST) return static_cast<int32_t>(setting);
+    switch (ansiCodePage()) {
+        case 932: return LANG_CP932;
+        case 936: return LANG_CP936;
+        case 949: return LANG_CP949;
+        case 950: return LANG_CP950;
+        default: return LANG_BASE;
+    }
+}
 
 ProcessState gProcess = {nullptr, nullptr, 0, nullptr};
 

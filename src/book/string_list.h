@@ -5,17 +5,13 @@
 
 #include <stdint.h>
 
-#include "../platform/platform.h"
+#include "reader.h"
 
 namespace tovix {
 
-// The language the module picks when the host asks for language 0: the
-// DefaultLocale setting when it is 2 to 5, else the one that belongs to the
-// device's ANSI code page (932 -> 4, 936 -> 2, 949 -> 5, 950 -> 3, else 1).
-int32_t chooseLanguage();
-
 // Copy one text of the StringList at `offset` into buffer and return its
-// language code, or 0 when none was copied. The wanted language wins at once
+// language code, or 0 when none was copied. The wanted language (the module
+// resolves a host's 0 with chooseLanguage first) wins at once
 // (the first entry that carries it); failing that the last entry in language
 // 1; failing that the first entry. A text of n bytes fills at most length - 1
 // bytes plus a terminator. A damaged tail keeps what was already copied.

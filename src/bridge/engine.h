@@ -7,27 +7,34 @@
 
 #include <stdint.h>
 
+#include "ZoZizID.h"
+#include "forward.h"
+
 namespace tovix {
 namespace engine {
 
-uintptr_t dicCreateHDICT(uint32_t dictId);
-int32_t dicFreeHDICT(uintptr_t hdict);
-uint32_t dicGetWordCount(uintptr_t hdict);
-uintptr_t dicSearchRecord(uintptr_t hdict, uint32_t index);
-uintptr_t dicSearchWord(uintptr_t hdict, const char *word);
-int32_t dicGetHandleInfo(uintptr_t hword, int32_t what, uint32_t *value);
-int32_t dicFreeHWORD(uintptr_t hword);
-int32_t dicIsExistWord(uintptr_t hdict, const char *word);
-int32_t dicGetWordSize(uintptr_t hword);
-int32_t dicGetWord(uintptr_t hword, char *buffer, int32_t length);
-int32_t dicIsExistContent(uintptr_t hword, uint32_t contentId);
-int32_t dicGetContentSize(uintptr_t hword, uint32_t contentId);
-int32_t dicGetContent(uintptr_t hword, uint32_t contentId, void *buffer, uint32_t length);
-uintptr_t SCCreateHandleEx(uint32_t dictId);
-int32_t SCFreeHandle(uintptr_t spell);
-int32_t SCCorrection(uintptr_t spell, intptr_t w, intptr_t x, uint8_t y);
-int32_t SCVerify(uintptr_t spell, intptr_t w, intptr_t x);
-int32_t SCWildcard(uintptr_t spell, intptr_t w, intptr_t x, uint8_t y, intptr_t z);
+// The engine's entry point `name`, or null.
+void *engineSymbol(const char *name);
+
+// engine::name(...) calls the engine's entry point `name`.
+TOVIX_FORWARD(engineSymbol, dicCreateHDICT)
+TOVIX_FORWARD(engineSymbol, dicFreeHDICT)
+TOVIX_FORWARD(engineSymbol, dicGetWordCount)
+TOVIX_FORWARD(engineSymbol, dicSearchRecord)
+TOVIX_FORWARD(engineSymbol, dicSearchWord)
+TOVIX_FORWARD(engineSymbol, dicGetHandleInfo)
+TOVIX_FORWARD(engineSymbol, dicFreeHWORD)
+TOVIX_FORWARD(engineSymbol, dicIsExistWord)
+TOVIX_FORWARD(engineSymbol, dicGetWordSize)
+TOVIX_FORWARD(engineSymbol, dicGetWord)
+TOVIX_FORWARD(engineSymbol, dicIsExistContent)
+TOVIX_FORWARD(engineSymbol, dicGetContentSize)
+TOVIX_FORWARD(engineSymbol, dicGetContent)
+TOVIX_FORWARD(engineSymbol, SCCreateHandleEx)
+TOVIX_FORWARD(engineSymbol, SCFreeHandle)
+TOVIX_FORWARD(engineSymbol, SCCorrection)
+TOVIX_FORWARD(engineSymbol, SCVerify)
+TOVIX_FORWARD(engineSymbol, SCWildcard)
 
 // A dictionary handle and, optionally, one of its word records, opened for
 // the length of one exported call. close() frees the word handle first, then

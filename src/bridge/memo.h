@@ -8,6 +8,8 @@
 #include <stdint.h>
 
 #include "TovixZAV_JC.h"
+#include "ZAVMemo.h"
+#include "forward.h"
 
 namespace tovix {
 namespace memo {
@@ -15,11 +17,15 @@ namespace memo {
 // Load the memo library from the module's folder unless it is loaded.
 bool loadMemoLibrary();
 
-int32_t CBIGetMemoNumber(BookHandle book, uint32_t page);
-uintptr_t CBIGetMemoHandle(BookHandle book, uint32_t page, int32_t reserved);
-int32_t CBIGetMemoSize(uintptr_t memo);
-int32_t CBIGetMemoContent(uintptr_t memo, void *buffer, uint32_t length);
-int32_t CBIFreeMemoHandle(uintptr_t memo);
+// The memo library's entry point `name`, or null.
+void *memoSymbol(const char *name);
+
+// memo::name(...) calls the memo library's entry point `name`.
+TOVIX_FORWARD(memoSymbol, CBIGetMemoNumber)
+TOVIX_FORWARD(memoSymbol, CBIGetMemoHandle)
+TOVIX_FORWARD(memoSymbol, CBIGetMemoSize)
+TOVIX_FORWARD(memoSymbol, CBIGetMemoContent)
+TOVIX_FORWARD(memoSymbol, CBIFreeMemoHandle)
 
 }  // namespace memo
 }  // namespace tovix

@@ -3,7 +3,6 @@
 // first call that gets that far, from the dictionary of that call's table;
 // closing the book releases it.
 #include "../book/book_state.h"
-#include "../book/format.h"
 #include "TovixZAV_JC.h"
 #include "engine.h"
 
@@ -15,17 +14,22 @@ namespace {
 // byte 2 = 1 and byte 3 = 0; byte 1 is free.
 bool spellCapable(uint32_t dictId) { return (dictId & 0xFFFF00FFu) == 0x00010001u; }
 
+void releaseSpellHandle(uintptr_t spell) { engine::SCFreeHandle(spell); }
+
 // The book's spell handle for a call on `table`, or 0 when the call is
 // refused: not a dictionary book (tested before any file access), an
 // unreadable table record, a table that may not spell-check, or a handle the
 // engine cannot make (tried again at the next call).
 uintptr_t spellHandleFor(BookHandle book, int32_t table) {
-    if (!book || book->kind != BOOK_KIND_DICTIONARY) return 0;
+    if (!book || book->kind != KIND_DICTIONARY) return 0;
     TableRecord record;
     if (!readTableRecord(&book->file, table, &record)) return 0;
     uint32_t dictId = record.field(TBL_DICT_ID);
     if (!spellCapable(dictId)) return 0;
-    if (book->spellHandle == 0) book->spellHandle = engine::SCCreateHandleEx(dictId);
+    if (book->spellHandle == 0) {
+        book->spellHandle = engine::SCCreateHandleEx(dictId);
+        book->releaseSpell = releaseSpellHandle;
+    }
     return book->spellHandle;
 }
 

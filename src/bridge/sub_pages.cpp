@@ -2,7 +2,6 @@
 // content of the engine's word record; in the other books the only sub page
 // is the page's memo (MEMO_SUB_NUMBER), kept by the memo library.
 #include "../book/book_state.h"
-#include "../book/format.h"
 #include "TovixZAV_JC.h"
 #include "engine.h"
 #include "memo.h"
@@ -35,9 +34,12 @@ int32_t dictionarySubPage(const TableRecord &record, int32_t sub, uint32_t index
 
 int32_t memoSubPage(BookHandle book, const TableRecord &record, int32_t sub, uint32_t index,
                     const SubPageRequest &request) {
-    if (sub != MEMO_SUB_NUMBER || index >= record.field(TBL_PAGE_COUNT)) return 0;
+    if (sub != MEMO_SUB_NUMBER) return 0;
+    Section pages;
     uint32_t page;
-    if (!readListEntry(&book->file, record.field(TBL_PAGE_LIST_OFFSET), index, 4, &page)) return 0;
+    if (!tableList(&book->file, record, TBL_PAGE_LIST_OFFSET, record.field(TBL_PAGE_COUNT), &pages) ||
+        !entryU32(&book->file, pages, index, 0, &page))
+        return 0;
     // The memo library knows the book by the host's own handle.
     if (memo::CBIGetMemoNumber(book, page) == 0) return 0;
     if (request.query == SubPageQuery::Exists) return 1;
@@ -53,7 +55,7 @@ int32_t memoSubPage(BookHandle book, const TableRecord &record, int32_t sub, uin
 int32_t subPage(BookHandle book, int32_t table, int32_t sub, uint32_t index, const SubPageRequest &request) {
     TableRecord record;
     if (!book || !readTableRecord(&book->file, table, &record)) return 0;
-    if (book->kind == BOOK_KIND_DICTIONARY) return dictionarySubPage(record, sub, index, request);
+    if (book->kind == KIND_DICTIONARY) return dictionarySubPage(record, sub, index, request);
     return memoSubPage(book, record, sub, index, request);
 }
 

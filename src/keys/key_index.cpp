@@ -8,22 +8,13 @@
 #include <string.h>
 
 #include "../book/book_state.h"
-#include "../book/format.h"
-#include "../book/le.h"
 #include "../bridge/engine.h"
 #include "TovixZAV_JC.h"
-#include "collation.h"
+#include "tovix/collation.h"
 
 using namespace tovix;
 
 namespace {
-
-// Offsets of the fields of a KeyRecord.
-constexpr uint32_t KEY_PAGE_NO = 0;
-constexpr uint32_t KEY_PAGE_OFFSET = 4;
-constexpr uint32_t KEY_LENGTH_WORD = 8;
-
-constexpr uint32_t KEY_TEXT_LENGTH_MASK = 0xFFFF;
 
 // A probe reads the length word and this many text bytes in one read; longer
 // texts need a second read into a heap buffer.
@@ -31,17 +22,23 @@ constexpr uint32_t PROBE_TEXT_WINDOW = 60;
 // A query up to this many bytes is copied onto the stack.
 constexpr size_t QUERY_STACK_SIZE = 128;
 
-inline bool isDictionary(const BookState *book) { return book->kind == BOOK_KIND_DICTIONARY; }
+inline bool isDictionary(const BookState *book) { return book->kind == KIND_DICTIONARY; }
 
-// Read the u32 at `field` of key `keyIndex`. Fails when the table has no key
-// list or the index is not below keyCount. On success the file position
-// stands right behind the field.
-bool readKeyField(BookFile *file, const TableRecord &table, uint32_t keyIndex, uint32_t field, uint32_t *value) {
-    uint32_t list = table.field(TBL_KEY_LIST_OFFSET);
-    if (list == 0 || keyIndex >= table.field(TBL_KEY_COUNT)) return false;
+// The key list of a plain table, bounded by its key count.
+bool keyList(BookFile *file, const TableRecord &table, Section *keys) {
+    return tableList(file, table, TBL_KEY_LIST_OFFSET, table.field(TBL_KEY_COUNT), keys);
+}
+
+// Read the u32 at `field` of key `keyIndex` and say where the key record
+// lies. Fails when the table has no key list or the index is not below
+// keyCount.
+bool readKeyField(BookFile *file, const TableRecord &table, uint32_t keyIndex, uint32_t field, uint32_t *value,
+                  uint64_t *recordPosition = nullptr) {
+    Section keys;
     uint32_t record;
-    if (!readListEntry(file, list, keyIndex, 4, &record)) return false;
-    return seekTo(file, static_cast<uint64_t>(record) + field) && readU32(file, value);
+    if (!keyList(file, table, &keys) || !entryU32(file, keys, keyIndex, 0, &record)) return false;
+    if (recordPosition) *recordPosition = record;
+    return u32At(file, static_cast<uint64_t>(record) + field, value);
 }
 
 // The host's word as a NUL-terminated query: the first `length` bytes of
@@ -89,13 +86,13 @@ enum class ProbeResult { Failed, Before, Equal, After };
 // Read key `index` and compare it with the query (stored key first). Two
 // reads: the record offset, then the length word together with up to
 // PROBE_TEXT_WINDOW text bytes; a longer text costs a third read.
-ProbeResult probeKey(BookFile *file, uint32_t list, uint32_t index, const char *query) {
+ProbeResult probeKey(BookFile *file, const Section &keys, uint32_t index, const char *query) {
     uint32_t record;
-    if (!readListEntry(file, list, index, 4, &record)) return ProbeResult::Failed;
-    if (!seekTo(file, static_cast<uint64_t>(record) + KEY_LENGTH_WORD)) return ProbeResult::Failed;
+    if (!entryU32(file, keys, index, 0, &record)) return ProbeResult::Failed;
+    uint64_t lengthWord = static_cast<uint64_t>(record) + KEY_LENGTH_WORD;
 
     unsigned char window[4 + PROBE_TEXT_WINDOW + 1];
-    int64_t got = readSome(file, window, 4 + PROBE_TEXT_WINDOW);
+    int64_t got = readUpTo(file, lengthWord, window, 4 + PROBE_TEXT_WINDOW);
     if (got < 4) return ProbeResult::Failed;
     uint32_t length = le32(window) & KEY_TEXT_LENGTH_MASK;
     uint32_t arrived = static_cast<uint32_t>(got) - 4;
@@ -112,7 +109,7 @@ ProbeResult probeKey(BookFile *file, uint32_t list, uint32_t index, const char *
         char *text = static_cast<char *>(heapAlloc(static_cast<size_t>(length) + 1));
         if (!text) return ProbeResult::Failed;
         memcpy(text, window + 4, arrived);
-        if (!readExact(file, text + arrived, length - arrived)) {
+        if (!readAt(file, lengthWord + 4 + arrived, text + arrived, length - arrived)) {
             heapFree(text);
             return ProbeResult::Failed;
         }
@@ -134,11 +131,12 @@ struct Lookup {
 // Bisect the key list of `count` keys (count > 0) for the query. False when a
 // probe fails. Which of several equal keys is found is fixed by the probe
 // sequence: mid = (lo + hi) / 2, the first probe that compares equal wins.
-bool bisectKeys(BookFile *file, uint32_t list, uint32_t count, const char *query, Lookup *out) {
+bool bisectKeys(BookFile *file, const Section &keys, const char *query, Lookup *out) {
+    uint32_t count = static_cast<uint32_t>(keys.count);
     uint32_t lo = 0, hi = count - 1;
     for (;;) {
         uint32_t mid = static_cast<uint32_t>((static_cast<uint64_t>(lo) + hi) / 2);
-        ProbeResult m = probeKey(file, list, mid, query);
+        ProbeResult m = probeKey(file, keys, mid, query);
         if (m == ProbeResult::Failed) return false;
         if (m == ProbeResult::Equal) {
             *out = {true, mid};
@@ -206,14 +204,15 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetKeyWord(BookHandle book, int32_t table
         return engine::dicGetWord(word.hword, buffer, length);
     }
     uint32_t lengthWord;
-    if (!readKeyField(&book->file, record, keyIndex, KEY_LENGTH_WORD, &lengthWord)) return 0;
+    uint64_t at;
+    if (!readKeyField(&book->file, record, keyIndex, KEY_LENGTH_WORD, &lengthWord, &at)) return 0;
     // The text follows the length word; it goes straight into the buffer,
     // cut to length - 1 bytes.
     uint32_t textLength = lengthWord & KEY_TEXT_LENGTH_MASK;
     uint32_t n = static_cast<uint32_t>(length) > textLength ? textLength : static_cast<uint32_t>(length) - 1;
-    if (!readExact(&book->file, buffer, n)) return 0;
+    if (!readAt(&book->file, at + KEY_RECORD_FIXED_SIZE, buffer, n)) return 0;
     buffer[n] = '\0';
-    return static_cast<int32_t>(static_cast<signed char>(lengthWord >> 24));
+    return static_cast<int32_t>(static_cast<signed char>(lengthWord >> KEY_ATTRIBUTE_SHIFT));
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetKeyPageNo(BookHandle book, int32_t table, uint32_t keyIndex) noexcept {
@@ -250,10 +249,11 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVPageToKey(BookHandle book, int32_t table,
         if (!dictionaryWordCount(record, &count) || pageIndex >= count) return ZAV_NO_INDEX;
         return static_cast<int32_t>(pageIndex);
     }
-    uint32_t list = record.field(TBL_PAGE_TO_KEY_OFFSET);
-    if (list == 0 || pageIndex >= record.field(TBL_PAGE_COUNT)) return ZAV_NO_INDEX;
+    Section pageToKey;
     uint32_t key;
-    if (!readListEntry(&book->file, list, pageIndex, 4, &key)) return ZAV_NO_INDEX;
+    if (!tableList(&book->file, record, TBL_PAGE_TO_KEY_OFFSET, record.field(TBL_PAGE_COUNT), &pageToKey) ||
+        !entryU32(&book->file, pageToKey, pageIndex, 0, &key))
+        return ZAV_NO_INDEX;
     return static_cast<int32_t>(key);
 }
 
@@ -279,29 +279,30 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVSearchKeyWord(BookHandle book, int32_t ta
         dict.close();
         return ok ? static_cast<int32_t>(index) : 0;
     }
-    uint32_t list = record.field(TBL_KEY_LIST_OFFSET);
-    uint32_t count = record.field(TBL_KEY_COUNT);
-    if (list == 0 || count == 0 || !word || word[0] == '\0' || length <= 0) return 0;
+    Section keys;
+    if (!word || word[0] == '\0' || length <= 0 || !keyList(&book->file, record, &keys) || keys.count == 0) return 0;
     QueryText query;
     if (!query.set(word, length)) return 0;
     Lookup found;
-    if (!bisectKeys(&book->file, list, count, query.text(), &found)) return 0;
+    if (!bisectKeys(&book->file, keys, query.text(), &found)) return 0;
     return static_cast<int32_t>(found.index);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVIsExistWord(BookHandle book, int32_t table, const char *word) noexcept {
-    if (!book || !word) return 0;
+    if (!book) return 0;
     TableRecord record;
     if (!readTableRecord(&book->file, table, &record)) return 0;
     if (isDictionary(book)) {
+        // A null word would reach the engine: refused there.
+        if (!word) return 0;
         engine::EngineRecord dict;
         if (!dict.openDictionary(record.field(TBL_DICT_ID))) return 0;
         return engine::dicIsExistWord(dict.hdict, word);
     }
-    uint32_t list = record.field(TBL_KEY_LIST_OFFSET);
-    uint32_t count = record.field(TBL_KEY_COUNT);
-    if (list == 0 || count == 0) return 0;
+    // A null word compares like an empty one; the comparison never reads it.
+    Section keys;
+    if (!keyList(&book->file, record, &keys) || keys.count == 0) return 0;
     Lookup found;
-    if (!bisectKeys(&book->file, list, count, word, &found)) return 0;
+    if (!bisectKeys(&book->file, keys, word, &found)) return 0;
     return found.matched ? 1 : 0;
 }

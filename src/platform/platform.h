@@ -1,12 +1,16 @@
-// The platform layer: the only code that knows which operating system the
-// module runs on. Everything else reads files, allocates memory, loads
-// libraries and asks for settings through the functions declared here.
+// The platform layer: the only code that knows which operating system it runs
+// on. The module, the dictionary engine and the memo library open and read
+// files, allocate memory, load libraries, find their own folder and convert
+// text through the functions declared here; each links its own copy of this
+// static library.
 //
 // File access goes through a table of operations (PlatformMethods). The
 // normal table calls the operating system; tests install a table of their own
-// that wraps it to make the N-th read, seek, allocation or library load fail
-// or come back short. The core calls through the table pointer, so the seam
-// costs one indirect call per operation and nothing else.
+// that wraps it to make the N-th read, open, allocation or library load fail
+// or come back short. Callers go through the table pointer, so the seam costs
+// one indirect call per operation and nothing else.
+//
+// This layer includes nothing above it.
 #ifndef TOVIX_PLATFORM_H
 #define TOVIX_PLATFORM_H
 
@@ -22,14 +26,10 @@ constexpr NativeFile kInvalidFile = -1;
 // A loaded library (dlopen handle / HMODULE); nullptr = none.
 using LibHandle = void *;
 
-// An open book file: the native handle and the position that seeks move.
-// A seek only changes `position`; every read is one positional read at it.
-struct BookFile {
-    NativeFile native;
-    int32_t position;
-};
-
-enum SeekOrigin : int { SEEK_FROM_START = 0, SEEK_FROM_CURRENT = 1 };
+// How the bytes of a narrow path are to be read where the system's paths are
+// wide (Windows): UTF-8, or the system's ANSI code page. Elsewhere paths are
+// bytes and both mean the same.
+enum class PathText { Utf8, AnsiCodePage };
 
 struct PlatformMethods {
     // Open an existing file by wide path, read-only, shared for reading only.
@@ -37,12 +37,11 @@ struct PlatformMethods {
     NativeFile (*openRead)(const wchar_t *path);
     // Read up to n bytes at offset. Returns the number of bytes delivered
     // (fewer than n only at the end of the file), or -1 on an I/O error.
-    // Interrupted and partial reads are retried.
+    // Interrupted and partial reads are retried. No file position moves.
     int64_t (*readAt)(NativeFile file, void *buffer, uint32_t n, uint32_t offset);
-    // Move the position: origin + distance. Returns the new position, or -1
-    // when it would fall below 0 or above 2^31 - 1 (the position is then
-    // unchanged).
-    int32_t (*seek)(BookFile *file, int32_t distance, SeekOrigin origin);
+    // The file's size in bytes; false on failure or when it is not a plain
+    // file.
+    bool (*fileSize)(NativeFile file, uint64_t *size);
     void (*close)(NativeFile file);
     // Heap. allocate returns nullptr on failure; zeroed memory when zero.
     void *(*allocate)(size_t size, bool zero);
@@ -51,14 +50,16 @@ struct PlatformMethods {
     LibHandle (*loadLibrary)(const char *path);
     void *(*findSymbol)(LibHandle lib, const char *name);
     void (*freeLibrary)(LibHandle lib);
+    // Open an existing file by narrow path (see PathText), as openRead.
+    NativeFile (*openReadNarrow)(const char *path, PathText text);
 };
 
-// The table in use. Tests may swap it; the module never does.
+// The table in use. Tests may swap it; the libraries never do.
 extern const PlatformMethods *gPlatform;
 // The operating system's table.
 extern const PlatformMethods kNativePlatform;
 
-// --- convenience wrappers used by the core ---------------------------------
+// --- convenience wrappers ------------------------------------------------------
 
 inline void *heapAlloc(size_t size) { return gPlatform->allocate(size, false); }
 inline void *heapAllocZeroed(size_t size) { return gPlatform->allocate(size, true); }
@@ -66,19 +67,25 @@ inline void heapFree(void *block) {
     if (block) gPlatform->release(block);
 }
 
-// Seek to an absolute position (an unsigned file offset, possibly computed in
-// 64 bits). Positions of 2^31 and above fail, as do negative ones.
-bool seekTo(BookFile *file, uint64_t position);
-// Seek forward (or backward) from the current position.
-bool seekBy(BookFile *file, int64_t distance);
-// Read exactly n bytes at the current position and advance it. False unless
-// all n arrive.
-bool readExact(BookFile *file, void *buffer, uint32_t n);
-// Read up to n bytes at the current position and advance by what arrived.
-// Returns the count delivered, or -1 on an I/O error.
-int64_t readSome(BookFile *file, void *buffer, uint32_t n);
+// Read exactly n bytes at `at` (a 64-bit position: false when it or its end
+// lies at or above 2^32). False unless all n arrive.
+bool readExactAt(NativeFile file, uint64_t at, void *buffer, size_t n);
 
-// --- process-level queries ---------------------------------------------------
+// Files by narrow path, as the companion libraries use them.
+namespace files {
+using File = NativeFile;
+constexpr File kNoFile = kInvalidFile;
+inline File open(const char *path, PathText text) { return gPlatform->openReadNarrow(path, text); }
+inline void closeFile(File file) {
+    if (file != kNoFile) gPlatform->close(file);
+}
+// The file's size; false on failure or when it is not a plain file.
+inline bool fileSize(File file, uint64_t *size) { return gPlatform->fileSize(file, size); }
+// Read exactly n bytes at `at`; false on an error or at the end of the file.
+inline bool readAt(File file, uint64_t at, void *buffer, size_t n) { return readExactAt(file, at, buffer, n); }
+}  // namespace files
+
+// --- process-level queries -------------------------------------------------------
 
 // The device's current ANSI code page, asked afresh at each call.
 uint32_t ansiCodePage();
@@ -93,22 +100,45 @@ bool wideToAnsi(const wchar_t *wide, char *out, size_t capacity);
 // holds it as a 32-bit number.
 bool readDefaultLocale(uint32_t *value);
 
-// The module's own instance: something that identifies the loaded module.
+// The value of environment variable `name` as UTF-8, NUL-terminated. Returns
+// its length; 0 when it is unset, empty or does not fit in capacity bytes.
+size_t environmentText(const char *name, char *out, size_t capacity);
+
+// Something that identifies a loaded library or program: the one that holds
+// this copy of the platform layer, for currentModuleInstance().
 using ModuleInstance = void *;
 ModuleInstance currentModuleInstance();
+
+// The separator written between a folder and a file name.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
 
 // File name of the library that holds `name` (a base name such as "ZoZizID"):
 // "libZoZizID.so" / "ZoZizID.dll".
 void libraryFileName(const char *baseName, char *out, size_t capacity);
 
-// Full path of the library `baseName` in the folder of the module `instance`:
-// the module's file name up to its last path separator, then the library's
-// file name. False when the module's name cannot be had, has no separator, or
-// the result does not fit in 260 characters with its terminator.
+// The folder of the module `instance`: its file name up to and including the
+// last path separator, as UTF-8. Returns the length; 0 when the name cannot
+// be had, has no separator, or the folder does not fit in capacity bytes with
+// its terminator.
+size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity);
+
+// Full path of the library `baseName` in the folder of the module `instance`.
+// False when the folder cannot be had or the result does not fit in 260
+// characters with its terminator.
 bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity);
 // A buffer that holds any result of siblingLibraryPath: 260 characters, as
 // UTF-8 where the system's own paths are wide (Windows).
-constexpr size_t kLibraryPathBytes = 260 * 3;
+constexpr size_t kLibraryPathBytes = size_t{260} * 3;
+
+// The entry point `symbol` of the library `baseName` when that library is
+// already loaded in the process (nothing is loaded), failing that of the
+// program itself; null when neither has it. The caller must know that the
+// library stays loaded while it uses the entry point.
+void *findLoadedSymbol(const char *baseName, const char *symbol);
 
 }  // namespace tovix
 

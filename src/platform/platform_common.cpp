@@ -1,43 +1,61 @@
-// The parts of the platform layer that are the same on every system: the
-// position arithmetic of book files and the table pointer.
+// The parts of the platform layer that are the same on every system.
+#include <string.h>
+
 #include "platform.h"
 
 namespace tovix {
 
 const PlatformMethods *gPlatform = &kNativePlatform;
 
-bool seekTo(BookFile *file, uint64_t position) {
-    if (position > 0x7FFFFFFFu) return false;
-    return gPlatform->seek(file, static_cast<int32_t>(position), SEEK_FROM_START) >= 0;
-}
-
-bool seekBy(BookFile *file, int64_t distance) {
-    if (distance > 0x7FFFFFFF || distance < -0x7FFFFFFF - 1) return false;
-    return gPlatform->seek(file, static_cast<int32_t>(distance), SEEK_FROM_CURRENT) >= 0;
-}
-
-int64_t readSome(BookFile *file, void *buffer, uint32_t n) {
-    if (n == 0) return 0;
-    int64_t got = gPlatform->readAt(file->native, buffer, n, static_cast<uint32_t>(file->position));
-    if (got > 0) {
-        int64_t next = static_cast<int64_t>(file->position) + got;
-        file->position = next > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(next);
+bool readExactAt(NativeFile file, uint64_t at, void *buffer, size_t n) {
+    auto *out = static_cast<unsigned char *>(buffer);
+    constexpr uint32_t kChunk = 0x40000000u;
+    while (n > 0) {
+        uint32_t want = n > kChunk ? kChunk : static_cast<uint32_t>(n);
+        if (at > UINT32_MAX || want > UINT32_MAX - at) return false;
+        int64_t got = gPlatform->readAt(file, out, want, static_cast<uint32_t>(at));
+        if (got != static_cast<int64_t>(want)) return false;
+        out += want;
+        at += want;
+        n -= want;
     }
-    return got;
+    return true;
 }
 
-bool readExact(BookFile *file, void *buffer, uint32_t n) {
-    if (n == 0) return true;
-    return readSome(file, buffer, n) == static_cast<int64_t>(n);
+void libraryFileName(const char *baseName, char *out, size_t capacity) {
+#ifdef _WIN32
+    static const char kPrefix[] = "", kSuffix[] = ".dll";
+#else
+    static const char kPrefix[] = "lib", kSuffix[] = ".so";
+#endif
+    if (!out || capacity == 0) return;
+    size_t n = 0;
+    auto put = [&](const char *s) {
+        for (; *s && n + 1 < capacity; ++s) out[n++] = *s;
+    };
+    put(kPrefix);
+    put(baseName ? baseName : "");
+    put(kSuffix);
+    out[n] = '\0';
 }
 
-// Shared by every native table: the seek contract of the module.
-int32_t seekPosition(BookFile *file, int32_t distance, SeekOrigin origin) {
-    int64_t base = origin == SEEK_FROM_START ? 0 : file->position;
-    int64_t next = base + distance;
-    if (next < 0 || next > 0x7FFFFFFF) return -1;
-    file->position = static_cast<int32_t>(next);
-    return file->position;
+bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
+    static const size_t kPathLimit = 260;  // characters, terminator included
+    if (!out || capacity == 0) return false;
+    out[0] = '\0';
+    char folder[kLibraryPathBytes];
+    size_t dir = moduleFolder(instance, folder, sizeof folder);
+    if (dir == 0) return false;
+    char file[64];
+    libraryFileName(baseName, file, sizeof file);
+    size_t total = dir + strlen(file) + 1;
+    // The limit counts characters; UTF-8 continuation bytes are not counted.
+    size_t characters = 0;
+    for (size_t i = 0; i < dir; ++i) characters += (static_cast<unsigned char>(folder[i]) & 0xC0) != 0x80;
+    if (characters + strlen(file) + 1 > kPathLimit || total > capacity) return false;
+    memcpy(out, folder, dir);
+    memcpy(out + dir, file, strlen(file) + 1);
+    return true;
 }
 
 }  // namespace tovix

@@ -12,13 +12,13 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tovix {
-
-int32_t seekPosition(BookFile *file, int32_t distance, SeekOrigin origin);
 
 namespace {
 
@@ -28,7 +28,7 @@ namespace {
 long utf32ToUtf8(const wchar_t *in, char *out, size_t capacity) {
     size_t n = 0;
     for (; *in; ++in) {
-        uint32_t c = static_cast<uint32_t>(*in);
+        auto c = static_cast<uint32_t>(static_cast<int32_t>(*in));
         unsigned char buf[4];
         size_t len;
         if (c < 0x80) {
@@ -62,14 +62,26 @@ long utf32ToUtf8(const wchar_t *in, char *out, size_t capacity) {
     return static_cast<long>(n);
 }
 
+NativeFile posixOpenReadNarrow(const char *path, PathText) {
+    if (!path) return kInvalidFile;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidFile : static_cast<NativeFile>(fd);
+}
+
 NativeFile posixOpenRead(const wchar_t *path) {
     char utf8[PATH_MAX];
     if (!path || utf32ToUtf8(path, utf8, sizeof utf8) < 0) return kInvalidFile;
-    int fd;
-    do {
-        fd = ::open(utf8, O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd < 0 ? kInvalidFile : static_cast<NativeFile>(fd);
+    return posixOpenReadNarrow(utf8, PathText::Utf8);
+}
+
+bool posixFileSize(NativeFile file, uint64_t *size) {
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 int64_t posixReadAt(NativeFile file, void *buffer, uint32_t n, uint32_t offset) {
@@ -124,8 +136,8 @@ bool sameCodeSet(const char *name, const char *want) {
 }  // namespace
 
 const PlatformMethods kNativePlatform = {
-    posixOpenRead, posixReadAt,    seekPosition,   posixClose,      posixAllocate,
-    posixRelease,  posixLoadLibrary, posixFindSymbol, posixFreeLibrary,
+    posixOpenRead,    posixReadAt,     posixFileSize,    posixClose,           posixAllocate, posixRelease,
+    posixLoadLibrary, posixFindSymbol, posixFreeLibrary, posixOpenReadNarrow,
 };
 
 uint32_t ansiCodePage() {
@@ -181,47 +193,55 @@ bool readDefaultLocale(uint32_t *value) {
     return found;
 }
 
+size_t environmentText(const char *name, char *out, size_t capacity) {
+    const char *value = name ? getenv(name) : nullptr;
+    if (!out || capacity == 0 || !value || !*value) return 0;
+    size_t n = strlen(value);
+    if (n + 1 > capacity) return 0;
+    memcpy(out, value, n + 1);
+    return n;
+}
+
 namespace {
 void moduleAnchor() {}
 }  // namespace
 
 ModuleInstance currentModuleInstance() { return reinterpret_cast<void *>(&moduleAnchor); }
 
-void libraryFileName(const char *baseName, char *out, size_t capacity) {
-    if (!out || capacity == 0) return;
-    size_t n = 0;
-    auto put = [&](const char *s) {
-        for (; *s && n + 1 < capacity; ++s) out[n++] = *s;
-    };
-    put("lib");
-    put(baseName ? baseName : "");
-    put(".so");
-    out[n] = '\0';
-}
-
-bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
-    static const size_t kPathLimit = 260;  // characters, terminator included
-    if (!out || capacity == 0) return false;
+size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity) {
+    if (!out || capacity == 0) return 0;
     out[0] = '\0';
     Dl_info info;
-    if (!instance || !dladdr(instance, &info) || !info.dli_fname || !*info.dli_fname) return false;
+    if (!instance || !dladdr(instance, &info) || !info.dli_fname || !*info.dli_fname) return 0;
     char own[PATH_MAX];
     if (!realpath(info.dli_fname, own)) {
         // The main program may be named as it was started; ask the kernel.
         ssize_t n = readlink("/proc/self/exe", own, sizeof own - 1);
-        if (n <= 0) return false;
+        if (n <= 0) return 0;
         own[n] = '\0';
     }
     const char *slash = strrchr(own, '/');
-    if (!slash) return false;
+    if (!slash) return 0;
+    size_t dir = static_cast<size_t>(slash - own) + 1;
+    if (dir + 1 > capacity) return 0;
+    memcpy(out, own, dir);
+    out[dir] = '\0';
+    return dir;
+}
+
+void *findLoadedSymbol(const char *baseName, const char *symbol) {
     char file[64];
     libraryFileName(baseName, file, sizeof file);
-    size_t dir = static_cast<size_t>(slash - own) + 1;
-    size_t total = dir + strlen(file) + 1;
-    if (total > kPathLimit || total > capacity) return false;
-    memcpy(out, own, dir);
-    memcpy(out + dir, file, strlen(file) + 1);
-    return true;
+    char versioned[72];
+    snprintf(versioned, sizeof versioned, "%s.1", file);
+    // The library already loaded, found by its names without loading
+    // anything; failing that, one linked into the program itself.
+    void *lib = dlopen(versioned, RTLD_LAZY | RTLD_NOLOAD);
+    if (!lib) lib = dlopen(file, RTLD_LAZY | RTLD_NOLOAD);
+    void *found = lib ? dlsym(lib, symbol) : nullptr;
+    if (!found) found = dlsym(RTLD_DEFAULT, symbol);
+    if (lib) dlclose(lib);
+    return found;
 }
 
 }  // namespace tovix

@@ -17,8 +17,6 @@
 
 namespace tovix {
 
-int32_t seekPosition(BookFile *file, int32_t distance, SeekOrigin origin);
-
 namespace {
 
 // The longest path the module builds or loads by, in wide characters with the
@@ -35,6 +33,13 @@ NativeFile winOpenRead(const wchar_t *path) {
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
     return reinterpret_cast<NativeFile>(h);
+}
+
+bool winFileSize(NativeFile file, uint64_t *size) {
+    LARGE_INTEGER n;
+    if (!GetFileSizeEx(toHandle(file), &n) || n.QuadPart < 0) return false;
+    *size = static_cast<uint64_t>(n.QuadPart);
+    return true;
 }
 
 // Positional reads: each ReadFile names its offset in an OVERLAPPED block, so
@@ -82,6 +87,16 @@ bool utf8ToWide(const char *in, wchar_t *out, int capacity) {
     return true;
 }
 
+NativeFile winOpenReadNarrow(const char *path, PathText text) {
+    if (!path) return kInvalidFile;
+    constexpr int kWidePathCapacity = 4096;
+    wchar_t wide[kWidePathCapacity];
+    UINT codePage = text == PathText::Utf8 ? CP_UTF8 : CP_ACP;
+    DWORD flags = text == PathText::Utf8 ? MB_ERR_INVALID_CHARS : 0;
+    if (MultiByteToWideChar(codePage, flags, path, -1, wide, kWidePathCapacity) <= 0) return kInvalidFile;
+    return winOpenRead(wide);
+}
+
 LibHandle winLoadLibrary(const char *path) {
     if (!path) return nullptr;
     wchar_t wide[kLibraryNameChars];
@@ -104,8 +119,8 @@ int clampToInt(size_t n) { return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>
 }  // namespace
 
 const PlatformMethods kNativePlatform = {
-    winOpenRead, winReadAt,      seekPosition,  winClose,       winAllocate,
-    winRelease,  winLoadLibrary, winFindSymbol, winFreeLibrary,
+    winOpenRead,    winReadAt,     winFileSize,    winClose,           winAllocate, winRelease,
+    winLoadLibrary, winFindSymbol, winFreeLibrary, winOpenReadNarrow,
 };
 
 uint32_t ansiCodePage() { return GetACP(); }
@@ -150,41 +165,53 @@ ModuleInstance currentModuleInstance() {
     return reinterpret_cast<ModuleInstance>(self);
 }
 
-void libraryFileName(const char *baseName, char *out, size_t capacity) {
-    if (!out || capacity == 0) return;
-    size_t n = 0;
-    auto put = [&](const char *s) {
-        for (; *s && n + 1 < capacity; ++s) out[n++] = *s;
-    };
-    put(baseName ? baseName : "");
-    put(".dll");
-    out[n] = '\0';
+size_t environmentText(const char *name, char *out, size_t capacity) {
+    if (!name || !out || capacity == 0) return 0;
+    wchar_t wideName[256];
+    if (!utf8ToWide(name, wideName, 256)) return 0;
+    wchar_t wide[kLibraryNameChars];
+    DWORD n = GetEnvironmentVariableW(wideName, wide, kLibraryNameChars);
+    if (n == 0 || n >= static_cast<DWORD>(kLibraryNameChars)) return 0;
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, clampToInt(capacity), nullptr, nullptr);
+    if (bytes <= 1) {
+        out[0] = '\0';
+        return 0;
+    }
+    return static_cast<size_t>(bytes - 1);
 }
 
-bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
-    if (!out || capacity == 0) return false;
+size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity) {
+    if (!out || capacity == 0) return 0;
     out[0] = '\0';
-    if (!instance) return false;
+    if (!instance) return 0;
     wchar_t path[kPathChars];
     DWORD n = GetModuleFileNameW(static_cast<HMODULE>(instance), path, kPathChars);
     // 0 = failure; kPathChars = the name was cut to fit.
-    if (n == 0 || n >= kPathChars) return false;
+    if (n == 0 || n >= kPathChars) return 0;
     path[n] = L'\0';
     wchar_t *slash = wcsrchr(path, L'\\');
-    if (!slash) return false;
-    char file[64];
-    libraryFileName(baseName, file, sizeof file);
-    size_t dir = static_cast<size_t>(slash - path) + 1;
-    size_t fileLen = strlen(file);
-    if (dir + fileLen + 1 > kPathChars) return false;
-    for (size_t i = 0; i <= fileLen; ++i) path[dir + i] = static_cast<wchar_t>(static_cast<unsigned char>(file[i]));
+    if (!slash) return 0;
+    slash[1] = L'\0';
     int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, out, clampToInt(capacity), nullptr,
                                     nullptr);
-    if (bytes <= 0) {
+    if (bytes <= 1) {
         out[0] = '\0';
-        return false;
+        return 0;
     }
-    return true;
+    return static_cast<size_t>(bytes - 1);
+}
+
+void *findLoadedSymbol(const char *baseName, const char *symbol) {
+    char file[64];
+    libraryFileName(baseName, file, sizeof file);
+    wchar_t wide[64];
+    FARPROC found = nullptr;
+    // The library already loaded in the process (no reference is taken);
+    // failing that, one linked into the program itself.
+    if (utf8ToWide(file, wide, 64))
+        if (HMODULE lib = GetModuleHandleW(wide)) found = GetProcAddress(lib, symbol);
+    if (!found) found = GetProcAddress(GetModuleHandleW(nullptr), symbol);
+    return reinterpret_cast<void *>(found);
 }
 
 }  // namespace tovix

@@ -5,17 +5,21 @@
 
 #include <stdint.h>
 
-#include "../platform/platform.h"
+#include "../book/reader.h"
 
 namespace tovix {
 
+// A page's stored size and the position of its first data byte.
+struct PageRecord {
+    uint32_t size;
+    uint64_t data;
+};
+
 // Read the header, the page directory's count and entry `page`, and the
-// record prefix: in kind-4 books the u16 link count and, passed over by one
-// forward seek, the link block; then the u32 size. On success *size holds the
-// stored size and the file stands at the first data byte. False when there
-// is no page directory, the page number is negative or not below the count,
-// or a seek or read fails.
-bool locatePageRecord(BookFile *file, int32_t page, uint32_t *size);
+// record prefix: in kind-4 books the u16 link count, whose link block is
+// passed over; then the u32 size. False when there is no page directory, the
+// page number is negative or not below the count, or a read is refused.
+bool locatePageRecord(BookFile *file, int32_t page, PageRecord *record);
 
 // The stored size of page `page`, or 0 on failure.
 int32_t pageSize(BookFile *file, int32_t page);

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "../book/book_state.h"
-#include "../book/format.h"
+#include "../book/process_state.h"
 #include "../book/string_list.h"
 #include "TovixZAV_JC.h"
 
@@ -26,8 +26,7 @@ bool listOffset(BookState *book, HeaderField f, uint32_t *offset) {
 int32_t countByte(BookState *book, HeaderField f) {
     uint32_t offset;
     uint8_t count;
-    if (!book || !listOffset(book, f, &offset)) return 0;
-    if (!seekTo(&book->file, offset) || !readU8(&book->file, &count)) return 0;
+    if (!book || !listOffset(book, f, &offset) || !u8At(&book->file, offset, &count)) return 0;
     return count;
 }
 
@@ -37,7 +36,7 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetBkName(BookHandle book, int32_t langua
                                                  uint32_t length) noexcept {
     uint32_t offset;
     if (!book || !listOffset(book, HDR_BOOK_NAME_OFFSET, &offset)) return 0;
-    return readStringList(&book->file, offset, language, buffer, length);
+    return readStringList(&book->file, offset, wantedLanguage(language), buffer, length);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetCaps(BookHandle book, void *caps) noexcept {
@@ -51,8 +50,7 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetCaps(BookHandle book, void *caps) noex
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetDefCharAttr(BookHandle book, void *block) noexcept {
     uint32_t offset;
     if (!book || !block || !listOffset(book, HDR_DEF_CHAR_ATTR_OFFSET, &offset)) return 0;
-    if (!seekTo(&book->file, offset) || !readExact(&book->file, block, DEF_CHAR_ATTR_SIZE)) return 0;
-    return 1;
+    return readAt(&book->file, offset, block, DEF_CHAR_ATTR_SIZE) ? 1 : 0;
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVBookSerial(BookHandle book, uint32_t *serial) noexcept {
@@ -70,10 +68,10 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVExBookNo(BookHandle book, char *buffer, i
     uint32_t offset;
     uint8_t n;
     if (!book || !buffer || !listOffset(book, HDR_EX_BOOK_NO_OFFSET, &offset)) return 0;
-    if (!seekTo(&book->file, offset) || !readU8(&book->file, &n)) return 0;
+    if (!u8At(&book->file, offset, &n)) return 0;
     // A buffer of exactly n bytes is large enough: no terminator is written.
     if (n > length) return 0;
-    return readExact(&book->file, buffer, n) ? 1 : 0;
+    return readAt(&book->file, static_cast<uint64_t>(offset) + COUNT8_SIZE, buffer, n) ? 1 : 0;
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetLanguageCount(BookHandle book) noexcept {
@@ -82,9 +80,14 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetLanguageCount(BookHandle book) noexcep
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetLanguage(BookHandle book, int32_t index) noexcept {
     uint32_t offset;
+    Section languages;
+    uint64_t entry;
     uint8_t code;
     if (!book || !listOffset(book, HDR_LANGUAGE_LIST_OFFSET, &offset)) return 0;
-    if (!seekCountedEntry8(&book->file, offset, index, 1) || !readU8(&book->file, &code)) return 0;
+    if (!count8Section(&book->file, offset, LANGUAGE_ENTRY_SIZE, &languages) || index < 0 ||
+        !entryPosition(&book->file, languages, static_cast<uint32_t>(index), &entry) ||
+        !u8At(&book->file, entry, &code))
+        return 0;
     return code;
 }
 
@@ -100,16 +103,21 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetShelfLevelInfo(BookHandle book, int32_
                                                          uint32_t *levelValue, char *buffer,
                                                          uint32_t length) noexcept {
     uint32_t offset;
+    Section levels;
+    uint64_t entry;
     uint32_t value;
     uint32_t nameOffset;
     if (!book || !levelValue || !listOffset(book, HDR_SHELF_LEVEL_OFFSET, &offset)) return 0;
-    if (!seekCountedEntry8(&book->file, offset, index, 8) || !readU32(&book->file, &value)) return 0;
+    if (!count8Section(&book->file, offset, SHELF_LEVEL_ENTRY_SIZE, &levels) || index < 0 ||
+        !entryPosition(&book->file, levels, static_cast<uint32_t>(index), &entry) ||
+        !u32At(&book->file, entry + SHELF_LEVEL_VALUE, &value))
+        return 0;
     *levelValue = value;  // stays stored when the name cannot be had
-    if (!readU32(&book->file, &nameOffset)) return 0;
+    if (!u32At(&book->file, entry + SHELF_LEVEL_NAME, &nameOffset)) return 0;
     // A level whose name offset is 0 has no name, as everywhere else; it is
     // not read from the start of the file.
     if (nameOffset == 0) return 0;
-    return readStringList(&book->file, nameOffset, language, buffer, length);
+    return readStringList(&book->file, nameOffset, wantedLanguage(language), buffer, length);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetBookPositionID(BookHandle book) noexcept {

@@ -3,7 +3,7 @@
 // own lists; dictionary books (kind 1) ask the dictionary engine, opening the
 // table's dictionary for the length of one call.
 #include "../book/book_state.h"
-#include "../book/format.h"
+#include "../book/process_state.h"
 #include "../book/string_list.h"
 #include "../bridge/engine.h"
 #include "TovixZAV_JC.h"
@@ -13,19 +13,21 @@ using namespace tovix;
 
 namespace {
 
-bool isDictionary(const BookState *book) { return book->kind == BOOK_KIND_DICTIONARY; }
+bool isDictionary(const BookState *book) { return book->kind == KIND_DICTIONARY; }
 
 // The string list at `offset`, or 0 when the offset is 0 (no such name).
 int32_t nameAt(BookState *book, uint32_t offset, int32_t language, char *buffer, uint32_t length) {
     if (offset == 0) return 0;
-    return readStringList(&book->file, offset, language, buffer, length);
+    return readStringList(&book->file, offset, wantedLanguage(language), buffer, length);
 }
 
 // The book page number that table page `index` of a plain table names.
 bool plainTablePage(BookState *book, const TableRecord &record, uint32_t index, int32_t *page) {
-    if (index >= record.field(TBL_PAGE_COUNT)) return false;
+    Section pages;
     uint32_t number;
-    if (!readListEntry(&book->file, record.field(TBL_PAGE_LIST_OFFSET), index, 4, &number)) return false;
+    if (!tableList(&book->file, record, TBL_PAGE_LIST_OFFSET, record.field(TBL_PAGE_COUNT), &pages) ||
+        !entryU32(&book->file, pages, index, 0, &number))
+        return false;
     // Page numbers of 2^31 and above read as negative and are refused there.
     *page = static_cast<int32_t>(number);
     return true;
@@ -43,7 +45,7 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetTableName(BookHandle book, int32_t tab
                                                     uint32_t length) noexcept {
     TableRecord record;
     if (!book || !readTableRecord(&book->file, table, &record)) return 0;
-    return nameAt(book, record.field(TBL_NAME_OFFSET), language, buffer, length);
+    return nameAt(book, record.field(TBL_NAME_OFFSET), wantedLanguage(language), buffer, length);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetTableSimpleName(BookHandle book, int32_t table, int32_t language,
@@ -54,9 +56,9 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetTableSimpleName(BookHandle book, int32
         // A dictionary table's own simple name is final, even when it yields
         // no text: the table name is the fallback only for an absent one.
         uint32_t simple = record.field(TBL_SIMPLE_NAME_OFFSET);
-        if (simple != 0) return readStringList(&book->file, simple, language, buffer, length);
+        if (simple != 0) return readStringList(&book->file, simple, wantedLanguage(language), buffer, length);
     }
-    return nameAt(book, record.field(TBL_NAME_OFFSET), language, buffer, length);
+    return nameAt(book, record.field(TBL_NAME_OFFSET), wantedLanguage(language), buffer, length);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetDictClass(BookHandle book, int32_t table) noexcept {
@@ -75,16 +77,18 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetSubName(BookHandle book, int32_t table
                                                   int32_t language, char *buffer, uint32_t length) noexcept {
     TableRecord record;
     if (!book || !subId || !readTableRecord(&book->file, table, &record)) return 0;
-    uint32_t list = record.field(TBL_SUB_LIST_OFFSET);
     // The index is bounded by the table's sub count, so no entry is read
     // from past the end of the list.
-    if (list == 0 || index < 0 || static_cast<uint32_t>(index) >= record.field(TBL_SUB_COUNT)) return 0;
+    Section subs{record.field(TBL_SUB_LIST_OFFSET), SUB_ENTRY_SIZE, record.field(TBL_SUB_COUNT)};
+    uint64_t entry;
     uint32_t id;
     uint32_t nameOffset;
-    if (!readListEntry(&book->file, list, static_cast<uint32_t>(index), 8, &id)) return 0;
+    if (subs.offset == 0 || index < 0 || !entryPosition(&book->file, subs, static_cast<uint32_t>(index), &entry) ||
+        !u32At(&book->file, entry + SUB_ID, &id))
+        return 0;
     *subId = id;  // stays stored when the name cannot be had
-    if (!readU32(&book->file, &nameOffset)) return 0;
-    return nameAt(book, nameOffset, language, buffer, length);
+    if (!u32At(&book->file, entry + SUB_NAME, &nameOffset)) return 0;
+    return nameAt(book, nameOffset, wantedLanguage(language), buffer, length);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVIsAddInApp(BookHandle book, int32_t table, uint32_t mask) noexcept {
@@ -105,12 +109,12 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetDictLevelInfo(BookHandle book, int32_t
     if (index < 0) return 0;
     TableRecord record;
     if (!readTableRecord(&book->file, table, &record)) return 0;
-    uint32_t list = record.field(TBL_DICT_LEVEL_LIST_OFFSET);
-    if (list == 0) return 0;
+    Section levels;
     uint32_t position;
-    if (!readListEntry(&book->file, list, static_cast<uint32_t>(index), 4, &position) || position == 0) return 0;
-    if (!seekTo(&book->file, position) || !readExact(&book->file, block, DICT_LEVEL_RECORD_SIZE)) return 0;
-    return 1;
+    if (!tableList(&book->file, record, TBL_DICT_LEVEL_LIST_OFFSET, kUnbounded, &levels) ||
+        !entryU32(&book->file, levels, static_cast<uint32_t>(index), 0, &position) || position == 0)
+        return 0;
+    return readAt(&book->file, position, block, DICT_LEVEL_RECORD_SIZE) ? 1 : 0;
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetTablePageCount(BookHandle book, int32_t table) noexcept {

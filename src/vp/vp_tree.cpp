@@ -14,8 +14,7 @@
 #include <string.h>
 
 #include "../book/book_state.h"
-#include "../book/format.h"
-#include "../book/le.h"
+#include "../book/process_state.h"
 #include "../book/string_list.h"
 #include "TovixZAV_JC.h"
 
@@ -23,16 +22,7 @@ using namespace tovix;
 
 namespace {
 
-// The caption that hides an item: the nine bytes 01 .. 09.
-constexpr char kHiddenItemMarker[] = "\x01\x02\x03\x04\x05\x06\x07\x08\x09";
-constexpr uint32_t CAPTION_BUFFER_SIZE = 256;
-
-struct VpItem {
-    uint32_t pagePlusOne;
-    uint32_t previous;
-    uint32_t nextSibling;
-    uint32_t firstChild;
-};
+constexpr uint32_t CAPTION_BUFFER_SIZE = STRING_TEXT_MAX + 1;
 
 // Brent's cycle detection over the sequence of items a walk produces. The
 // walk feeds it each new element; it answers true once an element equals its
@@ -63,27 +53,24 @@ bool readTable(BookHandle book, int32_t table, TableRecord *record) {
 }
 
 // Position of item n's VpItem, from the item list. Item numbers below 1 have
-// no entry.
+// no entry. The item count does not bound the list: any entry that lies in
+// the file is read.
 bool itemOffset(BookFile *file, uint32_t vpListOffset, uint32_t item, uint32_t *offset) {
-    if (vpListOffset == 0 || item == 0) return false;
-    return readListEntry(file, vpListOffset, static_cast<uint64_t>(item) - 1, 4, offset);
+    if (vpListOffset == 0 || item == 0) return refuse(file, "no such tree item", vpListOffset);
+    Section items{vpListOffset, U32_ENTRY_SIZE, kUnbounded};
+    return entryU32(file, items, static_cast<uint64_t>(item) - 1, 0, offset);
 }
 
 bool readItem(BookFile *file, uint32_t vpListOffset, uint32_t item, VpItem *out) {
     uint32_t offset;
     unsigned char b[VP_ITEM_FIXED_SIZE];
-    if (!itemOffset(file, vpListOffset, item, &offset) || !seekTo(file, offset) ||
-        !readExact(file, b, VP_ITEM_FIXED_SIZE))
-        return false;
-    out->pagePlusOne = le32(b);
-    out->previous = le32(b + 4);
-    out->nextSibling = le32(b + 8);
-    out->firstChild = le32(b + 12);
+    if (!itemOffset(file, vpListOffset, item, &offset) || !readAt(file, offset, b, VP_ITEM_FIXED_SIZE)) return false;
+    *out = decodeVpItem(b);
     return true;
 }
 
 // The caption follows the 16 fixed bytes of the item. A position that would
-// wrap past 4 GiB is kept at the top, where the seek refuses it.
+// pass 4 GiB is kept at the top, outside any book.
 uint32_t captionOffset(uint32_t itemPosition) {
     return itemPosition > UINT32_MAX - VP_ITEM_FIXED_SIZE ? UINT32_MAX : itemPosition + VP_ITEM_FIXED_SIZE;
 }
@@ -99,7 +86,7 @@ Visibility visibility(BookFile *file, uint32_t vpListOffset, uint32_t item) {
     char caption[CAPTION_BUFFER_SIZE];
     if (readStringList(file, captionOffset(offset), ZAV_LANG_BASE, caption, sizeof caption) == 0)
         return Visibility::Unreadable;
-    return strcmp(caption, kHiddenItemMarker) == 0 ? Visibility::Hidden : Visibility::Visible;
+    return strcmp(caption, HIDDEN_ITEM_MARKER) == 0 ? Visibility::Hidden : Visibility::Visible;
 }
 
 // The first sibling after `item` that is not hidden, or 0: no further
@@ -136,7 +123,7 @@ extern "C" ZAV_API int32_t ZAV_CALL EBDVPGetCount(BookHandle book, int32_t table
     return static_cast<int32_t>(record.field(TBL_VP_COUNT));
 }
 
-extern "C" ZAV_API int32_t ZAV_CALL EBDVPGetRootItem(BookHandle, int32_t) noexcept { return 1; }
+extern "C" ZAV_API int32_t ZAV_CALL EBDVPGetRootItem(BookHandle, int32_t) noexcept { return VP_ROOT_ITEM; }
 
 extern "C" ZAV_API int32_t ZAV_CALL EBDVPItemHasChildren(BookHandle book, int32_t table, int32_t item) noexcept {
     TableRecord record;
@@ -177,15 +164,18 @@ extern "C" ZAV_API int32_t ZAV_CALL EBDVPGetItemText(BookHandle book, int32_t ta
     if (!buffer || length == 0 || !hostItem(item, &n) || !readTable(book, table, &record) ||
         !itemOffset(&book->file, record.field(TBL_VP_LIST_OFFSET), n, &offset))
         return 0;
-    return readStringList(&book->file, captionOffset(offset), language, buffer, length);
+    return readStringList(&book->file, captionOffset(offset), wantedLanguage(language), buffer, length);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL EBDVPPageToItem(BookHandle book, int32_t table, int32_t page) noexcept {
     TableRecord record;
     if (page < 0 || !readTable(book, table, &record)) return 0;
-    uint32_t list = record.field(TBL_PAGE_TO_ITEM_OFFSET);
+    // Page indexes are not bounded by a count: any entry in the file is read.
+    Section pageToItem;
     uint32_t value;
-    if (list == 0 || !readListEntry(&book->file, list, static_cast<uint64_t>(page), 4, &value)) return 0;
+    if (!tableList(&book->file, record, TBL_PAGE_TO_ITEM_OFFSET, kUnbounded, &pageToItem) ||
+        !entryU32(&book->file, pageToItem, static_cast<uint64_t>(page), 0, &value))
+        return 0;
     return static_cast<int32_t>(value);
 }
 

@@ -83,11 +83,20 @@ int64_t fpReadAt(NativeFile file, void *buffer, uint32_t n, uint32_t offset) {
     return kNativePlatform.readAt(file, buffer, n, offset);
 }
 
-int32_t fpSeek(BookFile *file, int32_t distance, SeekOrigin origin) {
+NativeFile fpOpenReadNarrow(const char *path, PathText text) {
     State &s = state();
     Guard g(s.lock);
-    if (tick(s, Op::Seek)) return -1;
-    return kNativePlatform.seek(file, distance, origin);
+    if (tick(s, Op::Open)) return kInvalidFile;
+    NativeFile f = kNativePlatform.openReadNarrow(path, text);
+    if (f != kInvalidFile) s.files.insert(f);
+    return f;
+}
+
+bool fpFileSize(NativeFile file, uint64_t *size) {
+    State &s = state();
+    Guard g(s.lock);
+    if (tick(s, Op::Size)) return false;
+    return kNativePlatform.fileSize(file, size);
 }
 
 void fpClose(NativeFile file) {
@@ -157,13 +166,14 @@ void fpFreeLibrary(LibHandle lib) {
 }
 
 const PlatformMethods kFaultTable = {
-    fpOpenRead, fpReadAt, fpSeek, fpClose, fpAllocate, fpRelease, fpLoadLibrary, fpFindSymbol, fpFreeLibrary,
+    fpOpenRead,    fpReadAt,     fpFileSize,    fpClose, fpAllocate, fpRelease, fpLoadLibrary,
+    fpFindSymbol, fpFreeLibrary, fpOpenReadNarrow,
 };
 
 }  // namespace
 
 const char *opName(Op op) {
-    static const char *const kNames[kOpKinds] = {"open",    "read",   "seek",   "close",  "alloc",
+    static const char *const kNames[kOpKinds] = {"open",    "read",   "size",   "close",  "alloc",
                                                  "release", "load",   "symbol", "freelib"};
     int k = static_cast<int>(op);
     return k >= 0 && k < kOpKinds ? kNames[k] : "?";

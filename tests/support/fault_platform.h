@@ -21,7 +21,7 @@
 // What "failing" means per kind:
 //   Open    openRead returns kInvalidFile
 //   Read    readAt returns -1 (an I/O error)
-//   Seek    seek returns -1 and leaves the position alone
+//   Size    fileSize returns false
 //   Alloc   allocate returns nullptr
 //   Load    loadLibrary returns nullptr
 //   Symbol  findSymbol returns nullptr
@@ -62,9 +62,9 @@ namespace test {
 
 // The kinds of platform operation that are counted.
 enum class Op : int {
-    Open = 0,  // openRead
+    Open = 0,  // openRead, openReadNarrow
     Read,      // readAt
-    Seek,      // seek
+    Size,      // fileSize
     Close,     // close
     Alloc,     // allocate
     Release,   // release

@@ -9,14 +9,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "book/format.h"
-#include "book/le.h"
 #include "book_host.h"
 #include "book_output.h"
 #include "cli.h"
-#include "collation.h"
 #include "commands.h"
 #include "raw_book.h"
+#include "tovix/collation.h"
+#include "tovix/format.h"
 
 namespace zavtool {
 
@@ -109,6 +108,31 @@ private:
     void checkPages();
     void checkTable(int32_t table, uint64_t entryOffset);
     void checkSubs(const std::string &where, uint32_t record, const tovix::TableRecord &r);
+    struct KeyContext {
+        std::string where;
+        uint32_t list;   // the key list
+        uint32_t pages;  // the table's page count
+        const std::vector<uint32_t> *tablePageSizes;
+    };
+    struct Tree {
+        uint32_t list, count;
+    };
+    struct TreeItems {
+        uint64_t fit = 0;  // items whose list entry lies in the file
+        std::vector<VpLinks> links;
+        std::vector<uint32_t> offsets;
+        std::vector<uint8_t> readable;
+    };
+    std::vector<uint32_t> checkTablePages(const std::string &where, uint32_t record, const tovix::TableRecord &r);
+    bool readKey(const KeyContext &c, uint64_t i, std::string *text, uint64_t *entry);
+    void lookUpKeys(const std::string &where, int32_t table, const std::vector<std::string> &texts,
+                    const std::vector<uint64_t> &entries);
+    void checkKeys(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r,
+                   const std::vector<uint32_t> &tablePageSizes);
+    void checkPageMap(const std::string &where, uint64_t field, uint32_t list, uint64_t pages, uint64_t limit,
+                      const char *what, const char *target);
+    void readTreeItems(const std::string &where, const Tree &tree, int64_t tablePages, TreeItems *items);
+    void walkTree(const std::string &where, uint32_t record, const Tree &tree, const TreeItems &items);
     void checkPlainTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r);
     void checkDictionaryTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r);
     void checkTree(const std::string &where, uint32_t record, const tovix::TableRecord &r, int64_t tablePages);
@@ -121,22 +145,22 @@ private:
 };
 
 int Checker::stringList(uint64_t fieldOffset, const std::string &where, uint64_t offset, const std::string &what) {
-    if (!region(fieldOffset, where, offset, 1, what)) return -1;
+    if (!region(fieldOffset, where, offset, tovix::COUNT8_SIZE, what)) return -1;
     uint8_t count = 0;
     raw_.u8At(offset, &count);
-    uint64_t at = offset + 1;
+    uint64_t at = offset + tovix::COUNT8_SIZE;
     for (int k = 0; k < count; ++k) {
-        unsigned char head[2];
-        if (!raw_.fits(at, 2) || !raw_.bytesAt(at, head, 2) || !raw_.fits(at + 2, head[1])) {
+        unsigned char head[tovix::STRING_ENTRY_HEAD_SIZE];
+        if (!raw_.bytesAt(at, head, sizeof head) || !raw_.fits(at + sizeof head, head[1])) {
             report(at, where,
                    what + " at " + hex(offset) + ": entry " + n(static_cast<uint64_t>(k) + 1) + " of " + n(count) +
                        " runs past the end of the file");
             return -1;
         }
-        if (head[0] < 1 || head[0] > 5)
+        if (!tovix::isLanguageCode(head[0]))
             report(at, where, what + ": entry " + n(static_cast<uint64_t>(k) + 1) + " has language code " +
                                   n(head[0]) + ", not one of 1 to 5");
-        at += 2u + head[1];
+        at += sizeof head + head[1];
     }
     return count;
 }
@@ -144,7 +168,7 @@ int Checker::stringList(uint64_t fieldOffset, const std::string &where, uint64_t
 void Checker::checkHeader() {
     kind_ = header_.field(tovix::HDR_KIND);
     uint32_t version = header_.field(tovix::HDR_VERSION);
-    if (version > 1)
+    if (version > tovix::BOOK_MAX_VERSION)
         report(tovix::HDR_VERSION, "header", "version " + n(version) + " is above 1: the module refuses the book");
     struct Field {
         tovix::HeaderField field;
@@ -179,17 +203,19 @@ void Checker::checkBookLists() {
     uint8_t length = 0;
     if (at && region(tovix::HDR_EX_BOOK_NO_OFFSET, "header", at, 1, "the extended book number") &&
         raw_.u8At(at, &length))
-        region(at, "extended book number", at + 1u, length, "its " + n(length) + " bytes");
+        region(at, "extended book number", at + tovix::COUNT8_SIZE, length, "its " + n(length) + " bytes");
 
     at = header_.field(tovix::HDR_LANGUAGE_LIST_OFFSET);
     uint8_t count = 0;
     if (at && region(tovix::HDR_LANGUAGE_LIST_OFFSET, "header", at, 1, "the language list") &&
-        raw_.u8At(at, &count) && region(at, "language list", at + 1u, count, n(count) + " language codes")) {
+        raw_.u8At(at, &count) &&
+        region(at, "language list", at + tovix::COUNT8_SIZE, count, n(count) + " language codes")) {
         for (uint32_t i = 0; i < count; ++i) {
+            uint64_t entry = uint64_t{at} + tovix::COUNT8_SIZE + uint64_t{tovix::LANGUAGE_ENTRY_SIZE} * i;
             uint8_t code = 0;
-            raw_.u8At(at + 1u + i, &code);
-            if (code < 1 || code > 5)
-                report(at + 1u + i, "language list", "language " + n(i) + " has code " + n(code) +
+            raw_.u8At(entry, &code);
+            if (!tovix::isLanguageCode(code))
+                report(entry, "language list", "language " + n(i) + " has code " + n(code) +
                                                          ", not one of 1 to 5");
         }
     }
@@ -197,44 +223,52 @@ void Checker::checkBookLists() {
     at = header_.field(tovix::HDR_SHELF_LEVEL_OFFSET);
     if (at && region(tovix::HDR_SHELF_LEVEL_OFFSET, "header", at, 1, "the shelf level list") &&
         raw_.u8At(at, &count)) {
-        uint64_t fit = entriesInFile(at + 1u, count, 8);
-        region(at, "shelf level list", at + 1u, 8ull * count, n(count) + " shelf level entries");
+        uint64_t first = uint64_t{at} + tovix::COUNT8_SIZE;
+        uint64_t fit = entriesInFile(first, count, tovix::SHELF_LEVEL_ENTRY_SIZE);
+        region(at, "shelf level list", first, uint64_t{tovix::SHELF_LEVEL_ENTRY_SIZE} * count,
+               n(count) + " shelf level entries");
         for (uint64_t i = 0; i < fit; ++i) {
-            uint64_t entry = at + 1u + 8 * i;
+            uint64_t nameField = first + tovix::SHELF_LEVEL_ENTRY_SIZE * i + tovix::SHELF_LEVEL_NAME;
             uint32_t name = 0;
-            raw_.u32At(entry + 4, &name);
-            if (name) stringList(entry + 4, "shelf level " + n(i), name, "its name");
+            raw_.u32At(nameField, &name);
+            if (name) stringList(nameField, "shelf level " + n(i), name, "its name");
         }
     }
 }
 
 void Checker::checkPages() {
     uint32_t dir = header_.field(tovix::HDR_PAGE_DIR_OFFSET);
-    if (!dir || !region(tovix::HDR_PAGE_DIR_OFFSET, "header", dir, 4, "the page directory")) return;
+    if (!dir || !region(tovix::HDR_PAGE_DIR_OFFSET, "header", dir, tovix::PAGE_DIR_COUNT_SIZE, "the page directory"))
+        return;
     uint32_t count = 0;
     raw_.u32At(dir, &count);
     pageCount = count;
-    region(dir, "page directory", dir + 4ull, 4ull * count, n(count) + " page entries");
-    uint64_t fit = entriesInFile(dir + 4ull, count, 4);
+    uint64_t first = uint64_t{dir} + tovix::PAGE_DIR_COUNT_SIZE;
+    region(dir, "page directory", first, uint64_t{tovix::PAGE_DIR_ENTRY_SIZE} * count, n(count) + " page entries");
+    uint64_t fit = entriesInFile(first, count, tovix::PAGE_DIR_ENTRY_SIZE);
     pageSizes_.assign(fit, kNoSize);
     for (uint64_t p = 0; p < fit; ++p) {
-        uint64_t entry = dir + 4 + 4 * p;
+        uint64_t entry = first + tovix::PAGE_DIR_ENTRY_SIZE * p;
         std::string where = "page " + n(p);
         uint32_t record = 0;
         raw_.u32At(entry, &record);
         uint64_t at = record;
-        if (kind_ == BOOK_KIND_PREFIXED) {
-            if (!region(entry, where, at, 2, "the page record")) continue;
+        if (kind_ == tovix::KIND_PREFIXED) {
+            if (!region(entry, where, at, tovix::PAGE_LINK_COUNT_SIZE, "the page record")) continue;
             uint16_t links = 0;
             raw_.u16At(at, &links);
-            if (!region(at, where, at + 2, 4ull * links + 4, n(links) + " links and the page size")) continue;
-            at += 2 + 4ull * links;
-        } else if (!region(entry, where, at, 4, "the page record")) {
+            uint64_t block = uint64_t{tovix::PAGE_LINK_SIZE} * links;
+            if (!region(at, where, at + tovix::PAGE_LINK_COUNT_SIZE, block + tovix::PAGE_SIZE_FIELD_SIZE,
+                        n(links) + " links and the page size"))
+                continue;
+            at += tovix::PAGE_LINK_COUNT_SIZE + block;
+        } else if (!region(entry, where, at, tovix::PAGE_SIZE_FIELD_SIZE, "the page record")) {
             continue;
         }
         uint32_t size = 0;
         raw_.u32At(at, &size);
-        if (region(at, where, at + 4, size, "the page data of " + n(size) + " bytes")) pageSizes_[p] = size;
+        if (region(at, where, at + tovix::PAGE_SIZE_FIELD_SIZE, size, "the page data of " + n(size) + " bytes"))
+            pageSizes_[p] = size;
     }
 }
 
@@ -246,13 +280,14 @@ void Checker::checkSubs(const std::string &where, uint32_t record, const tovix::
         report(record + tovix::TBL_SUB_COUNT, where, n(subs) + " sub entries but no sub list");
         return;
     }
-    listRegion(record + tovix::TBL_SUB_LIST_OFFSET, record + tovix::TBL_SUB_COUNT, where, list, 8ull * subs,
-               "the sub list of " + n(subs) + " entries");
-    uint64_t fit = entriesInFile(list, subs, 8);
+    listRegion(record + tovix::TBL_SUB_LIST_OFFSET, record + tovix::TBL_SUB_COUNT, where, list,
+               uint64_t{tovix::SUB_ENTRY_SIZE} * subs, "the sub list of " + n(subs) + " entries");
+    uint64_t fit = entriesInFile(list, subs, tovix::SUB_ENTRY_SIZE);
     for (uint64_t i = 0; i < fit; ++i) {
+        uint64_t nameField = list + tovix::SUB_ENTRY_SIZE * i + tovix::SUB_NAME;
         uint32_t name = 0;
-        raw_.u32At(list + 8 * i + 4, &name);
-        if (name) stringList(list + 8 * i + 4, where + " sub " + n(i), name, "its name");
+        raw_.u32At(nameField, &name);
+        if (name) stringList(nameField, where + " sub " + n(i), name, "its name");
     }
 }
 
@@ -263,128 +298,162 @@ void Checker::checkTable(int32_t table, uint64_t entryOffset) {
     if (!region(entryOffset, where, record, tovix::TABLE_RECORD_SIZE, "the 52-byte table record")) return;
     tovix::TableRecord r;
     if (!raw_.table(table, &r)) {
-        report(entryOffset, where, "the table record cannot be read");
+        uint64_t at = entryOffset;
+        std::string why = raw_.why(&at);
+        report(at, where, "the table record cannot be read" + (why.empty() ? std::string() : ": " + why));
         return;
     }
     if (uint32_t name = r.field(tovix::TBL_NAME_OFFSET)) stringList(record + tovix::TBL_NAME_OFFSET, where, name, "the table name");
     checkSubs(where, record, r);
-    if (kind_ == BOOK_KIND_DICTIONARY)
+    if (kind_ == tovix::KIND_DICTIONARY)
         checkDictionaryTable(where, table, record, r);
     else
         checkPlainTable(where, table, record, r);
 }
 
-void Checker::checkPlainTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r) {
-    // Table pages -> book pages.
+std::vector<uint32_t> Checker::checkTablePages(const std::string &where, uint32_t record, const tovix::TableRecord &r) {
     uint32_t pages = r.field(tovix::TBL_PAGE_COUNT);
     uint32_t pageList = r.field(tovix::TBL_PAGE_LIST_OFFSET);
     std::vector<uint32_t> tablePageSizes;
-    if (pages) {
-        if (pageList == 0)
-            report(record + tovix::TBL_PAGE_LIST_OFFSET, where, n(pages) + " pages but no page list");
-        else
-            listRegion(record + tovix::TBL_PAGE_LIST_OFFSET, record + tovix::TBL_PAGE_COUNT, where, pageList,
-                       4ull * pages, "the page list of " + n(pages) + " entries");
-        uint64_t fit = pageList ? entriesInFile(pageList, pages, 4) : 0;
-        tablePageSizes.assign(pages < fit ? pages : fit, kNoSize);
-        for (uint64_t i = 0; i < fit; ++i) {
-            uint32_t page = 0;
-            raw_.u32At(pageList + 4 * i, &page);
-            if (page >= pageCount)
-                report(pageList + 4 * i, where, "table page " + n(i) + " names book page " + n(page) +
-                                                    ", but the book has " + n(pageCount) + " pages");
-            else if (page < pageSizes_.size())
-                tablePageSizes[i] = pageSizes_[page];
-        }
+    if (!pages) return tablePageSizes;
+    if (pageList == 0)
+        report(record + tovix::TBL_PAGE_LIST_OFFSET, where, n(pages) + " pages but no page list");
+    else
+        listRegion(record + tovix::TBL_PAGE_LIST_OFFSET, record + tovix::TBL_PAGE_COUNT, where, pageList,
+                   uint64_t{tovix::U32_ENTRY_SIZE} * pages, "the page list of " + n(pages) + " entries");
+    uint64_t fit = pageList ? entriesInFile(pageList, pages, tovix::U32_ENTRY_SIZE) : 0;
+    tablePageSizes.assign(pages < fit ? pages : fit, kNoSize);
+    for (uint64_t i = 0; i < fit; ++i) {
+        uint64_t entry = pageList + uint64_t{tovix::U32_ENTRY_SIZE} * i;
+        uint32_t page = 0;
+        raw_.u32At(entry, &page);
+        if (page >= pageCount)
+            report(entry, where, "table page " + n(i) + " names book page " + n(page) + ", but the book has " +
+                                     n(pageCount) + " pages");
+        else if (page < pageSizes_.size())
+            tablePageSizes[i] = pageSizes_[page];
     }
+    return tablePageSizes;
+}
 
-    // Keys.
+// Read key `i` of the key list: false when its record or text leaves the file.
+bool Checker::readKey(const KeyContext &c, uint64_t i, std::string *text, uint64_t *entry) {
+    *entry = c.list + uint64_t{tovix::U32_ENTRY_SIZE} * i;
+    std::string keyWhere = c.where + " key " + n(i);
+    uint32_t at = 0;
+    raw_.u32At(*entry, &at);
+    unsigned char fixed[tovix::KEY_RECORD_FIXED_SIZE];
+    if (!region(*entry, keyWhere, at, tovix::KEY_RECORD_FIXED_SIZE, "the key record") ||
+        !raw_.bytesAt(at, fixed, sizeof fixed))
+        return false;
+    uint32_t pageNo = tovix::le32(fixed + tovix::KEY_PAGE_NO);
+    uint32_t pageOffset = tovix::le32(fixed + tovix::KEY_PAGE_OFFSET);
+    uint32_t length = tovix::le32(fixed + tovix::KEY_LENGTH_WORD) & tovix::KEY_TEXT_LENGTH_MASK;
+    uint64_t textAt = uint64_t{at} + tovix::KEY_RECORD_FIXED_SIZE;
+    if (!region(uint64_t{at} + tovix::KEY_LENGTH_WORD, keyWhere, textAt, length,
+                "the key text of " + n(length) + " bytes"))
+        return false;
+    text->assign(length, '\0');
+    raw_.bytesAt(textAt, text->data(), length);
+    const std::vector<uint32_t> &sizes = *c.tablePageSizes;
+    if (pageNo >= c.pages)
+        report(at, keyWhere, shortText(*text) + " leads to table page " + n(pageNo) + ", but the table has " +
+                                 n(c.pages) + " pages");
+    else if (pageNo < sizes.size() && sizes[pageNo] != kNoSize && pageOffset > sizes[pageNo])
+        report(uint64_t{at} + tovix::KEY_PAGE_OFFSET, keyWhere,
+               shortText(*text) + ": offset " + n(pageOffset) + " lies past the end of table page " + n(pageNo) +
+                   " (" + n(sizes[pageNo]) + " bytes)");
+    return true;
+}
+
+// Every key must be found by a look-up through the module.
+void Checker::lookUpKeys(const std::string &where, int32_t table, const std::vector<std::string> &texts,
+                         const std::vector<uint64_t> &entries) {
+    Progress progress("check", "keys of " + where + " looked up", host_ ? texts.size() : 0, false);
+    for (size_t i = 0; host_ && i < texts.size(); ++i) {
+        progress.step(i + 1);
+        const std::string &text = texts[i];
+        std::string keyWhere = where + " key " + n(i);
+        if (text.empty()) {
+            report(entries[i], keyWhere, "the key is empty: a host cannot look it up");
+            continue;
+        }
+        if (text.find('\0') != std::string::npos) {
+            report(entries[i], keyWhere, shortText(text) + " holds a zero byte: a host cannot look it up");
+            continue;
+        }
+        uint32_t found = static_cast<uint32_t>(
+            ZAVSearchKeyWord(*host_, table, text.c_str(), static_cast<int32_t>(text.size())));
+        bool exists = ZAVIsExistWord(*host_, table, text.c_str()) != 0;
+        bool match = false;
+        if (found < texts.size()) {
+            std::string stored = texts[found];
+            match = tovix::compareStoredKey(stored.data(), static_cast<uint32_t>(stored.size()), text.c_str()) == 0;
+        }
+        if (!exists || !match)
+            report(entries[i], keyWhere,
+                   shortText(text) + " is not found by a look-up through the module (search gives key " + n(found) +
+                       (found < texts.size() ? " " + shortText(texts[found]) : std::string()) + ", presence test " +
+                       (exists ? "yes" : "no") + ")");
+    }
+}
+
+void Checker::checkKeys(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r,
+                        const std::vector<uint32_t> &tablePageSizes) {
     uint32_t keys = r.field(tovix::TBL_KEY_COUNT);
-    uint32_t keyList = r.field(tovix::TBL_KEY_LIST_OFFSET);
+    KeyContext c{where, r.field(tovix::TBL_KEY_LIST_OFFSET), r.field(tovix::TBL_PAGE_COUNT), &tablePageSizes};
+    if (keys && c.list == 0) report(record + tovix::TBL_KEY_COUNT, where, n(keys) + " keys but no key list");
+    if (!keys || !c.list) return;
+    keyCount += keys;
+    listRegion(record + tovix::TBL_KEY_LIST_OFFSET, record + tovix::TBL_KEY_COUNT, where, c.list,
+               uint64_t{tovix::U32_ENTRY_SIZE} * keys, "the key list of " + n(keys) + " entries");
+    uint64_t fit = entriesInFile(c.list, keys, tovix::U32_ENTRY_SIZE);
     std::vector<std::string> texts;
     std::vector<uint64_t> entries;  // file offset of each key's list entry
-    if (keys && keyList == 0) report(record + tovix::TBL_KEY_COUNT, where, n(keys) + " keys but no key list");
-    if (keys && keyList) {
-        keyCount += keys;
-        listRegion(record + tovix::TBL_KEY_LIST_OFFSET, record + tovix::TBL_KEY_COUNT, where, keyList, 4ull * keys,
-                   "the key list of " + n(keys) + " entries");
-        uint64_t fit = entriesInFile(keyList, keys, 4);
-        texts.reserve(fit);
-        for (uint64_t i = 0; i < fit; ++i) {
-            uint64_t entry = keyList + 4 * i;
-            std::string keyWhere = where + " key " + n(i);
-            uint32_t at = 0;
-            raw_.u32At(entry, &at);
-            unsigned char fixed[tovix::KEY_RECORD_FIXED_SIZE];
-            if (!region(entry, keyWhere, at, tovix::KEY_RECORD_FIXED_SIZE, "the key record") ||
-                !raw_.bytesAt(at, fixed, sizeof fixed))
-                break;
-            uint32_t pageNo = tovix::le32(fixed), pageOffset = tovix::le32(fixed + 4);
-            uint32_t length = tovix::le32(fixed + 8) & 0xFFFFu;
-            if (!region(at + 8ull, keyWhere, at + 12ull, length, "the key text of " + n(length) + " bytes")) break;
-            std::string text(length, '\0');
-            raw_.bytesAt(at + 12ull, text.data(), length);
-            if (pageNo >= pages)
-                report(at, keyWhere, shortText(text) + " leads to table page " + n(pageNo) + ", but the table has " +
-                                         n(pages) + " pages");
-            else if (pageNo < tablePageSizes.size() && tablePageSizes[pageNo] != kNoSize &&
-                     pageOffset > tablePageSizes[pageNo])
-                report(at + 4ull, keyWhere, shortText(text) + ": offset " + n(pageOffset) + " lies past the end of table page " +
-                                                n(pageNo) + " (" + n(tablePageSizes[pageNo]) + " bytes)");
-            texts.push_back(std::move(text));
-            entries.push_back(entry);
-        }
-        // Order under the key collation.
-        for (size_t i = 1; i < texts.size(); ++i) {
-            if (tovix::compareKeys(texts[i - 1].c_str(), texts[i].c_str()) > 0)
-                report(entries[i], where + " key " + n(i),
-                       shortText(texts[i]) + " sorts before key " + n(i - 1) + " " + shortText(texts[i - 1]) +
-                           ": the key list is not ascending under the key collation");
-        }
-        // Every key must be found by a look-up through the module.
-        Progress progress("check", "keys of " + where + " looked up", host_ ? texts.size() : 0, false);
-        for (size_t i = 0; host_ && i < texts.size(); ++i) {
-            progress.step(i + 1);
-            const std::string &text = texts[i];
-            std::string keyWhere = where + " key " + n(i);
-            if (text.empty()) {
-                report(entries[i], keyWhere, "the key is empty: a host cannot look it up");
-                continue;
-            }
-            if (text.find('\0') != std::string::npos) {
-                report(entries[i], keyWhere, shortText(text) + " holds a zero byte: a host cannot look it up");
-                continue;
-            }
-            uint32_t found = static_cast<uint32_t>(
-                ZAVSearchKeyWord(*host_, table, text.c_str(), static_cast<int32_t>(text.size())));
-            bool exists = ZAVIsExistWord(*host_, table, text.c_str()) != 0;
-            bool match = false;
-            if (found < texts.size()) {
-                std::string stored = texts[found];
-                match = tovix::compareStoredKey(stored.data(), static_cast<uint32_t>(stored.size()), text.c_str()) == 0;
-            }
-            if (!exists || !match)
-                report(entries[i], keyWhere,
-                       shortText(text) + " is not found by a look-up through the module (search gives key " +
-                           n(found) + (found < texts.size() ? " " + shortText(texts[found]) : std::string()) +
-                           ", presence test " + (exists ? "yes" : "no") + ")");
-        }
+    texts.reserve(fit);
+    for (uint64_t i = 0; i < fit; ++i) {
+        std::string text;
+        uint64_t entry;
+        if (!readKey(c, i, &text, &entry)) break;
+        texts.push_back(std::move(text));
+        entries.push_back(entry);
     }
+    // Order under the key collation.
+    for (size_t i = 1; i < texts.size(); ++i) {
+        if (tovix::compareKeys(texts[i - 1].c_str(), texts[i].c_str()) > 0)
+            report(entries[i], where + " key " + n(i),
+                   shortText(texts[i]) + " sorts before key " + n(i - 1) + " " + shortText(texts[i - 1]) +
+                       ": the key list is not ascending under the key collation");
+    }
+    lookUpKeys(where, table, texts, entries);
+}
 
-    // Page-to-key list.
-    uint32_t pageToKey = r.field(tovix::TBL_PAGE_TO_KEY_OFFSET);
-    if (pageToKey && pages) {
-        region(record + tovix::TBL_PAGE_TO_KEY_OFFSET, where, pageToKey, 4ull * pages,
-               "the page-to-key list of " + n(pages) + " entries");
-        uint64_t fit = entriesInFile(pageToKey, pages, 4);
-        for (uint64_t i = 0; i < fit; ++i) {
-            uint32_t key = 0;
-            raw_.u32At(pageToKey + 4 * i, &key);
-            if (key >= keys)
-                report(pageToKey + 4 * i, where, "table page " + n(i) + " maps to key " + n(key) +
-                                                     ", but the table has " + n(keys) + " keys");
-        }
+// A u32 list of one entry per table page whose values must stay below
+// `limit` (a page-to-key or page-to-item list).
+void Checker::checkPageMap(const std::string &where, uint64_t field, uint32_t list, uint64_t pages, uint64_t limit,
+                           const char *what, const char *target) {
+    region(field, where, list, uint64_t{tovix::U32_ENTRY_SIZE} * pages,
+           std::string("the ") + what + " list of " + n(pages) + " entries");
+    uint64_t fit = entriesInFile(list, pages, tovix::U32_ENTRY_SIZE);
+    for (uint64_t i = 0; i < fit; ++i) {
+        uint64_t entry = list + uint64_t{tovix::U32_ENTRY_SIZE} * i;
+        uint32_t value = 0;
+        raw_.u32At(entry, &value);
+        if (value >= limit)
+            report(entry, where, "table page " + n(i) + " maps to " + target + " " + n(value) + ", but the " +
+                                     (std::string(target) == "key" ? "table has " + n(limit) + " keys"
+                                                                   : "tree has " + n(limit - 1) + " items"));
     }
+}
+
+void Checker::checkPlainTable(const std::string &where, int32_t table, uint32_t record, const tovix::TableRecord &r) {
+    uint32_t pages = r.field(tovix::TBL_PAGE_COUNT);
+    std::vector<uint32_t> tablePageSizes = checkTablePages(where, record, r);
+    checkKeys(where, table, record, r, tablePageSizes);
+    uint32_t pageToKey = r.field(tovix::TBL_PAGE_TO_KEY_OFFSET);
+    if (pageToKey && pages)
+        checkPageMap(where, record + tovix::TBL_PAGE_TO_KEY_OFFSET, pageToKey, pages, r.field(tovix::TBL_KEY_COUNT),
+                     "page-to-key", "key");
     checkTree(where, record, r, pages);
 }
 
@@ -434,97 +503,101 @@ void Checker::checkDictionaryTable(const std::string &where, int32_t table, uint
     checkTree(where, record, r, words);
 }
 
-void Checker::checkTree(const std::string &where, uint32_t record, const tovix::TableRecord &r, int64_t tablePages) {
-    uint32_t count = r.field(tovix::TBL_VP_COUNT);
-    uint32_t list = r.field(tovix::TBL_VP_LIST_OFFSET);
-    uint32_t pageToItem = r.field(tovix::TBL_PAGE_TO_ITEM_OFFSET);
-    if (pageToItem && tablePages > 0) {
-        region(record + tovix::TBL_PAGE_TO_ITEM_OFFSET, where, pageToItem, 4ull * static_cast<uint64_t>(tablePages),
-               "the page-to-item list of " + n(static_cast<uint64_t>(tablePages)) + " entries");
-        uint64_t fit = entriesInFile(pageToItem, static_cast<uint64_t>(tablePages), 4);
-        for (uint64_t i = 0; i < fit; ++i) {
-            uint32_t item = 0;
-            raw_.u32At(pageToItem + 4 * i, &item);
-            if (item > count)
-                report(pageToItem + 4 * i, where, "table page " + n(i) + " maps to item " + n(item) +
-                                                      ", but the tree has " + n(count) + " items");
-        }
-    }
-    if (list == 0) {
-        if (count) report(record + tovix::TBL_VP_COUNT, where, n(count) + " tree items but no item list");
-        return;
-    }
-    if (count == 0) {
-        report(record + tovix::TBL_VP_COUNT, where, "an item list but no items: the root item 1 does not exist");
-        return;
-    }
-    itemCount += count;
-    listRegion(record + tovix::TBL_VP_LIST_OFFSET, record + tovix::TBL_VP_COUNT, where, list, 4ull * count,
-               "the item list of " + n(count) + " entries");
-    uint64_t fit = entriesInFile(list, count, 4);
-    std::vector<VpLinks> links(fit + 1);
-    std::vector<uint32_t> offsets(fit + 1, 0);
-    std::vector<uint8_t> readable(fit + 1, 0);
-    for (uint64_t item = 1; item <= fit; ++item) {
+// Read every tree item that lies in the file and test its links.
+void Checker::readTreeItems(const std::string &where, const Tree &tree, int64_t tablePages, TreeItems *items) {
+    for (uint64_t item = 1; item <= items->fit; ++item) {
         std::string itemWhere = where + " item " + n(item);
-        uint64_t entry = list + 4 * (item - 1);
+        uint64_t entry = tree.list + uint64_t{tovix::U32_ENTRY_SIZE} * (item - 1);
         uint32_t at = 0;
         raw_.u32At(entry, &at);
         if (!region(entry, itemWhere, at, tovix::VP_ITEM_FIXED_SIZE, "the tree item")) continue;
-        raw_.vpItem(list, static_cast<uint32_t>(item), &offsets[item], &links[item]);
-        readable[item] = 1;
-        int entriesInCaption = stringList(at + 16ull, itemWhere, at + 16ull, "the caption");
-        if (entriesInCaption == 0)
-            report(at + 16ull, itemWhere, "the caption has no text: a host's walk of the tree stops at this item");
-        const VpLinks &l = links[item];
+        raw_.vpItem(tree.list, static_cast<uint32_t>(item), &items->offsets[item], &items->links[item]);
+        items->readable[item] = 1;
+        uint64_t caption = uint64_t{at} + tovix::VP_ITEM_FIXED_SIZE;
+        if (stringList(caption, itemWhere, caption, "the caption") == 0)
+            report(caption, itemWhere, "the caption has no text: a host's walk of the tree stops at this item");
+        const VpLinks &l = items->links[item];
         const struct {
             uint32_t value;
             uint32_t field;
             const char *name;
-        } linkFields[] = {{l.previous, 4, "previous"}, {l.nextSibling, 8, "next sibling"}, {l.firstChild, 12, "first child"}};
+        } linkFields[] = {{l.previous, tovix::VP_PREVIOUS, "previous"},
+                          {l.nextSibling, tovix::VP_NEXT_SIBLING, "next sibling"},
+                          {l.firstChild, tovix::VP_FIRST_CHILD, "first child"}};
         for (const auto &f : linkFields) {
-            if (f.value > count)
-                report(at + f.field, itemWhere, std::string(f.name) + " link to item " + n(f.value) +
-                                                    ", but the tree has " + n(count) + " items");
+            if (f.value > tree.count)
+                report(uint64_t{at} + f.field, itemWhere, std::string(f.name) + " link to item " + n(f.value) +
+                                                              ", but the tree has " + n(tree.count) + " items");
         }
         if (l.pagePlusOne && tablePages >= 0 && l.pagePlusOne - 1u >= static_cast<uint64_t>(tablePages))
             report(at, itemWhere, "leads to table page " + n(l.pagePlusOne - 1u) + ", but the table has " +
                                       n(static_cast<uint64_t>(tablePages)) + " pages");
     }
-    if (fit == 0 || !readable[1]) return;  // no item of the list lies in the file
-    if (links[1].previous != 0)
-        report(offsets[1] + 4ull, where + " item 1", "the root has a previous link (item " + n(links[1].previous) + ")");
+}
 
-    // Walk from the root over first-child and next-sibling links.
+// Walk from the root over first-child and next-sibling links.
+void Checker::walkTree(const std::string &where, uint32_t record, const Tree &tree, const TreeItems &items) {
     struct Step {
         uint32_t item, from;
         uint64_t field;  // where the link that leads here is stored
     };
-    std::vector<uint8_t> seen(fit + 1, 0);
+    std::vector<uint8_t> seen(items.fit + 1, 0);
     std::vector<Step> stack;
-    stack.push_back({1, 0, record + tovix::TBL_VP_LIST_OFFSET});
+    stack.push_back({tovix::VP_ROOT_ITEM, 0, record + tovix::TBL_VP_LIST_OFFSET});
     while (!stack.empty()) {
         Step s = stack.back();
         stack.pop_back();
-        if (s.item == 0 || s.item > fit || !readable[s.item]) continue;
-        std::string itemWhere = where + " item " + n(s.item);
+        if (s.item == 0 || s.item > items.fit || !items.readable[s.item]) continue;
         if (seen[s.item]) {
             report(s.field, where + " item " + n(s.from),
-                   "links to item " + n(s.item) + ", which the walk from the root has already met: the tree links are cyclic or shared");
+                   "links to item " + n(s.item) +
+                       ", which the walk from the root has already met: the tree links are cyclic or shared");
             continue;
         }
         seen[s.item] = 1;
-        const VpLinks &l = links[s.item];
+        const VpLinks &l = items.links[s.item];
+        uint64_t at = items.offsets[s.item];
         if (s.from != 0 && l.previous != s.from)
-            report(offsets[s.item] + 4ull, itemWhere,
+            report(at + tovix::VP_PREVIOUS, where + " item " + n(s.item),
                    "previous link is " + n(l.previous) + ", but item " + n(s.from) + " links to it");
-        if (l.nextSibling) stack.push_back({l.nextSibling, s.item, offsets[s.item] + 8ull});
-        if (l.firstChild) stack.push_back({l.firstChild, s.item, offsets[s.item] + 12ull});
+        if (l.nextSibling) stack.push_back({l.nextSibling, s.item, at + tovix::VP_NEXT_SIBLING});
+        if (l.firstChild) stack.push_back({l.firstChild, s.item, at + tovix::VP_FIRST_CHILD});
     }
-    for (uint64_t item = 2; item <= fit; ++item) {
-        if (readable[item] && !seen[item])
-            report(list + 4 * (item - 1), where + " item " + n(item), "not reachable from the root");
+    for (uint64_t item = 2; item <= items.fit; ++item) {
+        if (items.readable[item] && !seen[item])
+            report(tree.list + uint64_t{tovix::U32_ENTRY_SIZE} * (item - 1), where + " item " + n(item),
+                   "not reachable from the root");
     }
+}
+
+void Checker::checkTree(const std::string &where, uint32_t record, const tovix::TableRecord &r, int64_t tablePages) {
+    Tree tree{r.field(tovix::TBL_VP_LIST_OFFSET), r.field(tovix::TBL_VP_COUNT)};
+    uint32_t pageToItem = r.field(tovix::TBL_PAGE_TO_ITEM_OFFSET);
+    if (pageToItem && tablePages > 0)
+        checkPageMap(where, record + tovix::TBL_PAGE_TO_ITEM_OFFSET, pageToItem, static_cast<uint64_t>(tablePages),
+                     uint64_t{tree.count} + 1, "page-to-item", "item");
+    if (tree.list == 0) {
+        if (tree.count) report(record + tovix::TBL_VP_COUNT, where, n(tree.count) + " tree items but no item list");
+        return;
+    }
+    if (tree.count == 0) {
+        report(record + tovix::TBL_VP_COUNT, where, "an item list but no items: the root item 1 does not exist");
+        return;
+    }
+    itemCount += tree.count;
+    listRegion(record + tovix::TBL_VP_LIST_OFFSET, record + tovix::TBL_VP_COUNT, where, tree.list,
+               uint64_t{tovix::U32_ENTRY_SIZE} * tree.count, "the item list of " + n(tree.count) + " entries");
+    TreeItems items;
+    items.fit = entriesInFile(tree.list, tree.count, tovix::U32_ENTRY_SIZE);
+    items.links.assign(items.fit + 1, VpLinks{});
+    items.offsets.assign(items.fit + 1, 0);
+    items.readable.assign(items.fit + 1, 0);
+    readTreeItems(where, tree, tablePages, &items);
+    if (items.fit == 0 || !items.readable[tovix::VP_ROOT_ITEM]) return;  // no item of the list lies in the file
+    if (items.links[tovix::VP_ROOT_ITEM].previous != 0)
+        report(items.offsets[tovix::VP_ROOT_ITEM] + uint64_t{tovix::VP_PREVIOUS}, where + " item 1",
+               "the root has a previous link (item " + n(items.links[tovix::VP_ROOT_ITEM].previous) + ")");
+    walkTree(where, record, tree, items);
 }
 
 void Checker::run() {
@@ -541,7 +614,7 @@ void Checker::run() {
         return;
     }
     uint32_t kind = header_.field(tovix::HDR_KIND);
-    if (kind != 1 && kind != 2 && kind != 4) {
+    if (!tovix::isBookKind(kind)) {
         report(tovix::HDR_KIND, "header", "kind " + n(kind) + " is not 1, 2 or 4: the module refuses the book");
         return;
     }
@@ -550,11 +623,14 @@ void Checker::run() {
     checkPages();
     uint32_t dir = header_.field(tovix::HDR_TABLE_DIR_OFFSET);
     uint8_t tables = 0;
-    if (dir && region(tovix::HDR_TABLE_DIR_OFFSET, "header", dir, 1, "the table directory") && raw_.u8At(dir, &tables)) {
+    if (dir && region(tovix::HDR_TABLE_DIR_OFFSET, "header", dir, tovix::COUNT8_SIZE, "the table directory") &&
+        raw_.u8At(dir, &tables)) {
         tableCount = tables;
-        region(dir, "table directory", dir + 1ull, 4ull * tables, n(tables) + " table entries");
-        uint64_t fit = entriesInFile(dir + 1ull, tables, 4);
-        for (uint64_t t = 0; t < fit; ++t) checkTable(static_cast<int32_t>(t), dir + 1 + 4 * t);
+        uint64_t first = uint64_t{dir} + tovix::COUNT8_SIZE;
+        region(dir, "table directory", first, uint64_t{tovix::TABLE_DIR_ENTRY_SIZE} * tables,
+               n(tables) + " table entries");
+        uint64_t fit = entriesInFile(first, tables, tovix::TABLE_DIR_ENTRY_SIZE);
+        for (uint64_t t = 0; t < fit; ++t) checkTable(static_cast<int32_t>(t), first + tovix::TABLE_DIR_ENTRY_SIZE * t);
     }
 }
 

@@ -9,6 +9,18 @@
 
 namespace zavtool {
 
+namespace {
+
+// " (try 'zav COMMAND --help')", the hint after a usage error.
+std::string tryHelp(const std::string &command) {
+    std::string hint = " (try 'zav ";
+    hint += command;
+    hint += " --help')";
+    return hint;
+}
+
+}  // namespace
+
 bool Args::parse(const std::string &command, int argc, char **argv, const std::set<std::string> &valued,
                  const std::set<std::string> &flags) {
     bool optionsEnded = false;
@@ -32,7 +44,7 @@ bool Args::parse(const std::string &command, int argc, char **argv, const std::s
                 positional_.push_back(a);
                 continue;
             }
-            complain(command, "unknown option '" + a + "' (try 'zav " + command + " --help')");
+            complain(command, "unknown option '" + a + "'" + tryHelp(command));
             return false;
         }
         std::string name = a.substr(2);
@@ -48,13 +60,13 @@ bool Args::parse(const std::string &command, int argc, char **argv, const std::s
             } else if (i + 1 < argc) {
                 values_[name] = argv[++i];
             } else {
-                complain(command, "option --" + name + " needs a value (try 'zav " + command + " --help')");
+                complain(command, "option --" + name + " needs a value" + tryHelp(command));
                 return false;
             }
         } else if (flags.count(name) && !inlineValue) {
             flags_.insert(name);
         } else {
-            complain(command, "unknown option '" + a + "' (try 'zav " + command + " --help')");
+            complain(command, "unknown option '" + a + "'" + tryHelp(command));
             return false;
         }
     }

@@ -10,9 +10,11 @@
 
 #include "ZAVMemo_writer.h"
 #include "ZoZizID_writer.h"
+#include "ZAVMemo.h"
 #include "book_output.h"
 #include "cli.h"
-#include "collation.h"
+#include "tovix/collation.h"
+#include "tovix/format.h"
 #include "commands.h"
 #include "manifest_json.h"
 #include "zav/book_writer.h"
@@ -60,6 +62,9 @@ const char kBuildHelp[] =
     "are kept.\n";
 
 using json = nlohmann::json;
+
+constexpr size_t kMaxKeyText = tovix::KEY_TEXT_LENGTH_MASK;  // bytes of a key or word
+constexpr int64_t kMaxSubNumber = 127;
 
 // Does a stored key match a word the way a look-up matches it ("bank@1"
 // matches "bank")?
@@ -143,7 +148,7 @@ private:
 
     uint8_t language(const std::string &code, const std::string &at) const {
         auto v = parseInteger(code);
-        if (!v || *v < 1 || *v > 5) fail(at, "\"" + code + "\" is not a language code (1 to 5)");
+        if (!v || !tovix::isLanguageCode(static_cast<uint32_t>(*v))) fail(at, "\"" + code + "\" is not a language code (1 to 5)");
         return static_cast<uint8_t>(*v);
     }
 
@@ -152,20 +157,20 @@ private:
         if (j.is_object() && !(j.size() == 1 && j.contains("hex"))) {
             for (auto it = j.begin(); it != j.end(); ++it) {
                 std::string where = at + "/" + it.key();
-                list.entries.emplace_back(language(it.key(), where), text(it.value(), where, 255));
+                list.entries.emplace_back(language(it.key(), where), text(it.value(), where, tovix::STRING_TEXT_MAX));
             }
         } else if (j.is_array()) {
             for (size_t i = 0; i < j.size(); ++i) {
                 std::string where = at + "/" + std::to_string(i);
                 const json &e = j[i];
                 if (!e.is_array() || e.size() != 2) fail(where, "expected [language, text]");
-                list.entries.emplace_back(static_cast<uint8_t>(number(e[0], where + "/0", 1, 5)),
-                                          text(e[1], where + "/1", 255));
+                list.entries.emplace_back(static_cast<uint8_t>(number(e[0], where + "/0", tovix::LANG_FIRST, tovix::LANG_LAST)),
+                                          text(e[1], where + "/1", tovix::STRING_TEXT_MAX));
             }
         } else {
-            list.entries.emplace_back(1, text(j, at, 255));
+            list.entries.emplace_back(tovix::LANG_BASE, text(j, at, tovix::STRING_TEXT_MAX));
         }
-        if (list.entries.size() > 255) fail(at, "a name holds at most 255 translations");
+        if (list.entries.size() > tovix::MAX_COUNT8) fail(at, "a name holds at most 255 translations");
         return list;
     }
 
@@ -179,9 +184,21 @@ private:
         return text(j, at, 0x7FFFFFFF);
     }
 
+    using PageOf = std::function<uint32_t(const json &, const std::string &)>;
+    using PageAdder = std::function<void(zav::PageDesc)>;
     void readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
-    void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages,
-                 const std::function<uint32_t(const json &, const std::string &)> &pageOf);
+    void readSubs(const json &s, const std::string &at, zav::TableDesc *table);
+    void readLevels(const json &l, const std::string &at, zav::TableDesc *table);
+    zozizid::DictWord readWord(const json &w, const std::string &where, uint32_t dictId);
+    void readDictionaryTable(const json &j, const std::string &at, zav::TableDesc *table);
+    zav::PageDesc readPage(const json &p, const std::string &where, uint32_t kind);
+    void readEntries(const json &e, const std::string &at, const PageAdder &addPage, zav::TableDesc *table);
+    zav::KeyDesc readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
+                         uint32_t pages);
+    void readMemos(const json &m, const std::string &at, const zav::TableDesc &table, const PageOf &pageOf);
+    void readPlainTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
+                        zav::TableDesc *table);
+    void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages, const PageOf &pageOf);
 
     const LocatedJson &doc_;
     std::string folder_, dictDir_;
@@ -207,14 +224,14 @@ void ManifestReader::read(zav::BookDesc *book) {
     if (root.contains("positionId"))
         book->positionId = static_cast<uint32_t>(number(root["positionId"], "/positionId", 0, 0xFFFFFFFFu));
     if (root.contains("name")) book->bookName = texts(root["name"], "/name");
-    if (root.contains("exBookNo")) book->exBookNo = text(root["exBookNo"], "/exBookNo", 255);
+    if (root.contains("exBookNo")) book->exBookNo = text(root["exBookNo"], "/exBookNo", tovix::MAX_COUNT8);
     if (root.contains("languages")) {
         const json &l = root["languages"];
         if (!l.is_array()) fail("/languages", "expected a list of language codes");
-        if (l.size() > 255) fail("/languages", "at most 255 languages");
+        if (l.size() > tovix::MAX_COUNT8) fail("/languages", "at most 255 languages");
         std::vector<uint8_t> codes;
         for (size_t i = 0; i < l.size(); ++i)
-            codes.push_back(static_cast<uint8_t>(number(l[i], "/languages/" + std::to_string(i), 1, 5)));
+            codes.push_back(static_cast<uint8_t>(number(l[i], "/languages/" + std::to_string(i), tovix::LANG_FIRST, tovix::LANG_LAST)));
         book->languages = codes;
     }
     if (root.contains("charAttributes")) {
@@ -222,7 +239,7 @@ void ManifestReader::read(zav::BookDesc *book) {
         if (!a.is_array() || a.size() > 84) fail("/charAttributes", "expected a list of at most 84 byte values");
         std::vector<uint8_t> block(84, 0);
         for (size_t i = 0; i < a.size(); ++i)
-            block[i] = static_cast<uint8_t>(number(a[i], "/charAttributes/" + std::to_string(i), 0, 255));
+            block[i] = static_cast<uint8_t>(number(a[i], "/charAttributes/" + std::to_string(i), 0, UINT8_MAX));
         book->defCharAttr = block;
     }
     if (root.contains("reserved")) {
@@ -231,7 +248,7 @@ void ManifestReader::read(zav::BookDesc *book) {
     }
     if (root.contains("shelfLevels")) {
         const json &s = root["shelfLevels"];
-        if (!s.is_array() || s.size() > 255) fail("/shelfLevels", "expected a list of at most 255 shelf levels");
+        if (!s.is_array() || s.size() > tovix::MAX_COUNT8) fail("/shelfLevels", "expected a list of at most 255 shelf levels");
         std::vector<zav::BookDesc::ShelfLevel> levels;
         for (size_t i = 0; i < s.size(); ++i) {
             std::string at = "/shelfLevels/" + std::to_string(i);
@@ -246,7 +263,7 @@ void ManifestReader::read(zav::BookDesc *book) {
     if (root.contains("tables")) {
         const json &t = root["tables"];
         if (!t.is_array()) fail("/tables", "expected a list of tables");
-        if (t.size() > 255) fail("/tables", "a book holds at most 255 tables");
+        if (t.size() > tovix::MAX_COUNT8) fail("/tables", "a book holds at most 255 tables");
         for (size_t i = 0; i < t.size(); ++i) {
             zav::TableDesc table;
             readTable(t[i], "/tables/" + std::to_string(i), book->kind, book, &table);
@@ -257,185 +274,220 @@ void ManifestReader::read(zav::BookDesc *book) {
 
 void ManifestReader::readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
                                zav::TableDesc *table) {
-    bool dictionary = kind == 1;
+    bool dictionary = kind == tovix::KIND_DICTIONARY;
     if (dictionary)
         allowFields(j, at, {"name", "simpleName", "locale", "dictId", "appFlags", "levels", "words", "toc", "subs"});
     else
         allowFields(j, at, {"name", "locale", "dictId", "pages", "entries", "keys", "toc", "subs", "memos"});
     if (j.contains("name")) table->name = texts(j["name"], at + "/name");
-    if (j.contains("locale")) table->locale = static_cast<uint8_t>(number(j["locale"], at + "/locale", 0, 255));
-    if (j.contains("dictId")) table->dictId = static_cast<uint32_t>(number(j["dictId"], at + "/dictId", 0, 0xFFFFFFFFu));
+    if (j.contains("locale")) table->locale = static_cast<uint8_t>(number(j["locale"], at + "/locale", 0, UINT8_MAX));
+    if (j.contains("dictId")) table->dictId = static_cast<uint32_t>(number(j["dictId"], at + "/dictId", 0, UINT32_MAX));
     else if (dictionary) fail(at, "a dictionary table needs a \"dictId\"");
-    if (j.contains("subs")) {
-        const json &s = j["subs"];
-        if (!s.is_array()) fail(at + "/subs", "expected a list of sub entries");
-        for (size_t i = 0; i < s.size(); ++i) {
-            std::string where = at + "/subs/" + std::to_string(i);
-            allowFields(s[i], where, {"id", "name"});
-            zav::SubEntryDesc sub;
-            if (s[i].contains("id")) sub.subId = static_cast<uint32_t>(number(s[i]["id"], where + "/id", 0, 0xFFFFFFFFu));
-            if (s[i].contains("name")) sub.name = texts(s[i]["name"], where + "/name");
-            table->subs.push_back(sub);
+    if (j.contains("subs")) readSubs(j["subs"], at + "/subs", table);
+    if (dictionary)
+        readDictionaryTable(j, at, table);
+    else
+        readPlainTable(j, at, kind, book, table);
+}
+
+void ManifestReader::readSubs(const json &s, const std::string &at, zav::TableDesc *table) {
+    if (!s.is_array()) fail(at, "expected a list of sub entries");
+    for (size_t i = 0; i < s.size(); ++i) {
+        std::string where = at + "/" + std::to_string(i);
+        allowFields(s[i], where, {"id", "name"});
+        zav::SubEntryDesc sub;
+        if (s[i].contains("id")) sub.subId = static_cast<uint32_t>(number(s[i]["id"], where + "/id", 0, UINT32_MAX));
+        if (s[i].contains("name")) sub.name = texts(s[i]["name"], where + "/name");
+        table->subs.push_back(sub);
+    }
+}
+
+void ManifestReader::readLevels(const json &l, const std::string &at, zav::TableDesc *table) {
+    if (!l.is_array()) fail(at, "expected a list of dictionary levels");
+    for (size_t i = 0; i < l.size(); ++i) {
+        if (l[i].is_null()) {
+            table->dictLevels.emplace_back(std::nullopt);
+            continue;
+        }
+        std::string t = text(l[i], at + "/" + std::to_string(i), tovix::DICT_LEVEL_RECORD_SIZE);
+        std::vector<uint8_t> block(tovix::DICT_LEVEL_RECORD_SIZE, 0);
+        std::copy(t.begin(), t.end(), block.begin());
+        table->dictLevels.emplace_back(block);
+    }
+}
+
+zozizid::DictWord ManifestReader::readWord(const json &w, const std::string &where, uint32_t dictId) {
+    allowFields(w, where, {"word", "text", "file", "subs"});
+    if (!w.contains("word")) fail(where, "a word needs a \"word\"");
+    zozizid::DictWord word;
+    word.word = text(w["word"], where + "/word", kMaxKeyText);
+    if (word.word.empty() || word.word.find('\0') != std::string::npos)
+        fail(where + "/word", "a word must be 1 to 65535 bytes without a zero byte");
+    if (w.contains("text") || w.contains("file"))
+        word.contents[zozizid::mainContentId(dictId)] =
+            content(w.contains("text") ? w["text"] : w, where + (w.contains("text") ? "/text" : ""));
+    if (w.contains("subs")) {
+        const json &s = w["subs"];
+        if (!s.is_object()) fail(where + "/subs", "expected {\"sub number\": text, ...}");
+        for (auto it = s.begin(); it != s.end(); ++it) {
+            std::string sw = where + "/subs/" + it.key();
+            auto sub = parseInteger(it.key());
+            if (!sub || *sub < 0 || *sub > kMaxSubNumber)
+                fail(sw, "a sub number is 0 to 127, not \"" + it.key() + "\"");
+            word.contents[zozizid::subContentId(dictId, static_cast<uint32_t>(*sub))] = content(it.value(), sw);
         }
     }
+    return word;
+}
 
-    if (dictionary) {
-        if (j.contains("simpleName")) table->simpleName = texts(j["simpleName"], at + "/simpleName");
-        if (j.contains("appFlags")) table->appFlags = static_cast<uint32_t>(number(j["appFlags"], at + "/appFlags", 0, 0xFFFFFFFFu));
-        if (j.contains("levels")) {
-            const json &l = j["levels"];
-            if (!l.is_array()) fail(at + "/levels", "expected a list of dictionary levels");
-            for (size_t i = 0; i < l.size(); ++i) {
-                if (l[i].is_null()) {
-                    table->dictLevels.emplace_back(std::nullopt);
-                    continue;
-                }
-                std::string t = text(l[i], at + "/levels/" + std::to_string(i), 256);
-                std::vector<uint8_t> block(256, 0);
-                std::copy(t.begin(), t.end(), block.begin());
-                table->dictLevels.emplace_back(block);
-            }
+void ManifestReader::readDictionaryTable(const json &j, const std::string &at, zav::TableDesc *table) {
+    if (j.contains("simpleName")) table->simpleName = texts(j["simpleName"], at + "/simpleName");
+    if (j.contains("appFlags"))
+        table->appFlags = static_cast<uint32_t>(number(j["appFlags"], at + "/appFlags", 0, UINT32_MAX));
+    if (j.contains("levels")) readLevels(j["levels"], at + "/levels", table);
+    for (const auto &d : dictionaries)
+        if (d.dictId == table->dictId) fail(at + "/dictId", "two tables name dictionary " + hex(table->dictId, 8));
+    Dictionary dict{table->dictId, {}};
+    if (j.contains("words")) {
+        const json &w = j["words"];
+        if (!w.is_array()) fail(at + "/words", "expected a list of words");
+        Progress progress("build", "words", w.size(), quiet_);
+        for (size_t i = 0; i < w.size(); ++i) {
+            dict.words.push_back(readWord(w[i], at + "/words/" + std::to_string(i), table->dictId));
+            progress.step(i + 1);
         }
-        for (const auto &d : dictionaries)
-            if (d.dictId == table->dictId) fail(at + "/dictId", "two tables name dictionary " + hex(table->dictId, 8));
-        Dictionary dict{table->dictId, {}};
-        if (j.contains("words")) {
-            const json &w = j["words"];
-            if (!w.is_array()) fail(at + "/words", "expected a list of words");
-            Progress progress("build", "words", w.size(), quiet_);
-            for (size_t i = 0; i < w.size(); ++i) {
-                std::string where = at + "/words/" + std::to_string(i);
-                allowFields(w[i], where, {"word", "text", "file", "subs"});
-                if (!w[i].contains("word")) fail(where, "a word needs a \"word\"");
-                zozizid::DictWord word;
-                word.word = text(w[i]["word"], where + "/word", 65535);
-                if (word.word.empty() || word.word.find('\0') != std::string::npos)
-                    fail(where + "/word", "a word must be 1 to 65535 bytes without a zero byte");
-                if (w[i].contains("text") || w[i].contains("file"))
-                    word.contents[zozizid::mainContentId(table->dictId)] =
-                        content(w[i].contains("text") ? w[i]["text"] : w[i], where + (w[i].contains("text") ? "/text" : ""));
-                if (w[i].contains("subs")) {
-                    const json &s = w[i]["subs"];
-                    if (!s.is_object()) fail(where + "/subs", "expected {\"sub number\": text, ...}");
-                    for (auto it = s.begin(); it != s.end(); ++it) {
-                        std::string sw = where + "/subs/" + it.key();
-                        auto sub = parseInteger(it.key());
-                        if (!sub || *sub < 0 || *sub > 127) fail(sw, "a sub number is 0 to 127, not \"" + it.key() + "\"");
-                        word.contents[zozizid::subContentId(table->dictId, static_cast<uint32_t>(*sub))] = content(it.value(), sw);
-                    }
-                }
-                dict.words.push_back(std::move(word));
-                progress.step(i + 1);
-            }
-        }
-        // The engine keeps the words in key order; references by word go to
-        // the record index they will have there.
-        std::vector<size_t> order(dict.words.size());
-        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            return tovix::compareKeys(dict.words[a].word.c_str(), dict.words[b].word.c_str()) < 0;
-        });
-        std::vector<std::string> sorted;
-        for (size_t i : order) sorted.push_back(dict.words[i].word);
-        uint32_t count = static_cast<uint32_t>(sorted.size());
-        auto pageOf = [&, count](const json &p, const std::string &where) -> uint32_t {
-            if (p.is_string() && !parseInteger(p.get<std::string>())) {
-                std::string w = p.get<std::string>();
-                for (uint32_t i = 0; i < count; ++i)
-                    if (matchesWord(sorted[i], w)) return i;
-                fail(where, "no word \"" + w + "\" in this table");
-            }
-            if (count == 0) fail(where, "the table has no words to lead to");
-            return static_cast<uint32_t>(number(p, where, 0, count - 1));
-        };
-        if (j.contains("toc")) readToc(j["toc"], at + "/toc", table, count, pageOf);
-        dictionaries.push_back(std::move(dict));
-        return;
     }
+    // The engine keeps the words in key order; references by word go to
+    // the record index they will have there.
+    std::vector<size_t> order(dict.words.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return tovix::compareKeys(dict.words[a].word.c_str(), dict.words[b].word.c_str()) < 0;
+    });
+    std::vector<std::string> sorted;
+    sorted.reserve(order.size());
+    for (size_t i : order) sorted.push_back(dict.words[i].word);
+    uint32_t count = static_cast<uint32_t>(sorted.size());
+    auto pageOf = [&, count](const json &p, const std::string &where) -> uint32_t {
+        if (p.is_string() && !parseInteger(p.get<std::string>())) {
+            std::string w = p.get<std::string>();
+            for (uint32_t i = 0; i < count; ++i)
+                if (matchesWord(sorted[i], w)) return i;
+            fail(where, "no word \"" + w + "\" in this table");
+        }
+        if (count == 0) fail(where, "the table has no words to lead to");
+        return static_cast<uint32_t>(number(p, where, 0, count - 1));
+    };
+    if (j.contains("toc")) readToc(j["toc"], at + "/toc", table, count, pageOf);
+    dictionaries.push_back(std::move(dict));
+}
 
-    // Plain tables: the table's pages follow the pages of the tables before it.
+zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, uint32_t kind) {
+    zav::PageDesc page;
+    if (!p.is_object() || p.contains("hex")) {
+        page.data = content(p, where);
+        return page;
+    }
+    allowFields(p, where, {"text", "file", "links"});
+    if (p.contains("text") == p.contains("file")) fail(where, "a page needs either \"text\" or \"file\"");
+    page.data = content(p.contains("text") ? p["text"] : p, where + (p.contains("text") ? "/text" : ""));
+    if (p.contains("links")) {
+        if (kind != tovix::KIND_PREFIXED) fail(where + "/links", "only books of kind 4 have page links");
+        const json &l = p["links"];
+        if (!l.is_array() || l.size() > tovix::MAX_PAGE_LINKS)
+            fail(where + "/links", "expected a list of at most 65535 numbers");
+        for (size_t k = 0; k < l.size(); ++k)
+            page.links.push_back(static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, UINT32_MAX)));
+    }
+    return page;
+}
+
+void ManifestReader::readEntries(const json &e, const std::string &at, const PageAdder &addPage,
+                                 zav::TableDesc *table) {
+    if (!e.is_array()) fail(at, "expected a list of entries");
+    Progress progress("build", "entries", e.size(), quiet_);
+    for (size_t i = 0; i < e.size(); ++i) {
+        std::string where = at + "/" + std::to_string(i);
+        allowFields(e[i], where, {"keys", "text", "file"});
+        if (e[i].contains("text") == e[i].contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
+        uint32_t pageIndex = static_cast<uint32_t>(table->pageList.size());
+        zav::PageDesc page;
+        page.data = content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
+        addPage(std::move(page));
+        if (!e[i].contains("keys") || !e[i]["keys"].is_array() || e[i]["keys"].empty())
+            fail(where, "an entry needs \"keys\": a list of at least one key");
+        const json &keys = e[i]["keys"];
+        for (size_t k = 0; k < keys.size(); ++k) {
+            zav::KeyDesc key;
+            key.text = text(keys[k], where + "/keys/" + std::to_string(k), kMaxKeyText);
+            key.pageNo = pageIndex;
+            table->keys.push_back(std::move(key));
+        }
+        progress.step(i + 1);
+    }
+}
+
+zav::KeyDesc ManifestReader::readKey(const json &k, const std::string &where, const zav::BookDesc &book,
+                                     uint32_t base, uint32_t pages) {
+    allowFields(k, where, {"text", "page", "offset", "attribute"});
+    if (!k.contains("text") || !k.contains("page")) fail(where, "a key needs \"text\" and \"page\"");
+    zav::KeyDesc key;
+    key.text = text(k["text"], where + "/text", kMaxKeyText);
+    if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to");
+    key.pageNo = static_cast<uint32_t>(number(k["page"], where + "/page", 0, pages - 1));
+    if (k.contains("offset")) {
+        size_t size = book.pages[base + key.pageNo].data.size();
+        key.pageOffset = static_cast<uint32_t>(number(k["offset"], where + "/offset", 0, size));
+    }
+    if (k.contains("attribute")) {
+        const json &a = k["attribute"];
+        int64_t v = a.is_number_integer() ? a.get<int64_t>() : INT64_MIN;
+        if (v < INT8_MIN || v > UINT8_MAX) fail(where + "/attribute", "the attribute is a byte: -128 to 255");
+        key.attribute = static_cast<uint8_t>(v);
+    }
+    return key;
+}
+
+void ManifestReader::readMemos(const json &m, const std::string &at, const zav::TableDesc &table,
+                               const PageOf &pageOf) {
+    if (!m.is_array()) fail(at, "expected a list of memos");
+    for (size_t i = 0; i < m.size(); ++i) {
+        std::string where = at + "/" + std::to_string(i);
+        allowFields(m[i], where, {"page", "text"});
+        if (!m[i].contains("page") || !m[i].contains("text")) fail(where, "a memo needs \"page\" and \"text\"");
+        zavmemo::MemoEntry memo;
+        memo.page = table.pageList[pageOf(m[i]["page"], where + "/page")];
+        memo.text = text(m[i]["text"], where + "/text", ZAVMEMO_MAX_MEMO);
+        memos.push_back(std::move(memo));
+    }
+}
+
+void ManifestReader::readPlainTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
+                                    zav::TableDesc *table) {
+    // The table's pages follow the pages of the tables before it.
     uint32_t base = static_cast<uint32_t>(book->pages.size());
-    auto addPage = [&](zav::PageDesc page) {
+    PageAdder addPage = [&](zav::PageDesc page) {
         table->pageList.push_back(static_cast<uint32_t>(book->pages.size()));
         book->pages.push_back(std::move(page));
     };
     if (j.contains("pages")) {
         const json &p = j["pages"];
         if (!p.is_array()) fail(at + "/pages", "expected a list of pages");
-        for (size_t i = 0; i < p.size(); ++i) {
-            std::string where = at + "/pages/" + std::to_string(i);
-            zav::PageDesc page;
-            if (p[i].is_object() && !p[i].contains("hex")) {
-                allowFields(p[i], where, {"text", "file", "links"});
-                if (p[i].contains("text") == p[i].contains("file")) fail(where, "a page needs either \"text\" or \"file\"");
-                page.data = content(p[i].contains("text") ? p[i]["text"] : p[i], where + (p[i].contains("text") ? "/text" : ""));
-                if (p[i].contains("links")) {
-                    if (kind != 4) fail(where + "/links", "only books of kind 4 have page links");
-                    const json &l = p[i]["links"];
-                    if (!l.is_array() || l.size() > 65535) fail(where + "/links", "expected a list of at most 65535 numbers");
-                    for (size_t k = 0; k < l.size(); ++k)
-                        page.links.push_back(static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, 0xFFFFFFFFu)));
-                }
-            } else {
-                page.data = content(p[i], where);
-            }
-            addPage(std::move(page));
-        }
+        for (size_t i = 0; i < p.size(); ++i) addPage(readPage(p[i], at + "/pages/" + std::to_string(i), kind));
     }
-    if (j.contains("entries")) {
-        const json &e = j["entries"];
-        if (!e.is_array()) fail(at + "/entries", "expected a list of entries");
-        Progress progress("build", "entries", e.size(), quiet_);
-        for (size_t i = 0; i < e.size(); ++i) {
-            std::string where = at + "/entries/" + std::to_string(i);
-            allowFields(e[i], where, {"keys", "text", "file"});
-            if (e[i].contains("text") == e[i].contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
-            uint32_t pageIndex = static_cast<uint32_t>(table->pageList.size());
-            zav::PageDesc page;
-            page.data = content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
-            addPage(std::move(page));
-            if (!e[i].contains("keys") || !e[i]["keys"].is_array() || e[i]["keys"].empty())
-                fail(where, "an entry needs \"keys\": a list of at least one key");
-            const json &keys = e[i]["keys"];
-            for (size_t k = 0; k < keys.size(); ++k) {
-                zav::KeyDesc key;
-                key.text = text(keys[k], where + "/keys/" + std::to_string(k), 65535);
-                key.pageNo = pageIndex;
-                table->keys.push_back(std::move(key));
-            }
-            progress.step(i + 1);
-        }
-    }
+    if (j.contains("entries")) readEntries(j["entries"], at + "/entries", addPage, table);
     uint32_t pages = static_cast<uint32_t>(table->pageList.size());
     if (j.contains("keys")) {
         const json &k = j["keys"];
         if (!k.is_array()) fail(at + "/keys", "expected a list of keys");
-        for (size_t i = 0; i < k.size(); ++i) {
-            std::string where = at + "/keys/" + std::to_string(i);
-            allowFields(k[i], where, {"text", "page", "offset", "attribute"});
-            if (!k[i].contains("text") || !k[i].contains("page")) fail(where, "a key needs \"text\" and \"page\"");
-            zav::KeyDesc key;
-            key.text = text(k[i]["text"], where + "/text", 65535);
-            if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to");
-            key.pageNo = static_cast<uint32_t>(number(k[i]["page"], where + "/page", 0, pages - 1));
-            if (k[i].contains("offset")) {
-                size_t size = book->pages[base + key.pageNo].data.size();
-                key.pageOffset = static_cast<uint32_t>(number(k[i]["offset"], where + "/offset", 0, size));
-            }
-            if (k[i].contains("attribute")) {
-                const json &a = k[i]["attribute"];
-                int64_t v = a.is_number_integer() ? a.get<int64_t>() : -1000;
-                if (v < -128 || v > 255) fail(where + "/attribute", "the attribute is a byte: -128 to 255");
-                key.attribute = static_cast<uint8_t>(v);
-            }
-            table->keys.push_back(std::move(key));
-        }
+        for (size_t i = 0; i < k.size(); ++i)
+            table->keys.push_back(readKey(k[i], at + "/keys/" + std::to_string(i), *book, base, pages));
     }
     if (!table->keys.empty()) table->autoPageToKey = true;
 
     std::vector<zav::KeyDesc> sortedKeys = table->keys;
     zav::sortKeys(sortedKeys);
-    auto pageOf = [&, pages](const json &p, const std::string &where) -> uint32_t {
+    PageOf pageOf = [&, pages](const json &p, const std::string &where) -> uint32_t {
         if (p.is_string() && !parseInteger(p.get<std::string>())) {
             std::string w = p.get<std::string>();
             for (const auto &key : sortedKeys)
@@ -446,23 +498,11 @@ void ManifestReader::readTable(const json &j, const std::string &at, uint32_t ki
         return static_cast<uint32_t>(number(p, where, 0, pages - 1));
     };
     if (j.contains("toc")) readToc(j["toc"], at + "/toc", table, pages, pageOf);
-    if (j.contains("memos")) {
-        const json &m = j["memos"];
-        if (!m.is_array()) fail(at + "/memos", "expected a list of memos");
-        for (size_t i = 0; i < m.size(); ++i) {
-            std::string where = at + "/memos/" + std::to_string(i);
-            allowFields(m[i], where, {"page", "text"});
-            if (!m[i].contains("page") || !m[i].contains("text")) fail(where, "a memo needs \"page\" and \"text\"");
-            zavmemo::MemoEntry memo;
-            memo.page = table->pageList[pageOf(m[i]["page"], where + "/page")];
-            memo.text = text(m[i]["text"], where + "/text", 1u << 20);
-            memos.push_back(std::move(memo));
-        }
-    }
+    if (j.contains("memos")) readMemos(j["memos"], at + "/memos", *table, pageOf);
 }
 
 void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages,
-                             const std::function<uint32_t(const json &, const std::string &)> &pageOf) {
+                             const PageOf &pageOf) {
     if (!j.is_array() || j.empty()) fail(at, "expected a list of items (the first is the root)");
     // Items are numbered in document order (the root is item 1); parents[n - 1]
     // is the parent of item n.
@@ -540,13 +580,14 @@ int runBuild(int argc, char **argv) {
         std::fprintf(stderr, "%s:%zu: %s: %s\n", manifestPath.c_str(), doc.lineOf(e.pointer), where.c_str(), e.what());
         return EXIT_FAILED;
     }
-    if (book.kind == 1 && reader.dictionaries.empty() && !book.tables.empty())
+    if (book.kind == tovix::KIND_DICTIONARY && reader.dictionaries.empty() && !book.tables.empty())
         complain(command, "note: the dictionary book's tables have no words");
     for (auto &d : reader.dictionaries) {
         std::string path = zozizid::dictionaryPath(dictDir, d.dictId);
         size_t words = d.words.size();
         if (!zozizid::writeDictionary(path, d.dictId, std::move(d.words), &error)) {
-            complain(command, path + ": cannot write the dictionary: " + error);
+            path += ": cannot write the dictionary: ";
+            complain(command, path + error);
             return EXIT_FAILED;
         }
         if (!quiet) std::printf("wrote %s: dictionary %s, %zu words\n", path.c_str(), hex(d.dictId, 8).c_str(), words);

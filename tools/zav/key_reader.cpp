@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "collation.h"
+#include "tovix/collation.h"
 #include "entries.h"
 
 namespace zavtool {

@@ -7,7 +7,7 @@
 #endif
 #include <windows.h>
 
-#include "../book/process_state.h"
+#include "process_state.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     // A detach with `reserved` set means the whole process is ending: other

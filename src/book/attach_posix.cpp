@@ -1,7 +1,7 @@
 // Runs the module's entry routine when the shared library is loaded and
 // unloaded. Only the shared library holds this file; tests that link the core
 // statically run the entry routine themselves.
-#include "../book/process_state.h"
+#include "process_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// The shared readers of the book format: the header, the table record behind
-// the table directory, list entries and counted lists. What matters is what
-// they refuse, and that they refuse it before reading what a bad number
-// points at.
+// The module's readers of the book format: the header, the table record
+// behind the table directory, sections and counted lists. What matters is
+// what they refuse, and that they refuse it before reading what a bad number
+// points at: nothing is read that does not lie in the file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "book/format.h"
+#include "book/reader.h"
 #include "support/fault_platform.h"
 #include "support/test_books.h"
 #include "zav/book_writer.h"
@@ -23,13 +23,10 @@ namespace {
 class RawBook {
 public:
     explicit RawBook(const std::vector<uint8_t> &image) : temp_(writeTempBook(image)) {
-        file.native = gPlatform->openRead(temp_.widePath.c_str());
-        file.position = 0;
+        EXPECT_TRUE(openBookFile(temp_.widePath.c_str(), &file));
     }
-    ~RawBook() {
-        if (file.native != kInvalidFile) gPlatform->close(file.native);
-    }
-    BookFile file{};
+    ~RawBook() { closeBookFile(&file); }
+    BookFile file{kInvalidFile, 0, nullptr};
 
 private:
     TempFile temp_;
@@ -54,20 +51,12 @@ TEST(HeaderReader, NeedsAllOf512Bytes) {
     ASSERT_TRUE(readHeader(&whole.file, &header));
     EXPECT_EQ(header.field(HDR_MAGIC), BOOK_MAGIC);
     EXPECT_EQ(header.bytes[100], 0xAB);
-    EXPECT_EQ(whole.file.position, 512);
 
     image.resize(511);
     RawBook cut(image);
+    ScopedFaults faults;
     EXPECT_FALSE(readHeader(&cut.file, &header));
-}
-
-TEST(HeaderReader, StartsFromZeroWhateverThePosition) {
-    RawBook book(headerOnlyBook(4, 1));
-    book.file.position = 300;
-    BookHeader header;
-    ASSERT_TRUE(readHeader(&book.file, &header));
-    EXPECT_EQ(header.field(HDR_KIND), 4u);
-    EXPECT_EQ(header.field(HDR_VERSION), 1u);
+    EXPECT_EQ(faults->count(Op::Read), 0u) << "refused before reading";
 }
 
 TEST(TableRecordReader, ReadsTheLastTableAndRefusesPastTheCount) {
@@ -87,7 +76,7 @@ TEST(TableRecordReader, ReadsTheLastTableAndRefusesPastTheCount) {
         SCOPED_TRACE(table);
         faults->resetCounts();
         EXPECT_FALSE(readTableRecord(&book.file, table, &record));
-        EXPECT_EQ(faults->readSizes(), (std::vector<uint32_t>{512, 1})) << "only the header and the count are read";
+        EXPECT_LE(faults->count(Op::Read), 2u) << "at most the header and the count are read";
     }
 }
 
@@ -105,11 +94,11 @@ TEST(TableRecordReader, RefusesBeforeReadingWhatABadNumberPointsAt) {
         {"no table directory", HDR_TABLE_DIR_OFFSET, 0, {512}},
         {"table directory at 2^31", HDR_TABLE_DIR_OFFSET, 0x80000000u, {512}},
         {"table directory at 2^32 - 1", HDR_TABLE_DIR_OFFSET, 0xFFFFFFFFu, {512}},
-        {"table directory past the end", HDR_TABLE_DIR_OFFSET, fileSize, {512, 1}},
+        {"table directory past the end", HDR_TABLE_DIR_OFFSET, fileSize, {512}},
         {"record at 2^31", entry0, 0x80000000u, {512, 1, 4}},
         {"record at 2^32 - 1", entry0, 0xFFFFFFFFu, {512, 1, 4}},
-        {"record past the end", entry0, fileSize, {512, 1, 4, 52}},
-        {"record running over the end", entry0, fileSize - 51, {512, 1, 4, 52}},
+        {"record past the end", entry0, fileSize, {512, 1, 4}},
+        {"record running over the end", entry0, fileSize - 51, {512, 1, 4}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,8 +132,7 @@ TEST(TableRecordReader, RecordAtPositionZeroIsNotRefused) {
 TEST(TableRecordReader, EveryFailedStepRefuses) {
     zav::WrittenBook written = threeTables();
     RawBook book(written.bytes);
-    for (auto [op, mode] : {std::pair{Op::Read, FaultMode::Once}, std::pair{Op::Read, FaultMode::Short},
-                            std::pair{Op::Seek, FaultMode::Once}}) {
+    for (auto [op, mode] : {std::pair{Op::Read, FaultMode::Once}, std::pair{Op::Read, FaultMode::Short}}) {
         SCOPED_TRACE(std::string(opName(op)) + (mode == FaultMode::Short ? " short" : " fails"));
         uint64_t points = forEachFailurePoint(
             op,
@@ -154,18 +142,18 @@ TEST(TableRecordReader, EveryFailedStepRefuses) {
                 EXPECT_EQ(ok, FaultPlatform::instance().faultsFired() == 0) << "failure point " << n;
             },
             mode);
-        EXPECT_EQ(points, 4u) << "four reads and four seeks, each one able to fail";
+        EXPECT_EQ(points, 4u) << "four reads, each one able to fail";
     }
 }
 
-TEST(ListReaders, ListEntryPositionIsComputedWithoutOverflow) {
+TEST(Sections, EntryPositionIsComputedWithoutOverflow) {
     std::vector<uint8_t> image = headerOnlyBook();
     const uint8_t tail[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
     image.insert(image.end(), std::begin(tail), std::end(tail));
     RawBook book(image);
     ScopedFaults faults;
     uint32_t value = 0;
-    ASSERT_TRUE(readListEntry(&book.file, 513, 1, 2, &value)) << "an odd position";
+    ASSERT_TRUE(entryU32(&book.file, {513, 4, kUnbounded}, 0, 2, &value)) << "an odd position";
     EXPECT_EQ(value, 0x07060504u) << "little-endian from bytes";
     faults->resetCounts();
     struct Case {
@@ -174,44 +162,72 @@ TEST(ListReaders, ListEntryPositionIsComputedWithoutOverflow) {
         uint32_t size;
     };
     for (Case c : {Case{0x7FFFFFF0u, 4, 4}, Case{0, 0x80000000u, 1}, Case{0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu},
-                   Case{4, 0x40000000u, 4}}) {
-        EXPECT_FALSE(readListEntry(&book.file, c.offset, c.index, c.size, &value));
+                   Case{4, 0x40000000u, 4}, Case{0, UINT64_MAX - 1, 4}}) {
+        EXPECT_FALSE(entryU32(&book.file, {c.offset, c.size, kUnbounded}, c.index, 0, &value));
     }
-    EXPECT_EQ(faults->count(Op::Read), 0u) << "nothing is read at a position of 2^31 or more";
+    EXPECT_EQ(faults->count(Op::Read), 0u) << "nothing is read outside the file";
 }
 
-TEST(ListReaders, CountedEntryTestsTheIndexAgainstTheCount) {
+// The bounds of a section, at both of their edges: the last entry of the
+// count and the last entry that ends with the file are read; one more is
+// refused before any read, with its reason and offset.
+TEST(Sections, BoundsHoldAtTheirEdges) {
+    std::vector<uint8_t> image = headerOnlyBook();
+    for (uint8_t b = 0; b < 12; ++b) image.push_back(b);  // 512..523: three u32 entries
+    RawBook book(image);
+    ReadFailure why;
+    book.file.failure = &why;
+    ScopedFaults faults;
+    uint64_t at = 0;
+    EXPECT_TRUE(entryPosition(&book.file, {512, 4, 2}, 1, &at));
+    EXPECT_EQ(at, 516u);
+    EXPECT_FALSE(entryPosition(&book.file, {512, 4, 2}, 2, &at)) << "index == count";
+    EXPECT_STREQ(why.reason, "entry beyond the list's count");
+    EXPECT_EQ(why.offset, 512u);
+    why = {};
+    EXPECT_TRUE(entryPosition(&book.file, {512, 4, kUnbounded}, 2, &at)) << "ends with the file";
+    EXPECT_FALSE(entryPosition(&book.file, {513, 4, kUnbounded}, 2, &at)) << "one byte over the end";
+    EXPECT_STREQ(why.reason, "entry outside the file");
+    EXPECT_EQ(why.offset, 521u);
+    uint32_t value = 0;
+    EXPECT_TRUE(u32At(&book.file, 520, &value));
+    EXPECT_FALSE(u32At(&book.file, 521, &value));
+    uint8_t buffer[8];
+    EXPECT_EQ(readUpTo(&book.file, 520, buffer, 8), 4) << "what lies in the file";
+    EXPECT_EQ(readUpTo(&book.file, 524, buffer, 8), -1) << "nothing lies there";
+    for (uint32_t offset : faults->readOffsets()) EXPECT_LT(offset, 524u);
+}
+
+TEST(Sections, CountedListTestsTheIndexAgainstTheCount) {
     std::vector<uint8_t> image = headerOnlyBook();
     image.push_back(3);  // count at 512, entries of 2 bytes from 513
     for (uint8_t b : {0x10, 0x11, 0x20, 0x21, 0x30, 0x31}) image.push_back(b);
     RawBook book(image);
     ScopedFaults faults;
-    ASSERT_TRUE(seekCountedEntry8(&book.file, 512, 2, 2));
+    Section list;
+    ASSERT_TRUE(count8Section(&book.file, 512, 2, &list));
+    uint64_t at = 0;
     uint16_t value = 0;
-    ASSERT_TRUE(readU16(&book.file, &value));
+    ASSERT_TRUE(entryPosition(&book.file, list, 2, &at));
+    ASSERT_TRUE(u16At(&book.file, at, &value));
     EXPECT_EQ(value, 0x3130);
-    for (int32_t index : {3, -1, INT32_MIN}) {
-        faults->resetCounts();
-        EXPECT_FALSE(seekCountedEntry8(&book.file, 512, index, 2)) << index;
-        EXPECT_EQ(faults->count(Op::Seek), 1u) << "only the seek to the count";
-    }
+    faults->resetCounts();
+    EXPECT_FALSE(entryPosition(&book.file, list, 3, &at));
+    EXPECT_EQ(faults->count(Op::Read), 0u);
 }
 
-TEST(ListReaders, ExactReadsRefuseWhatRunsOverTheEnd) {
+TEST(Sections, ExactReadsRefuseWhatRunsOverTheEnd) {
     std::vector<uint8_t> image = headerOnlyBook();
     image.push_back(0x7F);
     RawBook book(image);
     uint8_t u8 = 0;
     uint16_t u16 = 0;
     uint32_t u32 = 0;
-    ASSERT_TRUE(seekTo(&book.file, 512));
-    EXPECT_TRUE(readU8(&book.file, &u8));
+    EXPECT_TRUE(u8At(&book.file, 512, &u8));
     EXPECT_EQ(u8, 0x7F);
-    EXPECT_FALSE(readU8(&book.file, &u8)) << "at the end";
-    ASSERT_TRUE(seekTo(&book.file, 511));
-    EXPECT_FALSE(readU32(&book.file, &u32)) << "2 of 4 bytes";
-    ASSERT_TRUE(seekTo(&book.file, 512));
-    EXPECT_FALSE(readU16(&book.file, &u16)) << "1 of 2 bytes";
+    EXPECT_FALSE(u8At(&book.file, 513, &u8)) << "at the end";
+    EXPECT_FALSE(u32At(&book.file, 511, &u32)) << "2 of 4 bytes";
+    EXPECT_FALSE(u16At(&book.file, 512, &u16)) << "1 of 2 bytes";
 }
 
 }  // namespace

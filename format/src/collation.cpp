@@ -1,4 +1,4 @@
-#include "collation.h"
+#include "tovix/collation.h"
 
 namespace tovix {
 

@@ -1,0 +1,19 @@
+#include "memo_os.h"
+
+#include "TovixZAV_JC.h"
+
+namespace zavmemo {
+namespace os {
+
+size_t bookPath(BookHandle book, char *out, size_t capacity) {
+    using GetFileName = decltype(&::ZAVGetFileName);
+    if (!book || capacity < 2 || capacity > 0x7FFFFFFF) return 0;
+    // The module that loaded this library stays loaded while it calls it.
+    auto getFileName = reinterpret_cast<GetFileName>(tovix::findLoadedSymbol("TovixZAV_JC", "ZAVGetFileName"));
+    if (!getFileName) return 0;
+    int32_t n = getFileName(book, out, static_cast<int32_t>(capacity));
+    return n > 0 && static_cast<size_t>(n) < capacity ? static_cast<size_t>(n) : 0;
+}
+
+}  // namespace os
+}  // namespace zavmemo
