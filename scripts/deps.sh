@@ -19,5 +19,7 @@ ensure_packages() {
 }
 
 # The packages of a native build: compiler, CMake, GoogleTest, the JSON and
-# zlib and utf8proc libraries of the book tool.
-NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev libutf8proc-dev)
+# zlib and utf8proc libraries of the book tool,
+# Asio for its server, the dict client and pytest for the server's and the
+# Python package's tests, venv for installing that package in a test.
+NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev libutf8proc-dev libasio-dev dict python3-pytest python3-venv)
