@@ -1,0 +1,109 @@
+"""The `dict` client against `zav serve`: the definitions it gets are those
+`zav lookup` gives, and each strategy's matches are those the key list holds."""
+
+import json
+import os
+import re
+import subprocess
+
+import pytest
+from conftest import BOOKS, HOST, ZAV
+
+DATABASES = {os.path.splitext(os.path.basename(b))[0]: b for b in BOOKS}
+
+
+def dict_client(server, *args):
+    run = subprocess.run(["dict", "-h", HOST, "-p", str(server.port), "-f", *args],
+                         capture_output=True, text=True, timeout=30)
+    return run.stdout
+
+
+def zav(*args):
+    return subprocess.run([ZAV, *args], capture_output=True, text=True, timeout=30).stdout
+
+
+def tables(book):
+    return range(int(re.search(r"^tables:\s+(\d+)", zav("info", book), re.M).group(1)))
+
+
+def body(key):
+    return key.split("@", 1)[0].strip()
+
+
+def lookups(book, word, *options):
+    for t in tables(book):
+        out = zav("lookup", book, word, "--table", str(t), "--json", *options)
+        yield json.loads(out) if out else {}
+
+
+def served_definitions(server, db, word):
+    """(database, text) of each definition, from dict's formatted output."""
+    found = []
+    for line in dict_client(server, "-d", db, word).splitlines():
+        if line.startswith(f"{HOST}\t"):
+            found.append([line.split("\t")[2], []])
+        elif found and line.startswith("  "):
+            found[-1][1].append(line[2:])
+    return [(d, "\n".join(lines).rstrip()) for d, lines in found]
+
+
+@pytest.mark.parametrize("word", ["bank", "BANK", "binding", "gathering", "signature", "by heart", "Folder",
+                                  "letter", "nothing-like-this"])
+def test_definitions_are_those_of_lookup(server, word):
+    for db, book in DATABASES.items():
+        expected = [(db, e["text"].rstrip()) for r in lookups(book, word) for e in r.get("entries", [])]
+        assert served_definitions(server, db, word) == expected
+
+
+def headwords(book):
+    words = []
+    for t in tables(book):
+        for line in zav("keys", book, "--table", str(t)).splitlines():
+            words.append(body(line.split("\t")[1]))
+    return set(words)
+
+
+def near(a, b):
+    """Within one edit: insert, delete, change or swap neighbours."""
+    a, b = a.casefold(), b.casefold()
+    if a == b:
+        return True
+    if len(a) == len(b):
+        diff = [i for i in range(len(a)) if a[i] != b[i]]
+        return len(diff) == 1 or (len(diff) == 2 and diff[1] == diff[0] + 1 and a[diff[0]] == b[diff[1]]
+                                  and a[diff[1]] == b[diff[0]])
+    short, long_ = sorted((a, b), key=len)
+    return len(long_) - len(short) == 1 and any(long_[:i] + long_[i + 1:] == short for i in range(len(long_)))
+
+
+ORACLES = {
+    "exact": lambda book, word: {body(e["key"]) for r in lookups(book, word, "--first") for e in r.get("entries", [])},
+    "prefix": lambda book, word: {body(k) for t in tables(book)
+                                  for k in json.loads(zav("lookup", book, word, "--prefix", "--table", str(t),
+                                                          "--json"))["keys"]},
+    "lev": lambda book, word: {h for h in headwords(book) if near(h, word)},
+    "suffix": lambda book, word: {h for h in headwords(book) if h.casefold().endswith(word.casefold())},
+    "re": lambda book, word: {h for h in headwords(book) if re.search(word, h, re.I)},
+}
+ORACLES["."] = ORACLES["lev"]
+
+
+@pytest.mark.parametrize("strategy,word", [("exact", "Bank"), ("exact", "gutter"), ("prefix", "b"),
+                                           ("prefix", "fo"), ("lev", "bnak"), ("lev", "folo"), ("suffix", "er"),
+                                           ("re", "^b.*k$"), ("re", "[lp]a"), (".", "leef")])
+def test_matches_follow_the_strategy(server, strategy, word):
+    served = {}
+    for line in dict_client(server, "-m", "-s", strategy, word).splitlines():
+        if line.startswith(f"{HOST}\t"):
+            _, _, db, found = line.split("\t")
+            served.setdefault(db, set()).add(found)
+    for db, book in DATABASES.items():
+        assert served.get(db, set()) == ORACLES[strategy](book, word), db
+    assert served, "every case has at least one match"
+
+
+def test_show_db_and_info(server):
+    listed = [line.split("\t")[2:] for line in dict_client(server, "-D").splitlines() if "\t" in line]
+    assert listed == [["glossary", "A Little Glossary of Bookbinding"], ["lexicon", "A Small English Lexicon"]]
+    info = dict_client(server, "-i", "lexicon")
+    assert "A Small English Lexicon" in info and "table 1: Phrases, 4 keys" in info
