@@ -184,6 +184,7 @@ void Connection::onRead(const asio::error_code &ec, size_t length) {
 }
 
 void Connection::send(std::string text, bool thenClose) {
+    if (closed_) return;  // stopped before its greeting went out
     output_ = std::move(text);
     writing_ = true;
     armTimer();

@@ -65,6 +65,10 @@ def test_many_clients_get_right_answers(capsys):
     latencies.sort()
     p50 = latencies[len(latencies) // 2] * 1000
     p99 = latencies[int(len(latencies) * 0.99)] * 1000
+    figures = (f"zav serve load: {CLIENTS} clients x {COMMANDS} commands in {elapsed:.2f} s: "
+               f"{len(latencies) / elapsed:.0f} commands/s, latency p50 {p50:.2f} ms, p99 {p99:.2f} ms")
     with capsys.disabled():
-        print(f"\nzav serve load: {CLIENTS} clients x {COMMANDS} commands in {elapsed:.2f} s: "
-              f"{len(latencies) / elapsed:.0f} commands/s, latency p50 {p50:.2f} ms, p99 {p99:.2f} ms")
+        print("\n" + figures)
+    if os.environ.get("ZAV_LOAD_REPORT"):
+        with open(os.environ["ZAV_LOAD_REPORT"], "w") as report:
+            report.write(figures + "\n")
