@@ -116,11 +116,13 @@ TEST_F(ProtocolTest, DefineGivesEveryEntryOfEachDatabase) {
     EXPECT_EQ(ask("DEFINE river"), "501 syntax error, illegal parameters\r\n");
 }
 
-TEST_F(ProtocolTest, DefineStopsAtTheOutputLimit) {
-    facts.maxOutput = 20;
+TEST_F(ProtocolTest, AnswersStopAtTheOutputLimit) {
+    facts.maxOutput = 100;
     std::string reply = ask("DEFINE river bank");
-    EXPECT_EQ(reply.substr(0, 59), "150 1 definition retrieved (answer cut at 20 bytes)\r\n151 \"b");
+    EXPECT_TRUE(begins(reply, "150 1 definition retrieved (answer cut at 100 bytes)\r\n151 \"bank\""));
     EXPECT_EQ(reply.find("money"), std::string::npos);
+    facts.maxOutput = 20;
+    EXPECT_EQ(ask("MATCH * prefix b"), "152 1 match found (answer cut at 20 bytes)\r\nriver \"bank\"\r\n.\r\n250 ok\r\n");
 }
 
 TEST_F(ProtocolTest, MatchChecksStrategyAndDatabase) {

@@ -55,6 +55,14 @@ std::string cutNote(bool cut, const ServerFacts &facts) {
     return cut ? " (answer cut at " + std::to_string(facts.maxOutput) + " bytes)" : "";
 }
 
+// Whether `piece` still fits into a body of at most `limit` bytes; appends it
+// when it does.
+bool append(std::string *body, const std::string &piece, size_t limit) {
+    if (body->size() + piece.size() > limit) return false;
+    *body += piece;
+    return true;
+}
+
 Reply define(const std::vector<std::string> &w, Session &session, Shelf &shelf, const ServerFacts &facts) {
     if (w.size() != 3) return simple(501, "syntax error, illegal parameters");
     const Catalog &catalog = shelf.catalog();
@@ -64,18 +72,21 @@ Reply define(const std::vector<std::string> &w, Session &session, Shelf &shelf, 
     size_t count = 0;
     bool cut = false;
     for (size_t db : dbs) {
-        size_t room = facts.maxOutput > body.size() ? facts.maxOutput - body.size() : 0;
-        Definitions found = shelf.define(db, w[2], room);
+        Definitions found = shelf.define(db, w[2], facts.maxOutput - body.size());
         const Database &d = catalog.databases[db];
         for (const Definition &def : found.items) {
-            body += statusLine(151, quoted(def.headword) + " " + d.name + " " + quoted(d.description));
-            body += textBody(def.text, session.mime);
+            std::string piece = statusLine(151, quoted(def.headword) + " " + d.name + " " + quoted(d.description)) +
+                                textBody(def.text, session.mime);
+            if (!append(&body, piece, facts.maxOutput)) {
+                cut = true;
+                break;
+            }
             ++count;
         }
         cut = cut || found.cut;
         if (cut || (w[1] == "!" && !found.items.empty())) break;
     }
-    if (count == 0) return simple(552, "no match");
+    if (count == 0 && !cut) return simple(552, "no match");
     std::string head = std::to_string(count) + (count == 1 ? " definition" : " definitions") + " retrieved";
     return {statusLine(150, head + cutNote(cut, facts)) + body + statusLine(250, "ok"), 250, false};
 }
@@ -99,17 +110,24 @@ Reply match(const std::vector<std::string> &w, Session &session, Shelf &shelf, c
     for (size_t db : dbs) {
         Matches found;
         std::string error;
-        size_t room = facts.maxOutput > lines.size() ? facts.maxOutput - lines.size() : 0;
-        if (!shelf.match(db, strategy, w[3], room, &found, &error))
+        if (!shelf.match(db, strategy, w[3], facts.maxOutput - lines.size(), &found, &error))
             return simple(501, "syntax error, illegal parameters: " + error);
-        for (const std::string &word : found.words) lines += catalog.databases[db].name + " " + quoted(word) + "\n";
-        count += found.words.size();
+        for (const std::string &word : found.words) {
+            // One line of the body as sent: CRLF, and stuffed when it begins with a dot.
+            std::string line = catalog.databases[db].name + " " + quoted(word) + "\r\n";
+            if (!append(&lines, line[0] == '.' ? "." + line : line, facts.maxOutput)) {
+                cut = true;
+                break;
+            }
+            ++count;
+        }
         cut = cut || found.cut;
         if (cut || (w[1] == "!" && !found.words.empty())) break;
     }
-    if (count == 0) return simple(552, "no match");
-    std::string head = std::to_string(count) + (count == 1 ? " match" : " matches") + " found";
-    return listing(152, head + cutNote(cut, facts), lines, session.mime);
+    if (count == 0 && !cut) return simple(552, "no match");
+    std::string head = std::to_string(count) + (count == 1 ? " match" : " matches") + " found" + cutNote(cut, facts);
+    return {statusLine(152, head) + (session.mime ? kMimeHeader : "") + lines + ".\r\n" + statusLine(250, "ok"), 250,
+            false};
 }
 
 Reply show(const std::vector<std::string> &w, Session &session, Shelf &shelf, const ServerFacts &facts) {

@@ -17,8 +17,9 @@ namespace {
 // may: back references (exponential matching) and nested or large repeat
 // counts (each copy of the repeated part is compiled out).
 constexpr uint64_t kMaxRepeatProduct = 1000;
-// A match line holds at least the database name, a space, two quotes, CRLF.
-constexpr size_t kMinMatchLineBytes = 6;
+// A match line holds the database name, the word and at least a space, two
+// quotes and CRLF.
+constexpr size_t kMinMatchLineBytes = 5;
 
 bool tameExpression(const std::string &pattern, std::string *error) {
     uint64_t product = 1;
@@ -95,11 +96,11 @@ bool endsWith(const std::string &text, const std::string &end) {
 // Collects distinct words (letter case ignored) up to a byte budget.
 class WordList {
 public:
-    WordList(Matches *out, size_t budget) : out_(out), budget_(budget) {}
+    WordList(Matches *out, size_t budget, size_t lineBytes) : out_(out), budget_(budget), lineBytes_(lineBytes) {}
     bool add(const std::string &word) {
         if (out_->cut) return false;
         if (!seen_.insert(foldCase(word)).second) return true;
-        used_ += word.size() + 4;
+        used_ += word.size() + lineBytes_;
         if (used_ > budget_) {
             out_->cut = true;
             return false;
@@ -110,7 +111,7 @@ public:
 
 private:
     Matches *out_;
-    size_t budget_, used_ = 0;
+    size_t budget_, lineBytes_, used_ = 0;
     std::set<std::string> seen_;
 };
 
@@ -161,7 +162,7 @@ bool Shelf::match(size_t db, const std::string &strategy, const std::string &wor
     if (!book) return true;
     Expression expression;
     if (strategy == "re" && !expression.compile(word, error)) return false;
-    WordList list(out, budget);
+    WordList list(out, budget, catalog_.databases[db].name.size() + kMinMatchLineBytes);
     const std::string folded = foldCase(word);
     for (const TableWords &table : catalog_.databases[db].tables) {
         bool ok = false;
@@ -173,7 +174,7 @@ bool Shelf::match(size_t db, const std::string &strategy, const std::string &wor
                 for (const Entry &entry : lookupEntries(*book, table.table, query, true).entries)
                     keys.push_back(headwordOf(entry.key));
             } else {
-                keys = prefixKeys(*book, table.table, query, budget / kMinMatchLineBytes + 1).keys;
+                keys = prefixKeys(*book, table.table, query, budget / (kMinMatchLineBytes + 1) + 1).keys;
             }
             for (const std::string &key : keys)
                 if (!list.add(textToUtf8(headwordOf(key), table.language))) return true;
