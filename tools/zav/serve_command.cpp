@@ -6,9 +6,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "serve_books.h"
-#if ZAV_HAVE_ASIO
 #include "serve_net.h"
-#endif
 
 namespace zavtool {
 
@@ -40,7 +38,7 @@ struct Limit {
     int64_t low, high;
 };
 
-[[maybe_unused]] bool parseListen(const std::string &text, std::string *address, uint16_t *port) {
+bool parseListen(const std::string &text, std::string *address, uint16_t *port) {
     size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     std::string host = text.substr(0, colon);
@@ -56,9 +54,11 @@ struct Limit {
 
 int runServe(int argc, char **argv) {
     const std::string command = "serve";
+    ServerOptions options;
     std::vector<BookSpec> books;
-    std::string pendingName, listen = "127.0.0.1:2628";
-    int64_t threads = 4, maxClients = 100, idle = 60, maxOutput = 1 << 20;
+    std::string pendingName, listen = options.address + ":" + std::to_string(options.port);
+    int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
+            idle = options.idleSeconds, maxOutput = static_cast<int64_t>(options.maxOutput);
     const std::vector<std::pair<Limit, int64_t *>> numbers = {
         {{"--threads", 1, 64}, &threads},
         {{"--max-clients", 1, 10000}, &maxClients},
@@ -92,14 +92,13 @@ int runServe(int argc, char **argv) {
     }
     if (books.empty()) return usageError(command, "expected at least one BOOK");
     if (!pendingName.empty()) return usageError(command, "--name must come before its BOOK");
-#if ZAV_HAVE_ASIO
-    ServerOptions options;
     if (!parseListen(listen, &options.address, &options.port))
         return usageError(command, "--listen must be ADDR:PORT, not '" + listen + "'");
     options.threads = static_cast<size_t>(threads);
     options.maxClients = static_cast<size_t>(maxClients);
     options.idleSeconds = static_cast<unsigned>(idle);
     options.maxOutput = static_cast<size_t>(maxOutput);
+#if ZAV_HAVE_ASIO
     Catalog catalog;
     std::string error;
     if (!loadCatalog(books, &catalog, &error)) {

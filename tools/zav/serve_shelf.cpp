@@ -53,6 +53,7 @@ class Expression {
 public:
     bool compile(const std::string &pattern, std::string *error) {
         if (!tameExpression(pattern, error)) return false;
+        locale_ = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
         Scope scope(locale_);
         int rc = regcomp(&regex_, pattern.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB);
         if (rc != 0) {
@@ -68,7 +69,7 @@ public:
         Scope scope(locale_);
         return regexec(&regex_, text.c_str(), 0, nullptr, 0) == 0;
     }
-    Expression() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
+    Expression() = default;
     ~Expression() {
         if (compiled_) regfree(&regex_);
         if (locale_) freelocale(locale_);
@@ -84,7 +85,7 @@ private:
         }
         locale_t old;
     };
-    locale_t locale_;
+    locale_t locale_ = static_cast<locale_t>(0);  // none: the thread's own
     regex_t regex_{};
     bool compiled_ = false;
 };

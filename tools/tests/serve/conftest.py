@@ -2,6 +2,7 @@
 that talk to it as real clients do. Traffic goes to 127.0.0.1 only."""
 
 import os
+import select
 import socket
 import subprocess
 import time
@@ -12,6 +13,7 @@ ZAV = os.environ.get("ZAV_PROGRAM", "zav")
 SAMPLES = os.environ.get("ZAV_SAMPLES_DIR", ".")
 BOOKS = [os.path.join(SAMPLES, "glossary.zav"), os.path.join(SAMPLES, "lexicon.zav")]
 HOST = "127.0.0.1"
+START_SECONDS = 60
 # Status codes followed by a text body.
 BODY_CODES = ("110", "111", "112", "113", "114", "151", "152")
 
@@ -21,7 +23,8 @@ class Server:
         self.log = open(os.devnull, "w") if quiet or os.environ.get("ZAV_SERVE_QUIET") else None
         self.process = subprocess.Popen([ZAV, "serve", *books, "--listen", f"{HOST}:0", *options],
                                         stdout=subprocess.PIPE, stderr=self.log, text=True)
-        line = self.process.stdout.readline()
+        ready, _, _ = select.select([self.process.stdout], [], [], START_SECONDS)
+        line = self.process.stdout.readline() if ready else ""
         if not line.startswith("listening on "):
             self.process.kill()
             raise RuntimeError(f"zav serve did not start: {line!r}")
