@@ -129,12 +129,14 @@ std::string textToUtf8(const std::string &text, int32_t language) {
     return out;
 }
 
-std::string wordFromUtf8(const std::string &word, int32_t language, bool *ok) {
-    *ok = true;
-    if (!isCodePageLanguage(language)) return word;
-    std::string out;
-    *ok = convert(word, kCodeSets[language - kFirstCodePageLanguage], "UTF-8", &out);
-    return out;
+std::vector<std::string> wordForms(const std::string &word, int32_t language) {
+    std::string other;
+    if (isCodePageLanguage(language)) {
+        if (!convert(word, kCodeSets[language - kFirstCodePageLanguage], "UTF-8", &other) || other.empty()) return {};
+        return {other};
+    }
+    if (convert(word, "ISO-8859-1", "UTF-8", &other) && other != word && !validUtf8(other)) return {word, other};
+    return {word};
 }
 
 std::string headwordOf(const std::string &key) {

@@ -113,9 +113,11 @@ std::string headwordOf(const std::string &key);
 // Book text of a table in `language` as UTF-8: code pages 936, 950, 932 and
 // 949 are converted, valid UTF-8 passes, other bytes are taken as Latin-1.
 std::string textToUtf8(const std::string &text, int32_t language);
-// A UTF-8 word in the code page of `language`; *ok false when it has no
-// form there.
-std::string wordFromUtf8(const std::string &word, int32_t language, bool *ok);
+// The forms a UTF-8 word may take in the text of a table in `language`:
+// its form in code page 936, 950, 932 or 949 (none when it has none there);
+// for other tables the word itself and, when it differs, its Latin-1 form,
+// the other text textToUtf8 reads.
+std::vector<std::string> wordForms(const std::string &word, int32_t language);
 
 }  // namespace zavtool
 

@@ -71,7 +71,7 @@ private:
 class Server {
 public:
     Server(const Catalog &catalog, const ServerOptions &options)
-        : catalog_(catalog), options_(options), acceptor_(io_), signals_(io_, SIGINT, SIGTERM) {}
+        : catalog_(catalog), options_(options), acceptor_(asio::make_strand(io_)), signals_(io_, SIGINT, SIGTERM) {}
 
     bool listen(std::string *error);
     int run();
@@ -285,8 +285,9 @@ void Server::shutDown() {
 }
 
 int Server::run() {
+    // The acceptor is used on its own strand only: accepting, and closing it.
     signals_.async_wait([this](const asio::error_code &ec, int) {
-        if (!ec) shutDown();
+        if (!ec) asio::post(acceptor_.get_executor(), [this] { shutDown(); });
     });
     accept();
     std::vector<std::thread> workers;

@@ -20,6 +20,9 @@ constexpr uint64_t kMaxRepeatProduct = 1000;
 // A match line holds the database name, the word and at least a space, two
 // quotes and CRLF.
 constexpr size_t kMinMatchLineBytes = 5;
+// A definition's 151 line and line ends, counted against the answer's budget
+// before the protocol counts them exactly.
+constexpr size_t kDefinitionLineBytes = 64;
 
 bool tameExpression(const std::string &pattern, std::string *error) {
     uint64_t product = 1;
@@ -139,19 +142,19 @@ Definitions Shelf::define(size_t db, const std::string &word, size_t budget) {
     if (!book) return out;
     size_t used = 0;
     for (const TableWords &table : catalog_.databases[db].tables) {
-        bool ok = false;
-        std::string query = wordFromUtf8(word, table.language, &ok);
-        if (!ok || query.empty()) continue;
-        Lookup found = lookupEntries(*book, table.table, query);
-        for (const Entry &entry : found.entries) {
-            Definition d{textToUtf8(headwordOf(entry.key), table.language),
-                         textToUtf8(escapeContent(entry.text), table.language)};
-            used += d.headword.size() + d.text.size() + 64;
-            if (used > budget) {
-                out.cut = true;
-                return out;
+        for (const std::string &query : wordForms(word, table.language)) {
+            Lookup found = lookupEntries(*book, table.table, query);
+            for (const Entry &entry : found.entries) {
+                Definition d{textToUtf8(headwordOf(entry.key), table.language),
+                             textToUtf8(escapeContent(entry.text), table.language)};
+                used += d.headword.size() + d.text.size() + kDefinitionLineBytes;
+                if (used > budget) {
+                    out.cut = true;
+                    return out;
+                }
+                out.items.push_back(std::move(d));
             }
-            out.items.push_back(std::move(d));
+            if (!found.entries.empty()) break;
         }
     }
     return out;
@@ -166,19 +169,18 @@ bool Shelf::match(size_t db, const std::string &strategy, const std::string &wor
     WordList list(out, budget, catalog_.databases[db].name.size() + kMinMatchLineBytes);
     const std::string folded = foldCase(word);
     for (const TableWords &table : catalog_.databases[db].tables) {
-        bool ok = false;
-        std::string query = wordFromUtf8(word, table.language, &ok);
         if (strategy == "exact" || strategy == "prefix") {
-            if (!ok || query.empty()) continue;
-            std::vector<std::string> keys;
-            if (strategy == "exact") {
-                for (const Entry &entry : lookupEntries(*book, table.table, query, true).entries)
-                    keys.push_back(headwordOf(entry.key));
-            } else {
-                keys = prefixKeys(*book, table.table, query, budget / (kMinMatchLineBytes + 1) + 1).keys;
+            for (const std::string &query : wordForms(word, table.language)) {
+                std::vector<std::string> keys;
+                if (strategy == "exact") {
+                    for (const Entry &entry : lookupEntries(*book, table.table, query, true).entries)
+                        keys.push_back(headwordOf(entry.key));
+                } else {
+                    keys = prefixKeys(*book, table.table, query, budget / (kMinMatchLineBytes + 1) + 1).keys;
+                }
+                for (const std::string &key : keys)
+                    if (!list.add(textToUtf8(headwordOf(key), table.language))) return true;
             }
-            for (const std::string &key : keys)
-                if (!list.add(textToUtf8(headwordOf(key), table.language))) return true;
             continue;
         }
         for (size_t i = 0; i < table.headwords.size(); ++i) {
