@@ -3,7 +3,6 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <set>
 
 #include "book_host.h"
 #include "cli.h"
