@@ -134,8 +134,15 @@ std::vector<std::string> wordForms(const std::string &word, int32_t language) {
         if (!convert(word, kCodeSets[language - kFirstCodePageLanguage], "UTF-8", &other) || other.empty()) return {};
         return {other};
     }
-    if (convert(word, "ISO-8859-1", "UTF-8", &other) && other != word && !validUtf8(other)) return {word, other};
-    return {word};
+    // Latin-1 letters are not folded by the key collation: try the word's
+    // fold too.
+    std::vector<std::string> forms = {word};
+    for (const std::string &w : {word, foldCase(word)}) {
+        if (convert(w, "ISO-8859-1", "UTF-8", &other) && !validUtf8(other) &&
+            std::find(forms.begin(), forms.end(), other) == forms.end())
+            forms.push_back(other);
+    }
+    return forms;
 }
 
 std::string headwordOf(const std::string &key) {

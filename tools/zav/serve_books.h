@@ -115,8 +115,8 @@ std::string headwordOf(const std::string &key);
 std::string textToUtf8(const std::string &text, int32_t language);
 // The forms a UTF-8 word may take in the text of a table in `language`:
 // its form in code page 936, 950, 932 or 949 (none when it has none there);
-// for other tables the word itself and, when it differs, its Latin-1 form,
-// the other text textToUtf8 reads.
+// for other tables the word itself and, when they differ, the Latin-1 forms
+// of the word and of its case fold (the other text textToUtf8 reads).
 std::vector<std::string> wordForms(const std::string &word, int32_t language);
 
 }  // namespace zavtool

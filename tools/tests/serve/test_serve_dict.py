@@ -7,7 +7,7 @@ import re
 import subprocess
 
 import pytest
-from conftest import BOOKS, HOST, ZAV
+from conftest import BOOKS, HOST, ZAV, Server
 
 DATABASES = {os.path.splitext(os.path.basename(b))[0]: b for b in BOOKS}
 
@@ -113,3 +113,24 @@ def test_show_db_and_info(server):
     assert listed == [["glossary", "A Little Glossary of Bookbinding"], ["lexicon", "A Small English Lexicon"]]
     info = dict_client(server, "-i", "lexicon")
     assert "A Small English Lexicon" in info and "table 1: Phrases, 4 keys" in info
+
+
+def test_text_in_code_pages_is_served_as_utf8(tmp_path):
+    """A table in code page 936 and one whose text is Latin-1: words come in
+    and go out in UTF-8, and "." in a regular expression takes a whole character."""
+    def hexed(text, codec):
+        return {"hex": text.encode(codec).hex()}
+    manifest = {"kind": 2, "name": "Code pages", "tables": [
+        {"name": "cp936", "locale": 2, "entries": [{"keys": [hexed("字典", "gbk")], "text": hexed("字典：词语的书。", "gbk")}]},
+        {"name": "latin", "locale": 1, "entries": [{"keys": [hexed("café", "latin-1")],
+                                                   "text": hexed("café: a small restaurant", "latin-1")}]}]}
+    (tmp_path / "cp.json").write_text(json.dumps(manifest))
+    book = str(tmp_path / "cp.zav")
+    subprocess.run([ZAV, "build", "--quiet", str(tmp_path / "cp.json"), book], check=True, timeout=30)
+    server = Server(books=[book])
+    try:
+        assert served_definitions(server, "cp", "字典") == [("cp", "字典：词语的书。")]
+        assert served_definitions(server, "cp", "CAFÉ") == [("cp", "café: a small restaurant")]
+        assert dict_client(server, "-m", "-s", "re", "^(f.|caf.)$").split("\t")[-1].strip() == "café"
+    finally:
+        assert server.stop() == 0
