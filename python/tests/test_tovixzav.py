@@ -1,6 +1,8 @@
 """The Python package over the built module and the sample books."""
 
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -86,3 +88,10 @@ def test_errors_name_the_reason(tmp_path):
     book.close()
     with pytest.raises(tovixzav.BookError, match="closed"):
         book.name
+
+
+def test_a_missing_module_is_reported(tmp_path):
+    script = "import tovixzav\ntry:\n    tovixzav.Book('x')\nexcept tovixzav.LibraryNotFound as e:\n    print(e)\n"
+    env = dict(os.environ, TOVIXZAV_LIBRARY=str(tmp_path / "libnothing.so"))
+    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert "cannot load the book module" in run.stdout and "libnothing.so" in run.stdout
