@@ -58,8 +58,8 @@ bool validUtf8(const std::string &text) {
     return true;
 }
 
-std::string describeBook(const BookSpec &spec, const HostBook &book, const Database &db) {
-    std::string info = db.description + "\n\nfile: " + spec.path + "\nkind: " + std::to_string(book.kind());
+std::string describeBook(const BookToServe &source, const HostBook &book, const Database &db) {
+    std::string info = db.description + "\n\nfile: " + source.path + "\nkind: " + std::to_string(book.kind());
     uint32_t serial = 0;
     if (ZAVBookSerial(book, &serial) == 0) info += "\nserial: " + std::to_string(serial);
     info += "\ntables: " + std::to_string(book.tableCount()) + "\n";
@@ -93,20 +93,20 @@ TableWords readTableWords(const HostBook &book, int32_t table) {
     return words;
 }
 
-bool loadDatabase(const BookSpec &spec, Database *db, std::string *error) {
+bool loadDatabase(const BookToServe &source, Database *db, std::string *error) {
     HostBook book;
-    if (book.open(spec.path, error) != 0) return false;
-    pointEngineAtBook(spec.path, book);
-    db->name = spec.name;
-    db->path = spec.path;
+    if (book.open(source.path, error) != 0) return false;
+    pointEngineAtBook(source.path, book);
+    db->name = source.name;
+    db->path = source.path;
     Localized name = bookName(book, 0);
     db->description = textToUtf8(escapeText(name.text), name.language);
-    if (db->description.empty()) db->description = spec.name;
+    if (db->description.empty()) db->description = source.name;
     for (int32_t t = 0; t < book.tableCount(); ++t) {
         if (ZAVGetKeyCount(book, t) == 0) continue;
         db->tables.push_back(readTableWords(book, t));
     }
-    db->info = describeBook(spec, book, *db);
+    db->info = describeBook(source, book, *db);
     return true;
 }
 
@@ -182,20 +182,20 @@ bool validDatabaseName(const std::string &name) {
     return true;
 }
 
-bool loadCatalog(const std::vector<BookSpec> &books, Catalog *catalog, std::string *error) {
+bool loadCatalog(const std::vector<BookToServe> &books, Catalog *catalog, std::string *error) {
     catalog->databases.clear();
-    for (const BookSpec &spec : books) {
-        if (!validDatabaseName(spec.name)) {
-            *error = spec.path + ": '" + spec.name +
+    for (const BookToServe &source : books) {
+        if (!validDatabaseName(source.name)) {
+            *error = source.path + ": '" + source.name +
                      "' cannot name a database (use a word without spaces or quotes, not * or !; see --name)";
             return false;
         }
-        if (catalog->find(spec.name) >= 0) {
-            *error = spec.path + ": a database is already called '" + spec.name + "' (see --name)";
+        if (catalog->find(source.name) >= 0) {
+            *error = source.path + ": a database is already called '" + source.name + "' (see --name)";
             return false;
         }
         Database db;
-        if (!loadDatabase(spec, &db, error)) return false;
+        if (!loadDatabase(source, &db, error)) return false;
         catalog->databases.push_back(std::move(db));
     }
     return true;

@@ -14,7 +14,7 @@
 namespace zavtool {
 
 // A book to serve: its file and the database name it is served under.
-struct BookSpec {
+struct BookToServe {
     std::string path;
     std::string name;
 };
@@ -49,7 +49,7 @@ constexpr size_t kMaxCatalogKeys = 8u << 20;
 
 // Open every book once and build the catalog. False with *error naming the
 // book and the reason when a book cannot be served.
-bool loadCatalog(const std::vector<BookSpec> &books, Catalog *catalog, std::string *error);
+bool loadCatalog(const std::vector<BookToServe> &books, Catalog *catalog, std::string *error);
 
 // The database name a book gets from its file: the file name without its
 // extension.

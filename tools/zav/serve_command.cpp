@@ -55,7 +55,7 @@ bool parseListen(const std::string &text, std::string *address, uint16_t *port) 
 int runServe(int argc, char **argv) {
     const std::string command = "serve";
     ServerOptions options;
-    std::vector<BookSpec> books;
+    std::vector<BookToServe> books;
     std::string pendingName, listen = options.address + ":" + std::to_string(options.port);
     int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
             idle = options.idleSeconds, maxOutput = static_cast<int64_t>(options.maxOutput);
