@@ -18,6 +18,8 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# The packages of a native build: compiler, CMake, GoogleTest, the JSON and
-# zlib and utf8proc libraries of the book tool, and clang-tidy.
-NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev libutf8proc-dev clang-tidy)
+# The packages of a native build, one concern a line.
+NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev)
+NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev)  # the book tool: manifests, dictzip, case folding
+NATIVE_PACKAGES+=(clang-tidy)                                     # the lint step of the native stage
+NATIVE_PACKAGES+=(libasio-dev dict python3-pytest python3-venv)   # the server, its client test, the Python package

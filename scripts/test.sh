@@ -34,8 +34,10 @@ stage() {  # stage NAME BUILD_DIR CMAKE_ARGS...
     grep -E -i 'warning|error' "$dir.build.log" | head -n 50
     if [ $rc -ne 0 ]; then tail -n 60 "$dir.build.log"; echo "=== $name: build failed"; status=1; return; fi
     echo "=== $name: test"
+    rm -f "$dir/serve-load.txt"
     ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 600 2>&1 | tee -a "$log" | tail -n 40
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    [ -f "$dir/serve-load.txt" ] && cat "$dir/serve-load.txt"
     echo "=== $name: $((SECONDS - start)) s"
 }
 

@@ -26,6 +26,7 @@ const Command kCommands[] = {
     {"check", zavtool::runCheck, "validate every structure of a book"},
     {"build", zavtool::runBuild, "build a book from a JSON manifest"},
     {"import", zavtool::runImport, "build a book from a tsv word list or a dictd dictionary"},
+    {"serve", zavtool::runServe, "serve books to dictionary clients over TCP (DICT protocol)"},
 };
 
 void printUsage(FILE *out) {
