@@ -90,6 +90,16 @@ std::string OutputFiles::add(const std::string &target, std::string *error) {
     return temporary;
 }
 
+void OutputFiles::drop(const std::string &target) {
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (files_[i].target != target) continue;
+        ::unlink(files_[i].temporary.c_str());
+        withdraw(files_[i].temporary);
+        files_.erase(files_.begin() + static_cast<ptrdiff_t>(i));
+        return;
+    }
+}
+
 bool OutputFiles::commit(std::string *error) {
     mode_t mode = creationMode();
     for (const File &f : files_) {

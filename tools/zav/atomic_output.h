@@ -22,6 +22,9 @@ public:
     // Create the temporary file for `target` and return its path, or an
     // empty string with *error naming the target.
     std::string add(const std::string &target, std::string *error);
+    // Give up the temporary for `target`: it is removed and the target is
+    // not written.
+    void drop(const std::string &target);
     // Rename every temporary over its target. False with *error on failure
     // (the temporaries not yet renamed are removed).
     bool commit(std::string *error);

@@ -15,6 +15,7 @@ int runSpell(int argc, char **argv);
 int runCheck(int argc, char **argv);
 int runBuild(int argc, char **argv);
 int runImport(int argc, char **argv);
+int runExport(int argc, char **argv);
 
 }  // namespace zavtool
 

@@ -21,6 +21,10 @@ void endLine(std::string *out) {
 }
 
 void appendText(const char *text, bool htmlSpacing, std::string *out) {
+    if (!htmlSpacing) {
+        *out += text;
+        return;
+    }
     for (const char *p = text; *p; ++p) {
         char c = *p;
         bool space = c == ' ' || c == '\t' || c == '\r' || (c == '\n' && htmlSpacing);
@@ -55,7 +59,7 @@ void walk(xmlNode *node, bool htmlSpacing, std::string *out) {
 }
 
 // Trailing spaces of every line go, and so do blank lines at both ends and
-// runs of more than one blank line.
+// runs of more than one blank line; indentation stays.
 std::string tidy(const std::string &text) {
     std::string out;
     size_t blank = 0;
@@ -70,7 +74,7 @@ std::string tidy(const std::string &text) {
             ++blank;
         } else {
             if (!out.empty()) out += blank > 0 ? "\n\n" : "\n";
-            out += line.substr(line[0] == ' ' ? begin : 0);
+            out += line;
             blank = 0;
         }
         at = nl + 1;
