@@ -18,6 +18,9 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# The packages of a native build: compiler, CMake, GoogleTest, the JSON and
-# zlib libraries of the book tool.
-NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev)
+# The packages of a native build: compiler, CMake, GoogleTest, the JSON, zlib
+# and libxml2 libraries of the book tool; for the tool's import and export
+# tests the StarDict client sdcv, dictzip and a small StarDict dictionary
+# from Debian (stardict-czech, under 1 MB).
+NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev
+                 libxml2-dev sdcv dictzip stardict-czech)
