@@ -294,6 +294,16 @@ TEST(Export, StardictReadBySdcv) {
     }
 }
 
+TEST(Export, DictionaryBookThroughTheEngine) {
+    // The sample dictionary book: its keys and texts come from the engine.
+    std::string book = std::string(ZAV_SAMPLES_DIR) + "/lexicon.zav";
+    ASSERT_EQ(zav({"export", "tsv", book, scratch("lexicon.tsv"), "--quiet"}).code, 0);
+    std::string tsv = slurp(scratch("lexicon.tsv"));
+    EXPECT_NE(tsv.find("bank@2\tbank (2) (noun)\\nA business that keeps money"), std::string::npos) << tsv;
+    ASSERT_EQ(zav({"import", "tsv", scratch("lexicon.tsv"), scratch("lexicon-plain.zav"), "--quiet"}).code, 0);
+    EXPECT_TRUE(found(scratch("lexicon-plain.zav"), "apple", "The round fruit"));
+}
+
 // A StarDict dictionary from Debian (package stardict-czech), when installed.
 TEST(RealDictionaries, DebianStardictEveryHeadwordAndSynonymFound) {
     const std::string ifo = "/usr/share/stardict/dic/czech-cizi.ifo";
