@@ -20,6 +20,7 @@ ensure_packages() {
 
 # The packages of a native build, one concern a line.
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev)
-NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev)  # the book tool: manifests, dictzip, case folding
+NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev libxml2-dev)  # the book tool
 NATIVE_PACKAGES+=(clang-tidy)                                     # the lint step of the native stage
 NATIVE_PACKAGES+=(libasio-dev dict python3-pytest python3-venv)   # the server, its client test, the Python package
+NATIVE_PACKAGES+=(sdcv dictzip stardict-czech)                    # import/export tests: a StarDict client, dictzip, a small real dictionary

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "atomic_output.h"
 #include "cli.h"
 
 namespace zavtool {
@@ -34,8 +35,20 @@ int writeBookFile(const std::string &command, const zav::BookDesc &desc, const s
         complain(command, out + ": the book cannot be laid out: " + error);
         return EXIT_FAILED;
     }
-    if (!zav::saveBook(book.bytes, out)) {
+    // The book appears whole or not at all: an existing OUT stays as it was
+    // until the new one is complete.
+    OutputFiles files;
+    std::string temporary = files.add(out, &error);
+    if (temporary.empty()) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    if (!zav::saveBook(book.bytes, temporary)) {
         complain(command, out + ": cannot write the book");
+        return EXIT_USAGE;
+    }
+    if (!files.commit(&error)) {
+        complain(command, error);
         return EXIT_USAGE;
     }
     if (!quiet) {

@@ -23,8 +23,9 @@ private:
     bool quiet_;
 };
 
-// Lay the book out and write it to `out`. Returns an exit code; on failure
-// the message names the output file.
+// Lay the book out and write it to `out` through a temporary file in the
+// same folder that replaces `out` only when complete (atomic_output.h).
+// Returns an exit code; on failure the message names the output file.
 int writeBookFile(const std::string &command, const zav::BookDesc &desc, const std::string &out, bool quiet);
 
 }  // namespace zavtool

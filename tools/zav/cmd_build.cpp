@@ -11,6 +11,7 @@
 #include "ZAVMemo_writer.h"
 #include "ZoZizID_writer.h"
 #include "ZAVMemo.h"
+#include "atomic_output.h"
 #include "book_output.h"
 #include "cli.h"
 #include "tovix/collation.h"
@@ -558,6 +559,7 @@ int runBuild(int argc, char **argv) {
     if (args.positional().size() != 2) return usageError(command, "expected MANIFEST and OUT");
     const std::string &manifestPath = args.positional()[0], &out = args.positional()[1];
     bool quiet = args.flag("quiet");
+    if (int rc = refuseOutputOverInput(command, {out}, {manifestPath})) return rc;
     std::string text, error;
     if (!readWholeFile(manifestPath, &text, &error)) {
         complain(command, error);

@@ -16,6 +16,7 @@ int runCheck(int argc, char **argv);
 int runBuild(int argc, char **argv);
 int runImport(int argc, char **argv);
 int runServe(int argc, char **argv);
+int runExport(int argc, char **argv);
 
 }  // namespace zavtool
 

@@ -25,7 +25,8 @@ const Command kCommands[] = {
     {"spell", zavtool::runSpell, "spell checking of a dictionary table: verify, correct, wildcard"},
     {"check", zavtool::runCheck, "validate every structure of a book"},
     {"build", zavtool::runBuild, "build a book from a JSON manifest"},
-    {"import", zavtool::runImport, "build a book from a tsv word list or a dictd dictionary"},
+    {"import", zavtool::runImport, "build a book from a tsv word list, a dictd or a StarDict dictionary"},
+    {"export", zavtool::runExport, "write a book's table as a tsv word list, a dictd or a StarDict dictionary"},
     {"serve", zavtool::runServe, "serve books to dictionary clients over TCP (DICT protocol)"},
 };
 

@@ -1,0 +1,165 @@
+// dictd dictionaries: an .index of HEADWORD<TAB>OFFSET<TAB>LENGTH lines and a
+// data file (.dict, or .dict.dz in dictzip) read by random access.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "atomic_output.h"
+#include "cli.h"
+#include "dictzip.h"
+#include "import_book.h"
+#include "importers.h"
+
+namespace zavtool {
+
+namespace {
+
+// dictd's numbers: base 64 with the digits A-Z a-z 0-9 + /, most significant first.
+bool decodeDictdNumber(const std::string &text, uint64_t *value) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    if (text.empty() || text.size() > 6) return false;  // 6 digits = 36 bits, beyond any book
+    uint64_t v = 0;
+    for (char c : text) {
+        const char *p = c ? std::strchr(kDigits, c) : nullptr;
+        if (!p) return false;
+        v = v * 64 + static_cast<uint64_t>(p - kDigits);
+    }
+    *value = v;
+    return true;
+}
+
+bool fileExists(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+class DictdDefinitions : public DefinitionSource {
+public:
+    DictdDefinitions(const std::string &index, DataFile &data, TextDecoder &decoder)
+        : index_(index), data_(data), decoder_(decoder) {}
+    bool fetch(const ImportEntry &entry, std::string *text, std::string *reason) override {
+        std::string raw;
+        if (!data_.read(entry.offset, entry.length, &raw, reason)) return false;
+        if (raw.find('\0') != std::string::npos) {
+            *reason = "the definition holds a zero byte";
+            return false;
+        }
+        if (!decoder_.decode(raw, text)) {
+            *reason = "the definition is not valid " + decoder_.name();
+            return false;
+        }
+        return true;
+    }
+    const std::string &file() const override { return index_; }
+
+private:
+    std::string index_;
+    DataFile &data_;
+    TextDecoder &decoder_;
+};
+
+// dictd's own entries (00-database-short, 00databasealphabet, ...) describe
+// the dictionary; they are not headwords.
+bool isDatabaseEntry(const std::string &word) { return word.rfind("00-database-", 0) == 0 || word.rfind("00database", 0) == 0; }
+
+// The text of a 00-database entry without its first line when that line
+// repeats the headword, trimmed.
+std::string databaseText(const std::string &word, std::string text) {
+    size_t nl = text.find('\n');
+    std::string first = text.substr(0, nl);
+    size_t b = first.find_first_not_of(" \t\r");
+    if (b != std::string::npos && first.compare(b, word.size(), word) == 0)
+        text = nl == std::string::npos ? std::string() : text.substr(nl + 1);
+    size_t begin = text.find_first_not_of(" \t\r\n"), end = text.find_last_not_of(" \t\r\n");
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+}
+
+// One index line split into an entry; "" or the reason it cannot be one.
+std::string parseIndexLine(const std::string &row, TextDecoder &decoder, ImportEntry *entry) {
+    size_t t1 = row.find('\t');
+    size_t t2 = t1 == std::string::npos ? t1 : row.find('\t', t1 + 1);
+    if (t2 == std::string::npos) return "expected HEADWORD<TAB>OFFSET<TAB>LENGTH";
+    size_t t3 = row.find('\t', t2 + 1);  // later fields (an original spelling) are not used
+    std::string offsetText = row.substr(t1 + 1, t2 - t1 - 1);
+    std::string lengthText = row.substr(t2 + 1, t3 == std::string::npos ? std::string::npos : t3 - t2 - 1);
+    if (!decodeDictdNumber(offsetText, &entry->offset) || !decodeDictdNumber(lengthText, &entry->length))
+        return "\"" + escapeText(offsetText) + "\" / \"" + escapeText(lengthText) +
+               "\" is not a dictd base-64 offset and length";
+    if (!decoder.decode(row.substr(0, t1), &entry->word)) return "the headword is not valid " + decoder.name();
+    return headwordProblem(entry->word);
+}
+
+// Reads the index; false when the import must stop.
+bool readIndex(LineReader &reader, const std::string &index, TextDecoder &decoder, DictdDefinitions &source,
+               ImportLog &log, ImportedBook *book) {
+    std::string row;
+    uint64_t offset = 0;
+    while (reader.next(&row, &offset)) {
+        if (row.empty()) continue;
+        ImportEntry entry;
+        entry.line = reader.line();
+        std::string problem = parseIndexLine(row, decoder, &entry);
+        if (problem.empty() && isDatabaseEntry(entry.word)) {
+            std::string text;
+            bool isShort = entry.word == "00-database-short" || entry.word == "00databaseshort";
+            bool isInfo = entry.word == "00-database-info" || entry.word == "00databaseinfo";
+            if ((isShort || isInfo) && source.fetch(entry, &text, &problem)) {
+                std::string &field = isShort ? book->name : book->description;
+                if (field.empty()) field = databaseText(entry.word, text);
+            }
+            if (problem.empty()) continue;
+        }
+        if (!problem.empty()) {
+            if (!log.skip(index, entry.line, problem)) return false;
+            continue;
+        }
+        book->entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+std::string dataFileFor(const std::string &index, const std::optional<std::string> &dict) {
+    if (dict) return *dict;
+    std::string stem = index;
+    if (stem.size() > 6 && stem.compare(stem.size() - 6, 6, ".index") == 0) stem.resize(stem.size() - 6);
+    if (fileExists(stem + ".dict")) return stem + ".dict";
+    if (fileExists(stem + ".dict.dz")) return stem + ".dict.dz";
+    return std::string();
+}
+
+}  // namespace
+
+int importDictd(const ImportOptions &o) {
+    std::string dictPath = dataFileFor(o.input, o.dict);
+    if (dictPath.empty()) {
+        complain(o.command, o.input + ": no data file beside it (looked for .dict and .dict.dz; name one with --dict)");
+        return EXIT_USAGE;
+    }
+    if (int rc = refuseOutputOverInput(o.command, {o.out}, {o.input, dictPath})) return rc;
+    std::string error;
+    TextDecoder decoder;
+    if (!decoder.open(o.encoding.value_or(""), &error)) return usageError(o.command, error);
+    LineReader reader;
+    DataFile data;
+    if (!reader.open(o.input, &error) || !data.open(dictPath, &error)) {
+        complain(o.command, error);
+        return EXIT_USAGE;
+    }
+    DictdDefinitions source(o.input, data, decoder);
+    ImportLog log(o.command, o.strict, o.quiet);
+    ImportedBook book;
+    if (!readIndex(reader, o.input, decoder, source, log, &book)) {
+        complain(o.command, "nothing written (--strict)");
+        return EXIT_FAILED;
+    }
+    if (reader.failed()) {
+        complain(o.command, o.input + ": read error");
+        return EXIT_USAGE;
+    }
+    if (o.name) book.name = *o.name;
+    else if (book.name.empty()) book.name = defaultBookName(o.input);
+    else book.name = book.name.substr(0, book.name.find('\n'));
+    return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);
+}
+
+}  // namespace zavtool

@@ -1,0 +1,271 @@
+// StarDict dictionaries: an .ifo description, an .idx word list (or .idx.gz),
+// the data in .dict or .dict.dz, and synonyms in .syn when present.
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <map>
+
+#include "atomic_output.h"
+#include "cli.h"
+#include "dictzip.h"
+#include "import_book.h"
+#include "importers.h"
+#include "markup_text.h"
+
+namespace zavtool {
+
+namespace {
+
+constexpr uint64_t kMaxIfoBytes = 1 << 20;
+constexpr size_t kMaxWordBytes = 65536;  // a longer word is damage, not a headword
+const char kIfoMagic[] = "StarDict's dict ifo file";
+
+struct StardictFiles {
+    std::map<std::string, std::string> options;
+    std::string idx, dict, syn;
+    bool offsets64 = false;
+};
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string firstExisting(const std::string &stem, std::initializer_list<const char *> suffixes) {
+    for (const char *s : suffixes)
+        if (exists(stem + s)) return stem + s;
+    return std::string();
+}
+
+bool readIfo(const std::string &path, StardictFiles *files, std::string *error) {
+    std::string text;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) > kMaxIfoBytes) {
+        *error = path + ": too large for an .ifo file";
+        return false;
+    }
+    if (!readWholeFile(path, &text, error)) return false;
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    if (text.rfind(kIfoMagic, 0) != 0) {
+        *error = path + ": not a StarDict .ifo file (it must start with \"" + kIfoMagic + "\")";
+        return false;
+    }
+    for (size_t at = 0; at < text.size();) {
+        size_t nl = text.find('\n', at);
+        std::string line = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+        at = nl == std::string::npos ? text.size() : nl + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) files->options[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    files->offsets64 = files->options["idxoffsetbits"] == "64";
+    std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".ifo") == 0 ? path.substr(0, path.size() - 4) : path;
+    files->idx = firstExisting(stem, {".idx", ".idx.gz"});
+    files->dict = firstExisting(stem, {".dict", ".dict.dz"});
+    files->syn = firstExisting(stem, {".syn", ".syn.gz"});
+    if (files->idx.empty() || files->dict.empty()) {
+        *error = path + ": the word list (" + stem + ".idx or .idx.gz) or the data (" + stem +
+                 ".dict or .dict.dz) is missing";
+        return false;
+    }
+    return true;
+}
+
+// Reads .idx and .syn records one at a time (gzip or not).
+class RecordReader {
+public:
+    ~RecordReader() {
+        if (in_) gzclose(in_);
+    }
+    bool open(const std::string &path) { return (in_ = gzopen(path.c_str(), "rb")) != nullptr; }
+    // The NUL-terminated word; false at the end (or on damage, see damaged()).
+    bool word(std::string *out) {
+        out->clear();
+        int c;
+        while ((c = gzgetc(in_)) > 0) {
+            if (out->size() == kMaxWordBytes) return damaged_ = true, false;
+            out->push_back(static_cast<char>(c));
+        }
+        if (c < 0) damaged_ = !out->empty();
+        return c == 0;
+    }
+    bool number(int bytes, uint64_t *value) {
+        unsigned char b[8];
+        if (gzread(in_, b, static_cast<unsigned>(bytes)) != bytes) return damaged_ = true, false;
+        *value = 0;
+        for (int i = 0; i < bytes; ++i) *value = *value << 8 | b[i];
+        return true;
+    }
+    bool damaged() const { return damaged_; }
+
+private:
+    gzFile in_ = nullptr;
+    bool damaged_ = false;
+};
+
+class StardictDefinitions : public DefinitionSource {
+public:
+    StardictDefinitions(const std::string &idx, DataFile &data, TextDecoder &decoder, std::string types, bool keepMarkup)
+        : idx_(idx), data_(data), decoder_(decoder), types_(std::move(types)), keepMarkup_(keepMarkup) {}
+    bool fetch(const ImportEntry &entry, std::string *text, std::string *reason) override;
+    const std::string &file() const override { return idx_; }
+
+private:
+    bool field(char type, const std::string &data, std::string *text, std::string *reason);
+    std::string idx_;
+    DataFile &data_;
+    TextDecoder &decoder_;
+    std::string types_;
+    bool keepMarkup_;
+};
+
+// One data field as text (appended to *text); binary fields add nothing.
+bool StardictDefinitions::field(char type, const std::string &data, std::string *text, std::string *reason) {
+    static const std::string kTextTypes = "mtyl", kHtml = "h", kMarkupTypes = "gxkw";
+    bool html = kHtml.find(type) != std::string::npos;
+    if (kTextTypes.find(type) == std::string::npos && !html && kMarkupTypes.find(type) == std::string::npos) return true;
+    std::string decoded;
+    if (!decoder_.decode(data, &decoded)) {
+        *reason = std::string("the '") + type + "' text is not valid " + decoder_.name();
+        return false;
+    }
+    if ((html || kMarkupTypes.find(type) != std::string::npos) && !keepMarkup_) decoded = markupToText(decoded, html);
+    if (type == 't' && !decoded.empty()) decoded = "[" + decoded + "]";
+    if (decoded.empty()) return true;
+    if (!text->empty()) *text += '\n';
+    *text += decoded;
+    return true;
+}
+
+bool StardictDefinitions::fetch(const ImportEntry &entry, std::string *text, std::string *reason) {
+    std::string data;
+    if (!data_.read(entry.offset, entry.length, &data, reason)) return false;
+    text->clear();
+    size_t at = 0, fields = 0;
+    // With sametypesequence the types are not stored and the last field runs
+    // to the end of the entry; otherwise each field starts with its type.
+    while (at < data.size() && (types_.empty() || fields < types_.size())) {
+        char type = types_.empty() ? data[at++] : types_[fields];
+        bool last = !types_.empty() && fields + 1 == types_.size();
+        ++fields;
+        size_t length;
+        if (last) {
+            length = data.size() - at;
+        } else if (type >= 'a' && type <= 'z') {
+            size_t nul = data.find('\0', at);
+            length = (nul == std::string::npos ? data.size() : nul) - at;
+        } else {
+            if (data.size() - at < 4) break;
+            length = 0;
+            for (int i = 0; i < 4; ++i) length = length << 8 | static_cast<unsigned char>(data[at++]);
+            if (length > data.size() - at) break;
+        }
+        std::string value = data.substr(at, length);
+        if (last && type >= 'a' && type <= 'z' && !value.empty() && value.back() == '\0') value.pop_back();
+        at += length + (!last && type >= 'a' && type <= 'z' && at + length < data.size() ? 1 : 0);
+        if (value.find('\0') != std::string::npos) {
+            *reason = "the text holds a zero byte";
+            return false;
+        }
+        if (!field(type, value, text, reason)) return false;
+    }
+    if (text->empty() && !data.empty()) {
+        *reason = "the entry holds no text";
+        return false;
+    }
+    return true;
+}
+
+// Reads .idx; false when the import must stop. places[i] is entry i's definition.
+bool readIdx(const StardictFiles &files, TextDecoder &decoder, ImportLog &log, ImportedBook *book,
+             std::vector<std::pair<uint64_t, uint64_t>> *places, std::string *error) {
+    RecordReader in;
+    if (!in.open(files.idx)) {
+        *error = files.idx + ": cannot open";
+        return false;
+    }
+    std::string raw;
+    for (uint64_t number = 1; in.word(&raw); ++number) {
+        ImportEntry entry;
+        entry.line = number;
+        if (!in.number(files.offsets64 ? 8 : 4, &entry.offset) || !in.number(4, &entry.length)) break;
+        places->emplace_back(entry.offset, entry.length);
+        std::string problem = decoder.decode(raw, &entry.word) ? headwordProblem(entry.word)
+                                                                : "the headword is not valid " + decoder.name();
+        if (!problem.empty()) {
+            if (!log.skip(files.idx, number, problem)) return false;
+            continue;
+        }
+        book->entries.push_back(std::move(entry));
+    }
+    if (in.damaged()) {
+        *error = files.idx + ": entry " + std::to_string(places->size() + 1) + " is cut short or damaged";
+        return false;
+    }
+    return true;
+}
+
+// Each synonym is one more key to its entry's definition.
+bool readSyn(const StardictFiles &files, TextDecoder &decoder, ImportLog &log, ImportedBook *book,
+             const std::vector<std::pair<uint64_t, uint64_t>> &places, std::string *error) {
+    RecordReader in;
+    if (!in.open(files.syn)) {
+        *error = files.syn + ": cannot open";
+        return false;
+    }
+    std::string raw;
+    uint64_t number = 1, target = 0;
+    for (; in.word(&raw) && in.number(4, &target); ++number) {
+        ImportEntry entry;
+        entry.line = number;
+        std::string problem = !decoder.decode(raw, &entry.word) ? "the synonym is not valid " + decoder.name()
+                              : target >= places.size() ? "the synonym points at entry " + std::to_string(target) +
+                                                              ", past the " + std::to_string(places.size()) + " of " + files.idx
+                                                        : headwordProblem(entry.word);
+        if (!problem.empty()) {
+            if (!log.skip(files.syn, number, problem)) return false;
+            continue;
+        }
+        entry.offset = places[target].first;
+        entry.length = places[target].second;
+        book->entries.push_back(std::move(entry));
+    }
+    if (in.damaged()) {
+        *error = files.syn + ": synonym " + std::to_string(number) + " is cut short or damaged";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int importStardict(const ImportOptions &o) {
+    StardictFiles files;
+    std::string error;
+    if (!readIfo(o.input, &files, &error)) {
+        complain(o.command, error);
+        return EXIT_USAGE;
+    }
+    if (int rc = refuseOutputOverInput(o.command, {o.out}, {o.input, files.idx, files.dict, files.syn})) return rc;
+    TextDecoder decoder;
+    if (!decoder.open(o.encoding.value_or(""), &error)) return usageError(o.command, error);
+    DataFile data;
+    if (!data.open(files.dict, &error)) {
+        complain(o.command, error);
+        return EXIT_USAGE;
+    }
+    ImportLog log(o.command, o.strict, o.quiet);
+    ImportedBook book;
+    std::vector<std::pair<uint64_t, uint64_t>> places;
+    if (!readIdx(files, decoder, log, &book, &places, &error) ||
+        (!files.syn.empty() && !readSyn(files, decoder, log, &book, places, &error))) {
+        complain(o.command, error.empty() ? "nothing written (--strict)" : error);
+        return error.empty() ? EXIT_FAILED : EXIT_USAGE;
+    }
+    book.name = o.name.value_or(files.options["bookname"].empty() ? defaultBookName(o.input) : files.options["bookname"]);
+    book.description = markupToText(files.options["description"], true);
+    StardictDefinitions source(files.idx, data, decoder, files.options["sametypesequence"], o.keepMarkup);
+    return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);
+}
+
+}  // namespace zavtool

@@ -1,0 +1,93 @@
+// What every import shares: reading an input line by line, turning its text
+// into UTF-8 (checking it, or converting it from another encoding), and
+// reporting the lines that cannot become entries.
+#ifndef ZAV_TOOL_IMPORT_TEXT_H
+#define ZAV_TOOL_IMPORT_TEXT_H
+
+#include <iconv.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace zavtool {
+
+// Counts what an import keeps and skips, and prints one warning per skipped
+// line: "FILE:LINE: REASON; skipped". With `strict` the first such line is
+// an error instead.
+class ImportLog {
+public:
+    ImportLog(std::string command, bool strict, bool quiet) : command_(std::move(command)), strict_(strict), quiet_(quiet) {}
+    // Record a line that cannot become an entry. Returns false when the
+    // import must stop (strict).
+    bool skip(const std::string &file, uint64_t line, const std::string &reason);
+    void keep(uint64_t count = 1) { kept_ += count; }
+    uint64_t kept() const { return kept_; }
+    uint64_t skipped() const { return skipped_; }
+    bool strict() const { return strict_; }
+    // "zav import: kept N entries, skipped M" on stderr (unless quiet).
+    void summary() const;
+
+private:
+    std::string command_;
+    bool strict_, quiet_;
+    uint64_t kept_ = 0, skipped_ = 0;
+    uint64_t warned_ = 0;
+};
+
+// The input's text encoding. UTF-8 text is checked; text in another encoding
+// (any name iconv knows) is converted to UTF-8.
+class TextDecoder {
+public:
+    TextDecoder() = default;
+    TextDecoder(const TextDecoder &) = delete;
+    TextDecoder &operator=(const TextDecoder &) = delete;
+    ~TextDecoder();
+    // "" or any spelling of UTF-8 means no conversion. False with *error
+    // when iconv does not know the encoding.
+    bool open(const std::string &encoding, std::string *error);
+    // The text in UTF-8, or false when it is not valid in the input's
+    // encoding.
+    bool decode(const std::string &in, std::string *out);
+    const std::string &name() const { return name_; }
+
+private:
+    iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+    std::string name_ = "UTF-8";
+};
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates
+// or values above U+10FFFF).
+bool isUtf8(const std::string &text);
+// Why `word` cannot be a headword (empty, only spaces, a zero byte, too
+// long), or "" when it can.
+std::string headwordProblem(const std::string &word);
+
+// Reads a file line by line without loading it whole. Lines end at LF; a CR
+// before it is dropped. A UTF-8 byte-order mark at the start is skipped.
+class LineReader {
+public:
+    LineReader() = default;
+    LineReader(const LineReader &) = delete;
+    LineReader &operator=(const LineReader &) = delete;
+    ~LineReader();
+    bool open(const std::string &path, std::string *error);
+    // The next line into *row and the file offset of its first byte into
+    // *offset; false at the end of the file.
+    bool next(std::string *row, uint64_t *offset);
+    uint64_t line() const { return line_; }
+    bool failed() const { return failed_; }
+    uint64_t size() const { return size_; }
+
+private:
+    FILE *file_ = nullptr;
+    uint64_t position_ = 0, line_ = 0, size_ = 0;
+    bool failed_ = false;
+};
+
+// Read `length` bytes at `offset` of an open file. False on a short read.
+bool readAt(FILE *file, uint64_t offset, uint64_t length, std::string *out);
+
+}  // namespace zavtool
+
+#endif

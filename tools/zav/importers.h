@@ -1,0 +1,28 @@
+// The formats zav import reads. Each importer reads its input, reports the
+// entries it skips, and builds the book with buildImported.
+#ifndef ZAV_TOOL_IMPORTERS_H
+#define ZAV_TOOL_IMPORTERS_H
+
+#include <optional>
+#include <string>
+
+namespace zavtool {
+
+struct ImportOptions {
+    std::string command;
+    std::string input;  // FILE, INDEX or IFO
+    std::string out;
+    std::optional<std::string> name, dict, encoding;
+    bool quiet = false, strict = false, keepMarkup = false;
+};
+
+int importTsv(const ImportOptions &options);
+int importDictd(const ImportOptions &options);
+int importStardict(const ImportOptions &options);
+
+// The input's file name up to its first dot: the default book name.
+std::string defaultBookName(const std::string &path);
+
+}  // namespace zavtool
+
+#endif
