@@ -562,19 +562,21 @@ TEST(ImportTsv, KeysSortedDuplicatesKeptEscapesDecoded) {
     ASSERT_EQ(r.code, 0) << r.all();
     EXPECT_EQ(zav({"check", book}).code, 0);
     Result keys = zav({"keys", book});
-    // apple and Apple are one word to a look-up: they share a page that
-    // holds both definitions.
     EXPECT_EQ(keys.out,
-              "0\tapple\tpage 3\toffset 0\tattribute 0\n"
-              "1\tApple\tpage 3\toffset 0\tattribute 0\n"
-              "2\tbank@1\tpage 2\toffset 0\tattribute 0\n"
+              "0\tapple\tpage 2\toffset 0\tattribute 0\n"
+              "1\tApple\tpage 4\toffset 0\tattribute 0\n"
+              "2\tbank@1\tpage 3\toffset 0\tattribute 0\n"
               "3\tbank@2\tpage 1\toffset 0\tattribute 0\n"
               "4\tzebra\tpage 0\toffset 0\tattribute 0\n");
     Result lookup = zav({"lookup", book, "bank"});
     EXPECT_EQ(lookup.code, 0);
     EXPECT_NE(lookup.out.find("River side."), std::string::npos) << lookup.out;
-    Result page = zav({"page", book, "3", "--raw"});
-    EXPECT_EQ(page.out, "A fruit.\nRound and sweet.\nThe same word, capitalised.");
+    Result page = zav({"page", book, "2", "--raw"});
+    EXPECT_EQ(page.out, "A fruit.\nRound and sweet.");
+    // apple and Apple are one word to a look-up, and each keeps its own entry.
+    Result apple = zav({"lookup", book, "APPLE"});
+    EXPECT_NE(apple.out.find("Round and sweet."), std::string::npos) << apple.out;
+    EXPECT_NE(apple.out.find("The same word, capitalised."), std::string::npos) << apple.out;
     EXPECT_NE(zav({"info", book}).out.find("\"Words\""), std::string::npos);
 }
 

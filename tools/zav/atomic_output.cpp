@@ -123,7 +123,9 @@ int refuseOutputOverInput(const std::string &command, const std::vector<std::str
         for (const std::string &in : inputs) {
             struct stat i;
             if (::stat(in.c_str(), &i) == 0 && i.st_dev == o.st_dev && i.st_ino == o.st_ino) {
-                complain(command, out + " is the input " + in + "; refusing to write over it");
+                std::string message = out;
+                message.append(" is the input ").append(in).append("; refusing to write over it");
+                complain(command, message);
                 return EXIT_USAGE;
             }
         }

@@ -248,26 +248,31 @@ void Server::onAccept(const asio::error_code &ec, tcp::socket socket) {
         if (acceptor_.is_open()) accept();  // a client that went away while being accepted
         return;
     }
-    std::shared_ptr<Connection> connection;
+    bool admitted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_) return;
-        if (live_.size() < options_.maxClients) {
-            connection = std::make_shared<Connection>(std::move(socket), *this);
-            live_.insert(connection);
-            ++clients_;
-        }
+        // Only this strand adds connections, so room seen here stays free.
+        admitted = live_.size() < options_.maxClients;
     }
-    if (connection) {
-        connection->start();
-    } else {
+    if (!admitted) {
         static const char kBusy[] = "420 server temporarily unavailable: too many clients\r\n";
         asio::error_code ignored;
         socket.non_blocking(true, ignored);
         socket.write_some(asio::buffer(kBusy, sizeof kBusy - 1), ignored);
         socket.close(ignored);
         logLine("refused a client: " + std::to_string(options_.maxClients) + " clients already connected");
+        accept();
+        return;
     }
+    auto connection = std::make_shared<Connection>(std::move(socket), *this);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
+        live_.insert(connection);
+        ++clients_;
+    }
+    connection->start();
     accept();
 }
 
