@@ -43,6 +43,7 @@ constexpr int64_t kMostListed = 100000;
 constexpr size_t kLongestWord = 65535;
 
 struct Options {
+    std::string path;
     int32_t table = 0;
     bool first = false, json = false, prefix = false;
     size_t count = 0;
@@ -56,14 +57,14 @@ std::string jsonLine(const nlohmann::json &j) {
 int answerWord(const std::string &command, const HostBook &book, const Options &o, const std::string &word) {
     Lookup found = lookupEntries(book, o.table, word, o.first);
     if (!found.error.empty()) {
-        complain(command, found.error);
+        complain(command, o.path + ": " + found.error);
         return EXIT_USAGE;
     }
     KeyList near;
     if (found.entries.empty()) {
         near = suggestions(book, o.table, word, o.count);
         if (!near.error.empty()) {
-            complain(command, near.error);
+            complain(command, o.path + ": " + near.error);
             return EXIT_USAGE;
         }
     }
@@ -104,7 +105,7 @@ int answerWord(const std::string &command, const HostBook &book, const Options &
 int answerPrefix(const std::string &command, const HostBook &book, const Options &o, const std::string &text) {
     KeyList keys = prefixKeys(book, o.table, text, o.count);
     if (!keys.error.empty()) {
-        complain(command, keys.error);
+        complain(command, o.path + ": " + keys.error);
         return EXIT_USAGE;
     }
     if (o.json) {
@@ -179,6 +180,7 @@ int runLookup(int argc, char **argv) {
     auto table = tableOption(command, args, book);
     if (!table) return EXIT_USAGE;
     o.table = *table;
+    o.path = args.positional()[0];
     if (!keysReachable(command, book, o.table)) return EXIT_USAGE;
     return word == "-" ? answerInput(command, book, o) : answer(command, book, o, word);
 }
