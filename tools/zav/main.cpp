@@ -18,7 +18,7 @@ struct Command {
 const Command kCommands[] = {
     {"info", zavtool::runInfo, "book properties, languages, shelf levels and one line per table"},
     {"keys", zavtool::runKeys, "list a table's keys with page, offset and attribute"},
-    {"lookup", zavtool::runLookup, "look a word up and print the entry it leads to"},
+    {"lookup", zavtool::runLookup, "look a word up: every entry, any case, suggestions, prefix search"},
     {"page", zavtool::runPage, "print a book page or a table page"},
     {"toc", zavtool::runToc, "draw a table's table of contents"},
     {"subpage", zavtool::runSubpage, "print a sub page (dictionary content or page memo)"},
