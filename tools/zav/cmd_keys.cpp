@@ -68,7 +68,8 @@ int runKeys(int argc, char **argv) {
         uint32_t k = static_cast<uint32_t>(i);
         int32_t result = 0;
         std::string text = keyWord(book, *table, k, &result);
-        if (text.empty() && ZAVGetKeyWordLength(book, *table, k) <= 0) {
+        int32_t length = ZAVGetKeyWordLength(book, *table, k);
+        if (length <= 0 || text.size() != static_cast<size_t>(length)) {
             complain(command, args.positional()[0] + ": key " + std::to_string(i) + " of table " +
                                   std::to_string(*table) + " cannot be read (see 'zav check')");
             return EXIT_USAGE;

@@ -1,8 +1,8 @@
 // Suggestions for a word that is not found, read through the key index
 // without walking the whole key list: the keys where the word would stand,
 // exact probes of the word's one-edit variants (a character left out, two
-// neighbours swapped, a character of the word put in or put in place of
-// another), and bounded scans of the keys that share the word's longer
+// neighbours swapped, a character of the word or its letter without accents
+// put in or put in place of another), and bounded scans of the keys that share the word's longer
 // prefixes, which hold the variants two edits away at its end. Every key is
 // read at most once, and the work stops after a fixed number of key reads.
 #include <utf8proc.h>
@@ -60,10 +60,21 @@ std::string utf8Of(const std::vector<utf8proc_int32_t> &chars) {
     return out;
 }
 
-// The one-edit variants of a word that an exact probe can find.
+// A letter without its accents: the first code point of its canonical
+// decomposition ("ï" gives "i").
+utf8proc_int32_t baseLetter(utf8proc_int32_t c) {
+    utf8proc_int32_t parts[4];
+    int boundary = 0;
+    utf8proc_ssize_t n = utf8proc_decompose_char(c, parts, 4, UTF8PROC_DECOMPOSE, &boundary);
+    return n >= 1 && n <= 4 ? parts[0] : c;
+}
+
+// The one-edit variants of a word that an exact probe can find: the
+// characters put in are the word's own and their letters without accents.
 std::vector<std::string> oneEditVariants(const std::vector<utf8proc_int32_t> &w) {
     std::vector<std::string> out;
     std::vector<utf8proc_int32_t> alphabet(w.begin(), w.end());
+    for (utf8proc_int32_t c : w) alphabet.push_back(baseLetter(c));
     std::sort(alphabet.begin(), alphabet.end());
     alphabet.erase(std::unique(alphabet.begin(), alphabet.end()), alphabet.end());
     for (size_t i = 0; i + 1 < w.size(); ++i) {
