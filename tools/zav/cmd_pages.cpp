@@ -2,10 +2,12 @@
 // and the spell checker, as a host sees them.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ZoZizID.h"
+#include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
@@ -87,10 +89,17 @@ int runPage(int argc, char **argv) {
         complain(command, what + " does not exist: there are " + std::to_string(count) + " pages");
         return EXIT_FAILED;
     }
-    auto content = readPage(book, table, *number);
-    if (!content) {
-        complain(command, what + " cannot be read: the book is damaged there");
-        return EXIT_FAILED;
+    std::optional<std::string> content;
+    if (table >= 0) {
+        PageRead page = readTablePage(book, table, *number);
+        if (!page.content) {
+            complain(command, args.positional()[0] + ": " + page.error);
+            return EXIT_USAGE;
+        }
+        content = std::move(page.content);
+    } else if (!(content = readPage(book, table, *number))) {
+        complain(command, args.positional()[0] + ": " + what + " cannot be read: the book is damaged there");
+        return EXIT_USAGE;
     }
     if (args.flag("raw")) {
         std::fwrite(content->data(), 1, content->size(), stdout);

@@ -5,12 +5,14 @@
 // put in or put in place of another), and bounded scans of the keys that share the word's longer
 // prefixes, which hold the variants two edits away at its end. Every key is
 // read at most once, and the work stops after a fixed number of key reads.
+// A spell-capable table of a dictionary book asks the engine's correction.
 #include <utf8proc.h>
 
 #include <algorithm>
 #include <map>
 #include <set>
 
+#include "ZoZizID.h"
 #include "entries.h"
 #include "key_reader.h"
 
@@ -170,6 +172,30 @@ private:
     std::map<std::string, Candidate> near_;
 };
 
+// A dictionary book's spell-capable table: the engine's correction, which
+// reads its own word list once, gives the near spellings.
+bool spellCapable(const HostBook &book, int32_t table) {
+    uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, table));
+    return book.isDictionary() && (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0;
+}
+
+std::vector<Candidate> engineCorrections(const HostBook &book, int32_t table, const std::string &word, size_t count) {
+    constexpr size_t kMostSlots = 255;
+    std::vector<Candidate> out;
+    std::string body = keyBody(word);
+    if (body.size() >= ZOZIZID_SLOT_SIZE) return out;
+    size_t wanted = std::min(count, kMostSlots);
+    std::vector<char> slots(wanted * ZOZIZID_SLOT_SIZE, '\0');
+    int32_t n = EBDSCCorrection(book, table, reinterpret_cast<intptr_t>(body.c_str()),
+                                reinterpret_cast<intptr_t>(slots.data()), static_cast<uint32_t>(wanted));
+    for (int32_t i = 0; i >= 0 && i < n && static_cast<size_t>(i) < wanted; ++i) {
+        char *slot = slots.data() + static_cast<size_t>(i) * ZOZIZID_SLOT_SIZE;
+        slot[ZOZIZID_SLOT_SIZE - 1] = '\0';
+        if (collate(slot, body) != 0) out.push_back({0, static_cast<uint32_t>(i), slot});
+    }
+    return out;
+}
+
 // The headwords nearest to the word's place, after it first, alternating.
 bool neighbours(KeyReader &reader, const std::string &word, size_t count, std::vector<std::string> *out) {
     auto at = reader.lowerBound(word);
@@ -195,7 +221,13 @@ KeyList suggestions(const HostBook &book, int32_t table, const std::string &word
     KeyReader reader(book, table);
     if (reader.count() == 0 || count == 0 || keyBody(word).empty()) return result;
     Search search(reader, word);
-    search.run();
+    std::vector<Candidate> near;
+    if (spellCapable(book, table)) {
+        near = engineCorrections(book, table, word, count);
+    } else {
+        search.run();
+        near = search.ranked();
+    }
     if (reader.failed()) {
         result.error = reader.error();
         return result;
@@ -207,7 +239,7 @@ KeyList suggestions(const HostBook &book, int32_t table, const std::string &word
     }
     size_t roomForNear = count > kNeighbours && !around.empty() ? count - std::min(kNeighbours, around.size()) : count;
     std::set<std::string> seen;
-    for (const Candidate &c : search.ranked()) {
+    for (const Candidate &c : near) {
         if (result.keys.size() >= roomForNear) break;
         if (seen.insert(foldCase(c.name)).second) result.keys.push_back(c.name);
     }
