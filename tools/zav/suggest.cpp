@@ -1,14 +1,21 @@
 // Suggestions for a word that is not found, read through the key index
 // without walking the whole key list: the keys where the word would stand,
-// exact probes of the word's one-edit variants (a character left out, two
-// neighbours swapped, a character of the word or its letter without accents
-// put in or put in place of another), and bounded scans of the keys that share the word's longer
-// prefixes, which hold the variants two edits away at its end. Every key is
-// read at most once, and the work stops after a fixed number of key reads.
-// A spell-capable table of a dictionary book asks the engine's correction.
+// and near spellings found by
+//   - exact probes of the word's one-edit variants: a character left out,
+//     two neighbours swapped, a character of the word (or its letter without
+//     accents) put in or put in place of another;
+//   - short scans of the keys that share the word's longer prefixes, which
+//     hold the variants one or two edits away near its end;
+//   - for each prefix w[0..i) of the word, a skip over the characters that
+//     follow it in the key list, probing each one put in at i or in place
+//     of w[i] (first position last).
+// Every key is read at most once, and the work stops after a fixed number of
+// key reads. A spell-capable table of a dictionary book asks the engine's
+// correction instead.
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <set>
 
@@ -21,8 +28,8 @@ namespace zavtool {
 namespace {
 
 // Key reads one suggestion search may make: a key read through the module
-// costs about 10 microseconds, so at most some 30 ms.
-constexpr size_t kReadBudget = 3000;
+// costs about 10 microseconds, so at most some 20 ms.
+constexpr size_t kReadBudget = 2000;
 // Keys scanned after the start of each shared prefix.
 constexpr size_t kPrefixWindow = 48;
 // Neighbours of the word's place offered when there is room.
@@ -131,9 +138,9 @@ public:
         if (found == near_.end() || found->second.keyIndex > index) near_[folded] = {d, index, name};
     }
 
-    void probe(const std::string &text) {
+    void probe(const std::string &text, uint32_t lo = 0, uint32_t hi = UINT32_MAX) {
         if (exhausted()) return;
-        auto at = reader_.lowerBound(text);
+        auto at = reader_.lowerBound(text, lo, hi);
         if (at) consider(*at);
     }
 
@@ -150,8 +157,46 @@ public:
     void run() {
         auto w = codePoints(target_);
         for (const std::string &v : oneEditVariants(w)) probe(v);
-        for (size_t length = w.size(); length > (w.size() + 1) / 2; --length)
-            scanPrefix(utf8Of(std::vector<utf8proc_int32_t>(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(length) - 1)));
+        for (size_t length = w.size(); length > (w.size() + 1) / 2; --length) scanPrefix(utf8Of(head(w, length - 1)));
+        // Characters the word does not hold, put in or in place of another:
+        // the ones that follow each prefix of the word in the key list,
+        // found by skipping from one to the next. The first position last:
+        // it costs the most and is the least often wrong.
+        for (size_t i = 1; i < w.size() && !exhausted(); ++i) followers(w, i);
+        if (!w.empty()) followers(w, 0);
+    }
+
+    static std::vector<utf8proc_int32_t> head(const std::vector<utf8proc_int32_t> &w, size_t n) {
+        return std::vector<utf8proc_int32_t>(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+
+    // For each character x that follows w[0..i) in the key list, probe the
+    // word with x in place of w[i] and with x put in before w[i].
+    void followers(const std::vector<utf8proc_int32_t> &w, size_t i) {
+        std::vector<utf8proc_int32_t> prefix = head(w, i);
+        std::string prefixText = utf8Of(prefix);
+        auto at = reader_.lowerBound(prefixText);
+        while (at && *at < reader_.count() && !exhausted()) {
+            const std::string *key = reader_.text(*at);
+            if (!key || !bodyStartsWith(*key, prefixText)) return;
+            auto chars = codePoints(foldCase(keyBody(*key)));
+            if (chars.size() <= i) {
+                ++*at;
+                continue;
+            }
+            utf8proc_int32_t x = chars[i];
+            prefix.push_back(x + 1);
+            auto next = reader_.gallop(utf8Of(prefix), *at);
+            prefix.pop_back();
+            if (!next) return;
+            // Both variants start with w[0..i) x: they stand among keys [at, next).
+            auto replaced = w, inserted = w;
+            replaced[i] = x;
+            inserted.insert(inserted.begin() + static_cast<std::ptrdiff_t>(i), x);
+            probe(utf8Of(replaced), *at, *next);
+            probe(utf8Of(inserted), *at, *next);
+            at = next;
+        }
     }
 
     std::vector<Candidate> ranked() const {
