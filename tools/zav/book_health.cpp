@@ -1,5 +1,6 @@
 #include "book_health.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "key_reader.h"
@@ -99,6 +100,15 @@ PageRead readTablePage(const HostBook &book, int32_t table, int64_t index) {
         result.error = tablePageName(table, index) + " cannot be read: " + why;
     }
     return result;
+}
+
+bool dictionaryServed(const HostBook &book, int32_t table, std::string *why) {
+    if (!book.isDictionary() || ZAVGetKeyCount(book, table) > 0) return true;
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X", static_cast<uint32_t>(ZAVGetDictClass(book, table)));
+    *why = "table " + std::to_string(table) + " shows no words: the dictionary engine cannot open dictionary " +
+           id + " (set ZOZIZID_DICT_DIR to the folder that holds it)";
+    return false;
 }
 
 std::vector<std::string> bookProblems(const HostBook &book) {

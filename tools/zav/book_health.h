@@ -23,6 +23,11 @@ struct PageRead {
 };
 PageRead readTablePage(const HostBook &book, int32_t table, int64_t index);
 
+// A dictionary book's table whose dictionary the engine cannot open shows no
+// keys and no pages at all: false then, with the reason in *why. True for
+// every other table.
+bool dictionaryServed(const HostBook &book, int32_t table, std::string *why);
+
 // What a quick look finds wrong with the book: keys, table pages and book
 // pages sampled across each list (the first, the last and some between).
 // Empty when nothing is found; `zav check` looks at everything.

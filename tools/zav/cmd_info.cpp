@@ -120,6 +120,8 @@ nlohmann::json tableJson(const HostBook &book, int32_t t) {
                             {"pages", ZAVGetTablePageCount(book, t)},
                             {"treeItems", EBDVPGetCount(book, t)},
                             {"subs", ZAVGetSubCount(book, t)}};
+    std::string why;
+    if (book.isDictionary()) table["served"] = dictionaryServed(book, t, &why);
     return table;
 }
 
@@ -208,6 +210,8 @@ void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &lan
                     spellCapable(dictId) ? "yes" : "no");
     }
     std::printf("\n");
+    std::string why;
+    if (!dictionaryServed(book, t, &why)) std::printf("    note: %s\n", why.c_str());
     printSubs(book, t, languages);
 }
 

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
@@ -51,6 +52,11 @@ int runKeys(int argc, char **argv) {
     auto table = tableOption(command, args, book);
     if (!table) return EXIT_USAGE;
     bool dictionary = book.isDictionary();
+    std::string why;
+    if (!dictionaryServed(book, *table, &why)) {
+        complain(command, args.positional()[0] + ": " + why);
+        return EXIT_USAGE;
+    }
     int64_t keys = static_cast<uint32_t>(ZAVGetKeyCount(book, *table));
     // Each key of a plain book takes a 4-byte list entry and a 12-byte record:
     // a count beyond what the file can hold is damage, not keys to list.

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
@@ -141,16 +142,6 @@ int answerInput(const std::string &command, const HostBook &book, const Options 
     return worst;
 }
 
-// A dictionary book whose engine cannot open the table's dictionary shows
-// no keys at all: that is an error, not a table without words.
-bool keysReachable(const std::string &command, const HostBook &book, int32_t table) {
-    if (!book.isDictionary() || ZAVGetKeyCount(book, table) > 0) return true;
-    complain(command, "table " + std::to_string(table) + " shows no words: the dictionary engine cannot open dictionary " +
-                          hex(static_cast<uint32_t>(ZAVGetDictClass(book, table)), 8) +
-                          " (set ZOZIZID_DICT_DIR to the folder that holds it)");
-    return false;
-}
-
 }  // namespace
 
 int runLookup(int argc, char **argv) {
@@ -181,7 +172,11 @@ int runLookup(int argc, char **argv) {
     if (!table) return EXIT_USAGE;
     o.table = *table;
     o.path = args.positional()[0];
-    if (!keysReachable(command, book, o.table)) return EXIT_USAGE;
+    std::string why;
+    if (!dictionaryServed(book, o.table, &why)) {
+        complain(command, o.path + ": " + why);
+        return EXIT_USAGE;
+    }
     return word == "-" ? answerInput(command, book, o) : answer(command, book, o, word);
 }
 

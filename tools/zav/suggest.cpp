@@ -28,8 +28,11 @@ namespace zavtool {
 namespace {
 
 // Key reads one suggestion search may make: a key read through the module
-// costs about 10 microseconds, so at most some 20 ms.
+// costs about 10 microseconds in a plain book, so at most some 20 ms; one
+// served by the dictionary engine (which opens the dictionary for each
+// read) about twice that.
 constexpr size_t kReadBudget = 2000;
+constexpr size_t kEngineReadBudget = 1000;
 // Keys scanned after the start of each shared prefix.
 constexpr size_t kPrefixWindow = 48;
 // Neighbours of the word's place offered when there is room.
@@ -121,9 +124,10 @@ class Search {
 public:
     Search(KeyReader &reader, const std::string &word)
         : reader_(reader), target_(foldCase(keyBody(word))),
-          limit_(codePoints(target_).size() <= kShortWord ? 1 : 2) {}
+          limit_(codePoints(target_).size() <= kShortWord ? 1 : 2),
+          budget_(reader.book().isDictionary() ? kEngineReadBudget : kReadBudget) {}
 
-    bool exhausted() const { return reader_.failed() || reader_.reads() >= kReadBudget; }
+    bool exhausted() const { return reader_.failed() || reader_.reads() >= budget_; }
 
     // Weigh key i as a near spelling.
     void consider(uint32_t index) {
@@ -214,6 +218,7 @@ private:
     KeyReader &reader_;
     std::string target_;
     size_t limit_;
+    size_t budget_;
     std::map<std::string, Candidate> near_;
 };
 
