@@ -3,6 +3,12 @@
  * command line and prints what it can read of it through the exported calls.
  *
  *   host BOOK
+ *
+ * The tables of a dictionary book (kind 1) are served by the dictionary
+ * engine, which looks for the dictionary files in the folder named by
+ * ZOZIZID_DICT_DIR, else in "dictionaries" beside the engine library. When
+ * it cannot open a table's dictionary the table shows no keys at all; the
+ * host says so instead of listing nothing.
  */
 #include <locale.h>
 #include <stdio.h>
@@ -42,8 +48,9 @@ int main(int argc, char **argv) {
 
     char text[256];
     unsigned char caps[16];
+    unsigned kind = 0;
     if (ZAVGetCaps(book, caps)) {
-        unsigned kind = caps[0] | caps[1] << 8 | caps[2] << 16 | (unsigned)caps[3] << 24;
+        kind = caps[0] | caps[1] << 8 | caps[2] << 16 | (unsigned)caps[3] << 24;
         unsigned version = caps[4] | caps[5] << 8 | caps[6] << 16 | (unsigned)caps[7] << 24;
         printf("kind %u, version %u\n", kind, version);
     }
@@ -59,6 +66,13 @@ int main(int argc, char **argv) {
         printf("table %d: %s, %d keys, %d pages\n", (int)t, language ? text : "(no name)",
                (int)ZAVGetKeyCount(book, t), (int)ZAVGetTablePageCount(book, t));
         int32_t keys = ZAVGetKeyCount(book, t);
+        if (kind == BOOK_KIND_DICTIONARY && keys == 0) {
+            const char *folder = getenv("ZOZIZID_DICT_DIR");
+            printf("  the dictionary engine cannot open dictionary %08x (looked in %s)\n",
+                   (unsigned)ZAVGetDictClass(book, t),
+                   folder && *folder ? folder : "the folder 'dictionaries' beside the engine library");
+            printf("  set ZOZIZID_DICT_DIR to the folder that holds %08x.zzd\n", (unsigned)ZAVGetDictClass(book, t));
+        }
         for (int32_t k = 0; k < keys && k < 5; ++k) {
             ZAVGetKeyWord(book, t, (uint32_t)k, text, (int32_t)sizeof text);
             printf("  key %d: %s -> page %d\n", (int)k, text, (int)ZAVGetKeyPageNo(book, t, (uint32_t)k));

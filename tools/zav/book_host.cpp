@@ -164,7 +164,7 @@ int openForCommand(const std::string &command, const std::string &path, HostBook
     std::string error;
     if (book.open(path, &error) != 0) {
         complain(command, error);
-        return EXIT_FAILED;
+        return EXIT_USAGE;
     }
     pointEngineAtBook(path, book);
     return EXIT_OK;

@@ -66,8 +66,8 @@ std::optional<std::string> readPage(const HostBook &book, int32_t table, int64_t
 std::optional<std::string> readSubPage(const HostBook &book, int32_t table, int32_t sub, uint32_t index);
 
 // Open BOOK for a command: prints "zav COMMAND: ..." on failure and returns
-// the exit code to leave with (EXIT_USAGE when the file cannot be read at all,
-// EXIT_FAILED when it is not a book the module opens), or EXIT_OK.
+// the exit code to leave with (EXIT_USAGE when the file cannot be read or is
+// not a book the module opens), or EXIT_OK.
 int openForCommand(const std::string &command, const std::string &path, HostBook &book);
 
 // Dictionary books: when ZOZIZID_DICT_DIR is not set and the book's own

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
@@ -13,13 +16,16 @@ namespace zavtool {
 namespace {
 
 const char kInfoHelp[] =
-    "usage: zav info BOOK\n"
+    "usage: zav info BOOK [--json]\n"
     "\n"
     "Print the book's kind, version, capability words, serial, extended book\n"
     "number, position id, its name in every language it carries, its languages,\n"
     "shelf levels, and one line per table: names, locale, dictionary id, key\n"
     "count, page count and table-of-contents size. Sub entries of a table are\n"
-    "listed below its line.\n";
+    "listed below its line. --json prints one JSON object instead.\n"
+    "\n"
+    "A quick look reads keys and pages across every table; when some cannot be\n"
+    "read the book is reported damaged and the exit status is 2.\n";
 
 const char *kindName(uint32_t kind) {
     switch (kind) {
@@ -30,7 +36,7 @@ const char *kindName(uint32_t kind) {
     }
 }
 
-std::string quoted(const std::string &text) { return "\"" + escapeText(text) + "\""; }
+std::string quotedText(const std::string &text) { return "\"" + escapeText(text) + "\""; }
 
 // The languages to show names in: the book's language list, or the base
 // language when the book lists none.
@@ -55,32 +61,74 @@ std::string namesLine(const std::vector<int32_t> &languages, Fetch fetch) {
         if (name.language == 0) {
             line += "(none)";
         } else {
-            line += quoted(inUtf8(name.text, name.language));
+            line += quotedText(inUtf8(name.text, name.language));
             if (name.language != language) line += " (from language " + std::to_string(name.language) + ")";
         }
     }
     return line;
 }
 
-}  // namespace
+bool spellCapable(uint32_t dictId) { return (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0; }
 
-int runInfo(int argc, char **argv) {
-    const std::string command = "info";
-    Args args;
-    if (!args.parse(command, argc, argv, {}, {})) return EXIT_USAGE;
-    if (args.help()) {
-        std::fputs(kInfoHelp, stdout);
-        return EXIT_OK;
+// The book-level lines, as label and value pairs (JSON keys and text lines).
+void bookLines(const HostBook &book, const std::string &path, const std::vector<int32_t> &languages,
+               nlohmann::json *j) {
+    char fileName[300] = {};
+    int32_t nameLength = ZAVGetFileName(book, fileName, sizeof fileName);
+    (*j)["file"] = nameLength > 0 ? std::string(fileName) : path;
+    uint32_t caps[4] = {0, 0, 0, 0};
+    if (ZAVGetCaps(book, caps) == 1) {
+        (*j)["kind"] = caps[0];
+        (*j)["version"] = caps[1];
+        (*j)["capsWords"] = {caps[2], caps[3]};
     }
-    if (args.positional().size() != 1) return usageError(command, "expected one BOOK");
-    const std::string &path = args.positional()[0];
-    HostBook book;
-    if (int rc = openForCommand(command, path, book)) return rc;
+    uint32_t serial = 0;
+    if (ZAVBookSerial(book, &serial) == 0) (*j)["serial"] = serial;
+    int32_t exLength = ZAVExBookNoLength(book);
+    std::string exNo(static_cast<size_t>(exLength > 0 ? exLength : 0), '\0');
+    if (exLength > 0 && ZAVExBookNo(book, exNo.data(), exLength) == 1) (*j)["extendedNumber"] = exNo;
+    (*j)["positionId"] = ZAVGetBookPositionID(book);
+    unsigned char attributes[84];
+    (*j)["charAttributes"] = ZAVGetDefCharAttr(book, attributes) == 1;
+    (*j)["languages"] = languages;
+    nlohmann::json names = nlohmann::json::object();
+    for (int32_t l : languages.empty() ? std::vector<int32_t>{1} : languages) {
+        Localized name = bookName(book, l);
+        if (name.language) names[std::to_string(l)] = inUtf8(name.text, name.language);
+    }
+    (*j)["name"] = names;
+    (*j)["pages"] = ZAVGetPageCount(book);
+    nlohmann::json shelves = nlohmann::json::array();
+    int32_t shelfCount = ZAVGetShelfLevel(book);
+    for (int32_t i = 0; i < shelfCount && i < 256; ++i) {
+        uint32_t value = 0;
+        char buffer[257] = {};
+        int32_t language = ZAVGetShelfLevelInfo(book, i, ZAV_LANG_CHOOSE, &value, buffer, 256);
+        shelves.push_back({{"value", value}, {"name", language ? inUtf8(buffer, language) : std::string()}});
+    }
+    (*j)["shelfLevels"] = shelves;
+}
 
+nlohmann::json tableJson(const HostBook &book, int32_t t) {
+    uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, t));
+    Localized name = tableName(book, t, ZAV_LANG_CHOOSE);
+    nlohmann::json table = {{"table", t},
+                            {"name", name.language ? inUtf8(name.text, name.language) : std::string()},
+                            {"locale", ZAVGetTableLocal(book, t)},
+                            {"dictId", dictId},
+                            {"keys", ZAVGetKeyCount(book, t)},
+                            {"pages", ZAVGetTablePageCount(book, t)},
+                            {"treeItems", EBDVPGetCount(book, t)},
+                            {"subs", ZAVGetSubCount(book, t)}};
+    std::string why;
+    if (book.isDictionary()) table["served"] = dictionaryServed(book, t, &why);
+    return table;
+}
+
+void printBookText(const HostBook &book, const std::string &path, const std::vector<int32_t> &languages) {
     char fileName[300] = {};
     int32_t nameLength = ZAVGetFileName(book, fileName, sizeof fileName);
     std::printf("file:             %s\n", nameLength > 0 ? fileName : path.c_str());
-
     uint32_t caps[4] = {0, 0, 0, 0};
     if (ZAVGetCaps(book, caps) == 1) {
         std::printf("kind:             %u %s\n", caps[0], kindName(caps[0]));
@@ -92,29 +140,26 @@ int runInfo(int argc, char **argv) {
     uint32_t serial = 0;
     if (ZAVBookSerial(book, &serial) == 0) std::printf("serial:           %u\n", serial);
     else std::printf("serial:           (unreadable)\n");
-
     int32_t exLength = ZAVExBookNoLength(book);
     std::string exNo(static_cast<size_t>(exLength > 0 ? exLength : 0), '\0');
     if (exLength > 0 && ZAVExBookNo(book, exNo.data(), exLength) == 1)
-        std::printf("extended number:  %s (%d bytes)\n", quoted(exNo).c_str(), exLength);
+        std::printf("extended number:  %s (%d bytes)\n", quotedText(exNo).c_str(), exLength);
     else
         std::printf("extended number:  (none)\n");
     std::printf("position id:      %d\n", ZAVGetBookPositionID(book));
     unsigned char attributes[84];
     std::printf("char attributes:  %s\n", ZAVGetDefCharAttr(book, attributes) == 1 ? "84-byte block" : "(none)");
-
-    std::vector<int32_t> languages = bookLanguages(book);
     std::string languageText;
     for (int32_t l : languages) languageText += (languageText.empty() ? "" : ", ") + languageLabel(l);
     std::printf("languages:        %s\n", languages.empty() ? "(none listed)" : languageText.c_str());
-    std::printf("name:             %s\n",
-                namesLine(languages, [&](int32_t l) { return bookName(book, l); }).c_str());
+    std::printf("name:             %s\n", namesLine(languages, [&](int32_t l) { return bookName(book, l); }).c_str());
     Localized chosen = bookName(book, ZAV_LANG_CHOOSE);
     if (chosen.language)
-        std::printf("name (default):   %s [language %d]\n", quoted(chosen.text).c_str(), chosen.language);
-
+        std::printf("name (default):   %s [language %d]\n", quotedText(chosen.text).c_str(), chosen.language);
     std::printf("pages:            %d\n", ZAVGetPageCount(book));
+}
 
+void printShelves(const HostBook &book, const std::vector<int32_t> &languages) {
     int32_t shelfCount = ZAVGetShelfLevel(book);
     std::printf("shelf levels:     %d\n", shelfCount);
     for (int32_t i = 0; i < shelfCount; ++i) {
@@ -128,45 +173,82 @@ int runInfo(int argc, char **argv) {
         });
         std::printf("  level %d: value %u  %s\n", i, value, names.c_str());
     }
+}
 
-    int32_t tables = book.tableCount();
-    std::printf("tables:           %d\n", tables);
-    bool dictionary = book.isDictionary();
-    for (int32_t t = 0; t < tables; ++t) {
-        std::string names = namesLine(languages, [&](int32_t l) { return tableName(book, t, l); });
-        Localized simple = tableSimpleName(book, t, ZAV_LANG_CHOOSE);
-        Localized name = tableName(book, t, ZAV_LANG_CHOOSE);
-        std::string simpleText;
-        if (simple.language && (simple.text != name.text)) simpleText = "  simple " + quoted(simple.text);
-        uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, t));
-        std::printf("  table %d: %s%s  locale %d  dictId %s  keys %d  pages %d  tree %d  subs %d", t,
-                    names.c_str(), simpleText.c_str(), ZAVGetTableLocal(book, t), hex(dictId, 8).c_str(),
-                    ZAVGetKeyCount(book, t), ZAVGetTablePageCount(book, t), EBDVPGetCount(book, t),
-                    ZAVGetSubCount(book, t));
-        if (dictionary) {
-            int32_t levels = 0;
-            unsigned char level[256];
-            while (levels < 64 && ZAVGetDictLevelInfo(book, t, levels, level) == 1) ++levels;
-            bool spell = (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0;
-            std::printf("  levels %d  add-in %s  spell %s", levels,
-                        ZAVIsAddInApp(book, t, 0xFFFFFFFFu) ? "yes" : "no", spell ? "yes" : "no");
-        }
-        std::printf("\n");
-        int32_t subs = ZAVGetSubCount(book, t);
-        for (int32_t s = 0; s < subs && s < 1000; ++s) {
-            uint32_t subId = 0;
-            std::string subNames = namesLine(languages, [&](int32_t l) {
-                char buffer[257] = {};
-                Localized out;
-                out.language = ZAVGetSubName(book, t, s, &subId, l, buffer, 256);
-                if (out.language) out.text = buffer;
-                return out;
-            });
-            std::printf("    sub %d: id %u  %s\n", s, subId, subNames.c_str());
-        }
-        if (subs > 1000) std::printf("    ... %d more sub entries\n", subs - 1000);
+void printSubs(const HostBook &book, int32_t t, const std::vector<int32_t> &languages) {
+    constexpr int32_t kMostSubsShown = 1000;
+    int32_t subs = ZAVGetSubCount(book, t);
+    for (int32_t s = 0; s < subs && s < kMostSubsShown; ++s) {
+        uint32_t subId = 0;
+        std::string subNames = namesLine(languages, [&](int32_t l) {
+            char buffer[257] = {};
+            Localized out;
+            out.language = ZAVGetSubName(book, t, s, &subId, l, buffer, 256);
+            if (out.language) out.text = buffer;
+            return out;
+        });
+        std::printf("    sub %d: id %u  %s\n", s, subId, subNames.c_str());
     }
-    return EXIT_OK;
+    if (subs > kMostSubsShown) std::printf("    ... %d more sub entries\n", subs - kMostSubsShown);
+}
+
+void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &languages) {
+    std::string names = namesLine(languages, [&](int32_t l) { return tableName(book, t, l); });
+    Localized simple = tableSimpleName(book, t, ZAV_LANG_CHOOSE);
+    Localized name = tableName(book, t, ZAV_LANG_CHOOSE);
+    std::string simpleText;
+    if (simple.language && (simple.text != name.text)) simpleText = "  simple " + quotedText(simple.text);
+    uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, t));
+    std::printf("  table %d: %s%s  locale %d  dictId %s  keys %d  pages %d  tree %d  subs %d", t, names.c_str(),
+                simpleText.c_str(), ZAVGetTableLocal(book, t), hex(dictId, 8).c_str(), ZAVGetKeyCount(book, t),
+                ZAVGetTablePageCount(book, t), EBDVPGetCount(book, t), ZAVGetSubCount(book, t));
+    if (book.isDictionary()) {
+        int32_t levels = 0;
+        unsigned char level[256];
+        while (levels < 64 && ZAVGetDictLevelInfo(book, t, levels, level) == 1) ++levels;
+        std::printf("  levels %d  add-in %s  spell %s", levels, ZAVIsAddInApp(book, t, 0xFFFFFFFFu) ? "yes" : "no",
+                    spellCapable(dictId) ? "yes" : "no");
+    }
+    std::printf("\n");
+    std::string why;
+    if (!dictionaryServed(book, t, &why)) std::printf("    note: %s\n", why.c_str());
+    printSubs(book, t, languages);
+}
+
+}  // namespace
+
+int runInfo(int argc, char **argv) {
+    const std::string command = "info";
+    Args args;
+    if (!args.parse(command, argc, argv, {}, {"json"})) return EXIT_USAGE;
+    if (args.help()) {
+        std::fputs(kInfoHelp, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional().size() != 1) return usageError(command, "expected one BOOK");
+    const std::string &path = args.positional()[0];
+    HostBook book;
+    if (int rc = openForCommand(command, path, book)) return rc;
+    std::vector<int32_t> languages = bookLanguages(book);
+    std::vector<std::string> problems = bookProblems(book);
+    if (args.flag("json")) {
+        nlohmann::json j;
+        bookLines(book, path, languages, &j);
+        j["tables"] = nlohmann::json::array();
+        for (int32_t t = 0; t < book.tableCount(); ++t) j["tables"].push_back(tableJson(book, t));
+        j["damaged"] = !problems.empty();
+        j["problems"] = problems;
+        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+        printBookText(book, path, languages);
+        printShelves(book, languages);
+        std::printf("tables:           %d\n", book.tableCount());
+        for (int32_t t = 0; t < book.tableCount(); ++t) printTable(book, t, languages);
+        for (const std::string &p : problems) std::printf("damaged:          %s\n", p.c_str());
+    }
+    if (problems.empty()) return EXIT_OK;
+    complain(command, path + ": the book is damaged: " + problems.front() + " (see 'zav check')");
+    return EXIT_USAGE;
 }
 
 }  // namespace zavtool

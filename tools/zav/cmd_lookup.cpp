@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
@@ -43,6 +44,7 @@ constexpr int64_t kMostListed = 100000;
 constexpr size_t kLongestWord = 65535;
 
 struct Options {
+    std::string path;
     int32_t table = 0;
     bool first = false, json = false, prefix = false;
     size_t count = 0;
@@ -56,14 +58,14 @@ std::string jsonLine(const nlohmann::json &j) {
 int answerWord(const std::string &command, const HostBook &book, const Options &o, const std::string &word) {
     Lookup found = lookupEntries(book, o.table, word, o.first);
     if (!found.error.empty()) {
-        complain(command, found.error);
+        complain(command, o.path + ": " + found.error);
         return EXIT_USAGE;
     }
     KeyList near;
     if (found.entries.empty()) {
         near = suggestions(book, o.table, word, o.count);
         if (!near.error.empty()) {
-            complain(command, near.error);
+            complain(command, o.path + ": " + near.error);
             return EXIT_USAGE;
         }
     }
@@ -104,7 +106,7 @@ int answerWord(const std::string &command, const HostBook &book, const Options &
 int answerPrefix(const std::string &command, const HostBook &book, const Options &o, const std::string &text) {
     KeyList keys = prefixKeys(book, o.table, text, o.count);
     if (!keys.error.empty()) {
-        complain(command, keys.error);
+        complain(command, o.path + ": " + keys.error);
         return EXIT_USAGE;
     }
     if (o.json) {
@@ -140,16 +142,6 @@ int answerInput(const std::string &command, const HostBook &book, const Options 
     return worst;
 }
 
-// A dictionary book whose engine cannot open the table's dictionary shows
-// no keys at all: that is an error, not a table without words.
-bool keysReachable(const std::string &command, const HostBook &book, int32_t table) {
-    if (!book.isDictionary() || ZAVGetKeyCount(book, table) > 0) return true;
-    complain(command, "table " + std::to_string(table) + " shows no words: the dictionary engine cannot open dictionary " +
-                          hex(static_cast<uint32_t>(ZAVGetDictClass(book, table)), 8) +
-                          " (set ZOZIZID_DICT_DIR to the folder that holds it)");
-    return false;
-}
-
 }  // namespace
 
 int runLookup(int argc, char **argv) {
@@ -179,7 +171,12 @@ int runLookup(int argc, char **argv) {
     auto table = tableOption(command, args, book);
     if (!table) return EXIT_USAGE;
     o.table = *table;
-    if (!keysReachable(command, book, o.table)) return EXIT_USAGE;
+    o.path = args.positional()[0];
+    std::string why;
+    if (!dictionaryServed(book, o.table, &why)) {
+        complain(command, o.path + ": " + why);
+        return EXIT_USAGE;
+    }
     return word == "-" ? answerInput(command, book, o) : answer(command, book, o, word);
 }
 

@@ -2,14 +2,18 @@
 // and the spell checker, as a host sees them.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ZoZizID.h"
+#include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
 #include "raw_book.h"
+
+#include <nlohmann/json.hpp>
 
 namespace zavtool {
 
@@ -23,13 +27,15 @@ const char kPageHelp[] =
     "bytes unchanged and nothing else.\n";
 
 const char kTocHelp[] =
-    "usage: zav toc BOOK [--table N] [--all]\n"
+    "usage: zav toc BOOK [--table N] [--all] [--json]\n"
     "\n"
     "Draw the table of contents of table N (default 0) as a host walks it: from\n"
     "the root over first children and next siblings, hidden items skipped. Each\n"
     "line shows the caption, the item number and the page the item leads to.\n"
     "--all follows the stored first-child and next-sibling links instead and\n"
-    "shows hidden items too, marked [hidden].\n";
+    "shows hidden items too, marked [hidden]. --json prints the tree as one JSON\n"
+    "object: {\"table\", \"items\": [{\"item\", \"caption\", \"page\", \"hidden\",\n"
+    "\"children\": [...]}], \"damaged\"}. Exit status 2 when the tree is damaged.\n";
 
 const char kSubpageHelp[] =
     "usage: zav subpage BOOK TABLE SUB INDEX\n"
@@ -51,19 +57,6 @@ const char kSpellHelp[] =
 constexpr int kMaxDrawDepth = 200;
 
 bool isHiddenCaption(const std::string &caption) { return caption == "\x01\x02\x03\x04\x05\x06\x07\x08\x09"; }
-
-std::string itemLabel(BookHandle book, int32_t table, int32_t item) {
-    Localized caption = itemText(book, table, item, ZAV_LANG_CHOOSE);
-    Localized base = itemText(book, table, item, ZAV_LANG_BASE);
-    std::string label;
-    if (base.language != 0 && isHiddenCaption(base.text)) label = "[hidden]";
-    else label = caption.language ? escapeText(inUtf8(caption.text, caption.language)) : std::string("(no caption)");
-    int32_t page = EBDVPItemToPage(book, table, item);
-    label += "  [item " + std::to_string(item);
-    if (page >= 0) label += ", page " + std::to_string(page);
-    label += "]";
-    return label;
-}
 
 }  // namespace
 
@@ -96,10 +89,17 @@ int runPage(int argc, char **argv) {
         complain(command, what + " does not exist: there are " + std::to_string(count) + " pages");
         return EXIT_FAILED;
     }
-    auto content = readPage(book, table, *number);
-    if (!content) {
-        complain(command, what + " cannot be read: the book is damaged there");
-        return EXIT_FAILED;
+    std::optional<std::string> content;
+    if (table >= 0) {
+        PageRead page = readTablePage(book, table, *number);
+        if (!page.content) {
+            complain(command, args.positional()[0] + ": " + page.error);
+            return EXIT_USAGE;
+        }
+        content = std::move(page.content);
+    } else if (!(content = readPage(book, table, *number))) {
+        complain(command, args.positional()[0] + ": " + what + " cannot be read: the book is damaged there");
+        return EXIT_USAGE;
     }
     if (args.flag("raw")) {
         std::fwrite(content->data(), 1, content->size(), stdout);
@@ -111,10 +111,155 @@ int runPage(int argc, char **argv) {
     return EXIT_OK;
 }
 
+namespace {
+
+// One item of a drawn tree: its label, or the reason it is not followed.
+struct TocNode {
+    int32_t item = 0;
+    std::string caption;
+    int32_t page = -1;
+    bool hidden = false;
+    std::string problem;  // "beyond" or "again": the item is not drawn
+    std::vector<TocNode> children;
+};
+
+// Walks a table's tree, as a host does or (all) over the stored links. Each
+// item is drawn at most once; a link back to an item already drawn is shown
+// and not followed, so a damaged tree cannot loop.
+class TocWalker {
+public:
+    TocWalker(const HostBook &book, int32_t table, int64_t count, bool all, RawBook *raw, uint32_t vpList)
+        : book_(book), table_(table), count_(count), all_(all), raw_(raw), vpList_(vpList),
+          seen_(static_cast<size_t>(count) + 1, 0) {}
+
+    std::vector<TocNode> walk() { return nodes(children(EBDVPGetRootItem(book_, table_), true), 0); }
+    bool damaged() const { return damaged_; }
+
+private:
+    std::vector<int32_t> children(int32_t item, bool topLevel) {
+        std::vector<int32_t> list;
+        int32_t next = item;
+        if (all_) {
+            uint32_t at;
+            VpLinks links;
+            if (!topLevel) {
+                if (!raw_->vpItem(vpList_, static_cast<uint32_t>(item), &at, &links)) return list;
+                next = static_cast<int32_t>(links.firstChild);
+            }
+            while (next > 0) {
+                list.push_back(next);
+                if (next > count_ || seen_[static_cast<size_t>(next)]) break;
+                if (!raw_->vpItem(vpList_, static_cast<uint32_t>(next), &at, &links)) break;
+                next = static_cast<int32_t>(links.nextSibling);
+                if (list.size() > static_cast<size_t>(count_)) break;
+            }
+            return list;
+        }
+        if (!topLevel) next = EBDVPGetChildItem(book_, table_, item);
+        while (next > 0) {
+            list.push_back(next);
+            if (next > count_ || seen_[static_cast<size_t>(next)] || list.size() > static_cast<size_t>(count_)) break;
+            next = EBDVPGetNextSiblingItem(book_, table_, next);
+        }
+        return list;
+    }
+
+    std::vector<TocNode> nodes(const std::vector<int32_t> &items, int depth) {
+        std::vector<TocNode> out;
+        for (int32_t item : items) {
+            TocNode node;
+            node.item = item;
+            if (item > count_ || seen_[static_cast<size_t>(item)]) {
+                node.problem = item > count_ ? "beyond" : "again";
+                damaged_ = true;
+                out.push_back(std::move(node));
+                continue;
+            }
+            seen_[static_cast<size_t>(item)] = 1;
+            describe(&node);
+            if (depth < kMaxDrawDepth) node.children = nodes(children(item, false), depth + 1);
+            out.push_back(std::move(node));
+        }
+        return out;
+    }
+
+    void describe(TocNode *node) const {
+        Localized caption = itemText(book_, table_, node->item, ZAV_LANG_CHOOSE);
+        Localized base = itemText(book_, table_, node->item, ZAV_LANG_BASE);
+        node->hidden = base.language != 0 && isHiddenCaption(base.text);
+        if (caption.language) node->caption = inUtf8(caption.text, caption.language);
+        node->page = EBDVPItemToPage(book_, table_, node->item);
+    }
+
+    const HostBook &book_;
+    int32_t table_;
+    int64_t count_;
+    bool all_;
+    RawBook *raw_;
+    uint32_t vpList_;
+    std::vector<uint8_t> seen_;
+    bool damaged_ = false;
+};
+
+void drawNodes(const std::vector<TocNode> &nodes, const std::string &prefix, bool topLevel, int64_t count) {
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        const TocNode &n = nodes[i];
+        bool last = i + 1 == nodes.size();
+        std::string line = topLevel ? "" : prefix + (last ? "\u2514\u2500\u2500 " : "\u251C\u2500\u2500 ");
+        if (n.problem == "beyond") {
+            std::printf("%s(item %d lies beyond the %lld items of the tree)\n", line.c_str(), n.item,
+                        static_cast<long long>(count));
+            continue;
+        }
+        if (n.problem == "again") {
+            std::printf("%s(item %d again: the tree links are cyclic)\n", line.c_str(), n.item);
+            continue;
+        }
+        std::string label = n.hidden ? "[hidden]" : n.caption.empty() ? "(no caption)" : escapeText(n.caption);
+        label += "  [item " + std::to_string(n.item) + (n.page >= 0 ? ", page " + std::to_string(n.page) : "") + "]";
+        std::printf("%s%s\n", line.c_str(), label.c_str());
+        drawNodes(n.children, topLevel ? "" : prefix + (last ? "    " : "\u2502   "), false, count);
+    }
+}
+
+nlohmann::json nodesJson(const std::vector<TocNode> &nodes) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const TocNode &n : nodes) {
+        nlohmann::json j = {{"item", n.item}};
+        if (!n.problem.empty()) {
+            j["problem"] = n.problem == "beyond" ? "beyond the tree's items" : "cyclic link";
+        } else {
+            j["caption"] = n.caption;
+            j["page"] = n.page;
+            j["hidden"] = n.hidden;
+            j["children"] = nodesJson(n.children);
+        }
+        out.push_back(std::move(j));
+    }
+    return out;
+}
+
+// The item count to walk: a count beyond what the file can hold (a 4-byte
+// list entry and a 16-byte record per item) is damage, and items past it
+// are not drawn.
+int64_t walkableItems(const std::string &command, const HostBook &book, int32_t table) {
+    constexpr uint64_t kItemBytes = 20;
+    int64_t count = static_cast<uint32_t>(EBDVPGetCount(book, table));
+    int64_t room = static_cast<int64_t>(book.fileSize() / kItemBytes);
+    if (count > room) {
+        complain(command, "table " + std::to_string(table) + " claims " + std::to_string(count) +
+                              " tree items, more than the file can hold (see 'zav check')");
+        count = room;
+    }
+    return count;
+}
+
+}  // namespace
+
 int runToc(int argc, char **argv) {
     const std::string command = "toc";
     Args args;
-    if (!args.parse(command, argc, argv, {"table"}, {"all"})) return EXIT_USAGE;
+    if (!args.parse(command, argc, argv, {"table"}, {"all", "json"})) return EXIT_USAGE;
     if (args.help()) {
         std::fputs(kTocHelp, stdout);
         return EXIT_OK;
@@ -125,105 +270,32 @@ int runToc(int argc, char **argv) {
     if (int rc = openForCommand(command, path, book)) return rc;
     auto table = tableOption(command, args, book);
     if (!table) return EXIT_USAGE;
-    int64_t count = static_cast<uint32_t>(EBDVPGetCount(book, *table));
-    if (count == 0) {
-        std::printf("table %d has no table of contents\n", *table);
-        return EXIT_OK;
-    }
-    // Each item takes a 4-byte list entry and a 16-byte record: a count beyond
-    // what the file can hold is damage, and items past it are not drawn.
-    int64_t room = static_cast<int64_t>(book.fileSize() / 20);
-    if (count > room) {
-        complain(command, "table " + std::to_string(*table) + " claims " + std::to_string(count) +
-                              " tree items, more than the file can hold (see 'zav check')");
-        count = room;
-    }
-    bool all = args.flag("all");
+    int64_t count = walkableItems(command, book, *table);
+    bool all = args.flag("all"), json = args.flag("json");
     RawBook raw;
-    tovix::TableRecord record;
     uint32_t vpList = 0;
-    if (all) {
+    if (all && count > 0) {
         std::string error;
+        tovix::TableRecord record;
         if (!raw.open(path, &error) || !raw.table(*table, &record)) {
             complain(command, error.empty() ? path + ": the table record cannot be read" : error);
-            return EXIT_FAILED;
+            return EXIT_USAGE;
         }
         vpList = record.field(tovix::TBL_VP_LIST_OFFSET);
     }
-
-    // Every item is drawn at most once; a link back to an item already drawn
-    // is shown and not followed, so a damaged tree cannot loop.
-    std::vector<uint8_t> seen(static_cast<size_t>(count) + 1, 0);
-    bool damaged = false;
-    auto children = [&](int32_t item, bool topLevel) {
-        std::vector<int32_t> list;
-        if (all) {
-            uint32_t at;
-            VpLinks links;
-            int32_t next = item;
-            if (!topLevel) {
-                if (!raw.vpItem(vpList, static_cast<uint32_t>(item), &at, &links)) return list;
-                next = static_cast<int32_t>(links.firstChild);
-            }
-            while (next > 0) {
-                list.push_back(next);
-                if (next > count || seen[static_cast<size_t>(next)]) break;
-                if (!raw.vpItem(vpList, static_cast<uint32_t>(next), &at, &links)) break;
-                next = static_cast<int32_t>(links.nextSibling);
-                if (list.size() > static_cast<size_t>(count)) break;
-            }
-        } else {
-            int32_t next = topLevel ? item : EBDVPGetChildItem(book, *table, item);
-            while (next > 0) {
-                list.push_back(next);
-                if (next > count || seen[static_cast<size_t>(next)] || list.size() > static_cast<size_t>(count)) break;
-                next = EBDVPGetNextSiblingItem(book, *table, next);
-            }
-        }
-        return list;
-    };
-
-    struct Frame {
-        std::vector<int32_t> items;
-        size_t next;
-        std::string prefix;
-        bool topLevel;
-    };
-    std::vector<Frame> stack;
-    stack.push_back({children(EBDVPGetRootItem(book, *table), true), 0, "", true});
-    while (!stack.empty()) {
-        Frame &f = stack.back();
-        if (f.next == f.items.size()) {
-            stack.pop_back();
-            continue;
-        }
-        int32_t item = f.items[f.next++];
-        bool last = f.next == f.items.size();
-        std::string line = f.topLevel ? "" : f.prefix + (last ? "\u2514\u2500\u2500 " : "\u251C\u2500\u2500 ");
-        if (item > count) {
-            std::printf("%s(item %d lies beyond the %lld items of the tree)\n", line.c_str(), item,
-                        static_cast<long long>(count));
-            damaged = true;
-            continue;
-        }
-        if (seen[static_cast<size_t>(item)]) {
-            std::printf("%s(item %d again: the tree links are cyclic)\n", line.c_str(), item);
-            damaged = true;
-            continue;
-        }
-        seen[static_cast<size_t>(item)] = 1;
-        std::printf("%s%s\n", line.c_str(), itemLabel(book, *table, item).c_str());
-        std::string childPrefix = f.topLevel ? "" : f.prefix + (last ? "    " : "\u2502   ");
-        if (stack.size() > kMaxDrawDepth) {
-            std::printf("%s(deeper items not shown)\n", childPrefix.c_str());
-            continue;
-        }
-        std::vector<int32_t> below = children(item, false);
-        if (!below.empty()) stack.push_back({std::move(below), 0, childPrefix, false});
+    TocWalker walker(book, *table, count, all, &raw, vpList);
+    std::vector<TocNode> tree = count > 0 ? walker.walk() : std::vector<TocNode>();
+    if (json) {
+        nlohmann::json j = {{"table", *table}, {"items", nodesJson(tree)}, {"damaged", walker.damaged()}};
+        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else if (count == 0) {
+        std::printf("table %d has no table of contents\n", *table);
+    } else {
+        drawNodes(tree, "", true, count);
     }
-    if (damaged) {
-        complain(command, "the tree of table " + std::to_string(*table) + " is damaged (see 'zav check')");
-        return EXIT_FAILED;
+    if (walker.damaged()) {
+        complain(command, path + ": the tree of table " + std::to_string(*table) + " is damaged (see 'zav check')");
+        return EXIT_USAGE;
     }
     return EXIT_OK;
 }

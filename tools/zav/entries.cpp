@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "book_health.h"
 #include "key_reader.h"
 
 namespace zavtool {
@@ -129,11 +130,12 @@ bool readEntry(KeyReader &reader, uint32_t index, Entry *entry, std::string *err
         *error = reader.error();
         return false;
     }
-    auto content = readPage(reader.book(), reader.table(), entry->page);
-    if (!content) {
-        *error = describe(reader.table(), entry->page, entry->key) + " cannot be read";
+    PageRead page = readTablePage(reader.book(), reader.table(), entry->page);
+    if (!page.content) {
+        *error = page.error + " (the page of key \"" + entry->key + "\")";
         return false;
     }
+    const std::string *content = &*page.content;
     if (entry->offset > content->size()) {
         *error = "the entry's offset " + std::to_string(entry->offset) + " lies past the end of " +
                  describe(reader.table(), entry->page, entry->key) + ", " + std::to_string(content->size()) +

@@ -96,8 +96,8 @@ std::string KeyReader::headword(uint32_t index) {
     return shown ? *shown : std::string();
 }
 
-std::optional<uint32_t> KeyReader::lowerBound(const std::string &q) {
-    uint32_t lo = 0, hi = count_;
+std::optional<uint32_t> KeyReader::lowerBound(const std::string &q, uint32_t lo, uint32_t hi) {
+    if (hi > count_) hi = count_;
     while (lo < hi) {
         uint32_t mid = lo + (hi - lo) / 2;
         const std::string *key = text(mid);
@@ -108,6 +108,19 @@ std::optional<uint32_t> KeyReader::lowerBound(const std::string &q) {
             hi = mid;
     }
     return lo;
+}
+
+std::optional<uint32_t> KeyReader::gallop(const std::string &q, uint32_t lo) {
+    uint64_t step = 1, probe = lo;
+    while (probe < count_) {
+        const std::string *key = text(static_cast<uint32_t>(probe));
+        if (!key) return std::nullopt;
+        if (collate(*key, q) >= 0) break;
+        lo = static_cast<uint32_t>(probe + 1);
+        probe = lo + step;
+        step *= 2;
+    }
+    return lowerBound(q, lo, static_cast<uint32_t>(probe < count_ ? probe : count_));
 }
 
 int64_t KeyReader::page(uint32_t index) const {

@@ -30,7 +30,12 @@ public:
     int32_t attribute(uint32_t index);
     // The first key that does not sort before q (count() when none);
     // nullopt when a key on the way cannot be read.
-    std::optional<uint32_t> lowerBound(const std::string &q);
+    std::optional<uint32_t> lowerBound(const std::string &q) { return lowerBound(q, 0, count_); }
+    // The same within keys [lo, hi), which the caller knows to bracket q.
+    std::optional<uint32_t> lowerBound(const std::string &q, uint32_t lo, uint32_t hi);
+    // The same from key lo on, in steps that double (cheap when the answer
+    // is near lo).
+    std::optional<uint32_t> gallop(const std::string &q, uint32_t lo);
     // Where key i leads: a dictionary key to the table page of its own
     // index, offset 0; a plain key to its stored page and offset.
     int64_t page(uint32_t index) const;

@@ -18,7 +18,7 @@ struct Command {
 const Command kCommands[] = {
     {"info", zavtool::runInfo, "book properties, languages, shelf levels and one line per table"},
     {"keys", zavtool::runKeys, "list a table's keys with page, offset and attribute"},
-    {"lookup", zavtool::runLookup, "look a word up and print the entry it leads to"},
+    {"lookup", zavtool::runLookup, "look a word up: every entry, any case, suggestions, prefix search"},
     {"page", zavtool::runPage, "print a book page or a table page"},
     {"toc", zavtool::runToc, "draw a table's table of contents"},
     {"subpage", zavtool::runSubpage, "print a sub page (dictionary content or page memo)"},
@@ -33,14 +33,16 @@ const Command kCommands[] = {
 void printUsage(FILE *out) {
     std::fprintf(out,
                  "usage: zav COMMAND [ARGUMENTS]\n"
+                 "       zav --version\n"
                  "\n"
                  "Commands:\n");
     for (const Command &c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.summary);
     std::fprintf(out,
                  "\n"
                  "Run 'zav COMMAND --help' for the arguments of one command.\n"
-                 "Exit status: 0 success, 1 the answer is no (word not found, book has problems,\n"
-                 "book cannot be read), 2 usage or input/output error.\n");
+                 "Exit status: 0 success, 1 the answer is no (word not found, 'zav check'\n"
+                 "found problems), 2 usage error, or a file, book, page or key that cannot be\n"
+                 "read.\n");
 }
 
 }  // namespace
@@ -51,6 +53,10 @@ int main(int argc, char **argv) {
         return zavtool::EXIT_USAGE;
     }
     std::string name = argv[1];
+    if (name == "--version" || name == "-V") {
+        std::printf("zav %s\n", ZAV_VERSION);
+        return zavtool::EXIT_OK;
+    }
     if (name == "-h" || name == "--help" || name == "help") {
         if (name == "help" && argc > 2) {
             for (const Command &c : kCommands) {

@@ -1,16 +1,25 @@
 // Suggestions for a word that is not found, read through the key index
 // without walking the whole key list: the keys where the word would stand,
-// exact probes of the word's one-edit variants (a character left out, two
-// neighbours swapped, a character of the word put in or put in place of
-// another), and bounded scans of the keys that share the word's longer
-// prefixes, which hold the variants two edits away at its end. Every key is
-// read at most once, and the work stops after a fixed number of key reads.
+// and near spellings found by
+//   - exact probes of the word's one-edit variants: a character left out,
+//     two neighbours swapped, a character of the word (or its letter without
+//     accents) put in or put in place of another;
+//   - short scans of the keys that share the word's longer prefixes, which
+//     hold the variants one or two edits away near its end;
+//   - for each prefix w[0..i) of the word, a skip over the characters that
+//     follow it in the key list, probing each one put in at i or in place
+//     of w[i] (first position last).
+// Every key is read at most once, and the work stops after a fixed number of
+// key reads. A spell-capable table of a dictionary book asks the engine's
+// correction instead.
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <set>
 
+#include "ZoZizID.h"
 #include "entries.h"
 #include "key_reader.h"
 
@@ -19,8 +28,11 @@ namespace zavtool {
 namespace {
 
 // Key reads one suggestion search may make: a key read through the module
-// costs about 10 microseconds, so at most some 30 ms.
-constexpr size_t kReadBudget = 3000;
+// costs about 12 microseconds of processor time in a plain book, so at most
+// some 18 ms; one served by the dictionary engine (which opens the
+// dictionary for each read) about twice that.
+constexpr size_t kReadBudget = 1500;
+constexpr size_t kEngineReadBudget = 750;
 // Keys scanned after the start of each shared prefix.
 constexpr size_t kPrefixWindow = 48;
 // Neighbours of the word's place offered when there is room.
@@ -60,10 +72,21 @@ std::string utf8Of(const std::vector<utf8proc_int32_t> &chars) {
     return out;
 }
 
-// The one-edit variants of a word that an exact probe can find.
+// A letter without its accents: the first code point of its canonical
+// decomposition ("ï" gives "i").
+utf8proc_int32_t baseLetter(utf8proc_int32_t c) {
+    utf8proc_int32_t parts[4];
+    int boundary = 0;
+    utf8proc_ssize_t n = utf8proc_decompose_char(c, parts, 4, UTF8PROC_DECOMPOSE, &boundary);
+    return n >= 1 && n <= 4 ? parts[0] : c;
+}
+
+// The one-edit variants of a word that an exact probe can find: the
+// characters put in are the word's own and their letters without accents.
 std::vector<std::string> oneEditVariants(const std::vector<utf8proc_int32_t> &w) {
     std::vector<std::string> out;
     std::vector<utf8proc_int32_t> alphabet(w.begin(), w.end());
+    for (utf8proc_int32_t c : w) alphabet.push_back(baseLetter(c));
     std::sort(alphabet.begin(), alphabet.end());
     alphabet.erase(std::unique(alphabet.begin(), alphabet.end()), alphabet.end());
     for (size_t i = 0; i + 1 < w.size(); ++i) {
@@ -101,9 +124,10 @@ class Search {
 public:
     Search(KeyReader &reader, const std::string &word)
         : reader_(reader), target_(foldCase(keyBody(word))),
-          limit_(codePoints(target_).size() <= kShortWord ? 1 : 2) {}
+          limit_(codePoints(target_).size() <= kShortWord ? 1 : 2),
+          budget_(reader.book().isDictionary() ? kEngineReadBudget : kReadBudget) {}
 
-    bool exhausted() const { return reader_.failed() || reader_.reads() >= kReadBudget; }
+    bool exhausted() const { return reader_.failed() || reader_.reads() >= budget_; }
 
     // Weigh key i as a near spelling.
     void consider(uint32_t index) {
@@ -118,9 +142,9 @@ public:
         if (found == near_.end() || found->second.keyIndex > index) near_[folded] = {d, index, name};
     }
 
-    void probe(const std::string &text) {
+    void probe(const std::string &text, uint32_t lo = 0, uint32_t hi = UINT32_MAX) {
         if (exhausted()) return;
-        auto at = reader_.lowerBound(text);
+        auto at = reader_.lowerBound(text, lo, hi);
         if (at) consider(*at);
     }
 
@@ -137,8 +161,46 @@ public:
     void run() {
         auto w = codePoints(target_);
         for (const std::string &v : oneEditVariants(w)) probe(v);
-        for (size_t length = w.size(); length > (w.size() + 1) / 2; --length)
-            scanPrefix(utf8Of(std::vector<utf8proc_int32_t>(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(length) - 1)));
+        for (size_t length = w.size(); length > (w.size() + 1) / 2; --length) scanPrefix(utf8Of(head(w, length - 1)));
+        // Characters the word does not hold, put in or in place of another:
+        // the ones that follow each prefix of the word in the key list,
+        // found by skipping from one to the next. The first position last:
+        // it costs the most and is the least often wrong.
+        for (size_t i = 1; i < w.size() && !exhausted(); ++i) followers(w, i);
+        if (!w.empty()) followers(w, 0);
+    }
+
+    static std::vector<utf8proc_int32_t> head(const std::vector<utf8proc_int32_t> &w, size_t n) {
+        return std::vector<utf8proc_int32_t>(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+
+    // For each character x that follows w[0..i) in the key list, probe the
+    // word with x in place of w[i] and with x put in before w[i].
+    void followers(const std::vector<utf8proc_int32_t> &w, size_t i) {
+        std::vector<utf8proc_int32_t> prefix = head(w, i);
+        std::string prefixText = utf8Of(prefix);
+        auto at = reader_.lowerBound(prefixText);
+        while (at && *at < reader_.count() && !exhausted()) {
+            const std::string *key = reader_.text(*at);
+            if (!key || !bodyStartsWith(*key, prefixText)) return;
+            auto chars = codePoints(foldCase(keyBody(*key)));
+            if (chars.size() <= i) {
+                ++*at;
+                continue;
+            }
+            utf8proc_int32_t x = chars[i];
+            prefix.push_back(x + 1);
+            auto next = reader_.gallop(utf8Of(prefix), *at);
+            prefix.pop_back();
+            if (!next) return;
+            // Both variants start with w[0..i) x: they stand among keys [at, next).
+            auto replaced = w, inserted = w;
+            replaced[i] = x;
+            inserted.insert(inserted.begin() + static_cast<std::ptrdiff_t>(i), x);
+            probe(utf8Of(replaced), *at, *next);
+            probe(utf8Of(inserted), *at, *next);
+            at = next;
+        }
     }
 
     std::vector<Candidate> ranked() const {
@@ -156,8 +218,33 @@ private:
     KeyReader &reader_;
     std::string target_;
     size_t limit_;
+    size_t budget_;
     std::map<std::string, Candidate> near_;
 };
+
+// A dictionary book's spell-capable table: the engine's correction, which
+// reads its own word list once, gives the near spellings.
+bool spellCapable(const HostBook &book, int32_t table) {
+    uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, table));
+    return book.isDictionary() && (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0;
+}
+
+std::vector<Candidate> engineCorrections(const HostBook &book, int32_t table, const std::string &word, size_t count) {
+    constexpr size_t kMostSlots = 255;
+    std::vector<Candidate> out;
+    std::string body = keyBody(word);
+    if (body.size() >= ZOZIZID_SLOT_SIZE) return out;
+    size_t wanted = std::min(count, kMostSlots);
+    std::vector<char> slots(wanted * ZOZIZID_SLOT_SIZE, '\0');
+    int32_t n = EBDSCCorrection(book, table, reinterpret_cast<intptr_t>(body.c_str()),
+                                reinterpret_cast<intptr_t>(slots.data()), static_cast<uint32_t>(wanted));
+    for (int32_t i = 0; i >= 0 && i < n && static_cast<size_t>(i) < wanted; ++i) {
+        char *slot = slots.data() + static_cast<size_t>(i) * ZOZIZID_SLOT_SIZE;
+        slot[ZOZIZID_SLOT_SIZE - 1] = '\0';
+        if (collate(slot, body) != 0) out.push_back({0, static_cast<uint32_t>(i), slot});
+    }
+    return out;
+}
 
 // The headwords nearest to the word's place, after it first, alternating.
 bool neighbours(KeyReader &reader, const std::string &word, size_t count, std::vector<std::string> *out) {
@@ -184,7 +271,13 @@ KeyList suggestions(const HostBook &book, int32_t table, const std::string &word
     KeyReader reader(book, table);
     if (reader.count() == 0 || count == 0 || keyBody(word).empty()) return result;
     Search search(reader, word);
-    search.run();
+    std::vector<Candidate> near;
+    if (spellCapable(book, table)) {
+        near = engineCorrections(book, table, word, count);
+    } else {
+        search.run();
+        near = search.ranked();
+    }
     if (reader.failed()) {
         result.error = reader.error();
         return result;
@@ -196,7 +289,7 @@ KeyList suggestions(const HostBook &book, int32_t table, const std::string &word
     }
     size_t roomForNear = count > kNeighbours && !around.empty() ? count - std::min(kNeighbours, around.size()) : count;
     std::set<std::string> seen;
-    for (const Candidate &c : search.ranked()) {
+    for (const Candidate &c : near) {
         if (result.keys.size() >= roomForNear) break;
         if (seen.insert(foldCase(c.name)).second) result.keys.push_back(c.name);
     }

@@ -1,0 +1,238 @@
+// Tests of zav lookup as a reader uses it: every entry of a word, any case,
+// suggestions on a miss, prefix search, JSON, words from standard input, and
+// the exit status of each outcome, damaged books included.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spill(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+const std::string &scratch() {
+    // Never destroyed: the exit handler still needs the name.
+    static const std::string &dir = *new std::string([] {
+        std::string made = (fs::temp_directory_path() / ("zavlookup" + std::to_string(getpid()))).string();
+        fs::create_directories(made);
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(scratch(), ec);
+        });
+        return made;
+    }());
+    return dir;
+}
+
+// Run zav with arguments and `input` on its standard input.
+Result zav(const std::vector<std::string> &args, const std::string &input = "") {
+    static int serial = 0;
+    std::string base = scratch() + "/run" + std::to_string(++serial);
+    spill(base + ".in", input);
+    std::vector<std::string> strings = {ZAV_PROGRAM};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &a : strings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, (base + ".in").c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Result run;
+    pid_t pid;
+    if (posix_spawn(&pid, ZAV_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = slurp(base + ".out");
+    run.err = slurp(base + ".err");
+    return run;
+}
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A UTF-8 word list imported as a user does: repeated headwords, a shared
+// definition, homographs, capitals outside ASCII, and enough words around
+// "receive" for suggestions to matter.
+const std::string &wordBook() {
+    static const std::string path = [] {
+        std::string list =
+            "über\tover, above\n"
+            "über\tabout (a subject)\n"
+            "Über\tthe over-self\n"
+            "Äpfel\tapples\n"
+            "École\tschool\n"
+            "Σοφία\twisdom\n"
+            "Москва\tMoscow\n"
+            "bank\tthe side of a river\n"
+            "bank@1\ta house of money\n"
+            "bank@2\tto tilt in a turn\n"
+            "color\tthe hue of a thing\n"
+            "colour\tthe hue of a thing\n"
+            "color\tthe hue of a thing\n"
+            "receive\tto be given\n"
+            "recede\tto go back\n"
+            "recipe\ta way to cook\n"
+            "rabbi\ta teacher\n"
+            "zebra\ta striped horse\n";
+        std::string tsv = scratch() + "/words.tsv", book = scratch() + "/words.zav";
+        spill(tsv, list);
+        Result r = zav({"import", "tsv", tsv, book, "--quiet"});
+        EXPECT_EQ(r.code, 0) << r.err;
+        return book;
+    }();
+    return path;
+}
+
+struct LookupCase {
+    const char *name;
+    std::string word;
+    int code;
+    size_t entries;               // "--- " lines
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+};
+
+class Lookups : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(Lookups, EntriesAndExitStatus) {
+    const LookupCase &c = GetParam();
+    Result r = zav({"lookup", wordBook(), c.word});
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    EXPECT_EQ(count(r.out, "\n--- "), c.entries) << r.out;
+    for (const auto &p : c.present) EXPECT_NE(r.out.find(p), std::string::npos) << p << "\n" << r.out;
+    for (const auto &a : c.absent) EXPECT_EQ(r.out.find(a), std::string::npos) << a << "\n" << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, Lookups,
+    ::testing::Values(
+        LookupCase{"repeated_headwords_and_their_capital", "über", 0, 3, {"over, above", "about", "over-self"}, {}},
+        LookupCase{"capital_outside_ascii", "ÜBER", 0, 3, {"over, above", "over-self"}, {}},
+        LookupCase{"lower_case_finds_capitalised_headword", "äpfel", 0, 1, {"--- Äpfel", "apples"}, {}},
+        LookupCase{"all_capitals", "ÄPFEL", 0, 1, {"apples"}, {}},
+        LookupCase{"decomposed_accent", "e\xCC\x81" "cole", 0, 1, {"school"}, {}},
+        LookupCase{"greek", "ΣΟΦΊΑ", 0, 1, {"wisdom"}, {}},
+        LookupCase{"cyrillic", "москва", 0, 1, {"Moscow"}, {}},
+        LookupCase{"homographs", "Bank", 0, 3, {"river", "money", "tilt"}, {}},
+        LookupCase{"one_homograph", "bank@2", 0, 1, {"tilt"}, {"river"}},
+        LookupCase{"one_page_once", "color", 0, 1, {"hue"}, {}},
+        LookupCase{"miss_suggests_and_shows_no_entry", "recieve", 1, 0, {"perhaps you mean: receive"},
+                   {"to be given", "a teacher"}},
+        LookupCase{"miss_between_keys_shows_no_neighbour_entry", "qwzxv", 1, 0, {"perhaps you mean:", "rabbi"},
+                   {"a teacher"}}),
+    [](const auto &param) { return std::string(param.param.name); });
+
+TEST(Lookup, FirstKeepsOneAnswer) {
+    Result r = zav({"lookup", wordBook(), "über", "--first"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(count(r.out, "\n--- "), 1u) << r.out;
+}
+
+TEST(Lookup, PrefixListsEachHeadwordOnceInAnyCase) {
+    Result r = zav({"lookup", wordBook(), "ÜB", "--prefix"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Über\nüber\n");
+    Result none = zav({"lookup", wordBook(), "xy", "--prefix"});
+    EXPECT_EQ(none.code, 1);
+    Result two = zav({"lookup", wordBook(), "rec", "--prefix", "--count", "2"});
+    EXPECT_EQ(two.out, "recede\nreceive\n");
+}
+
+TEST(Lookup, JsonHitMissAndLines) {
+    Result hit = zav({"lookup", wordBook(), "bank", "--json"});
+    ASSERT_EQ(hit.code, 0) << hit.err;
+    auto j = nlohmann::json::parse(hit.out);
+    EXPECT_EQ(j["query"], "bank");
+    EXPECT_TRUE(j["found"].get<bool>());
+    ASSERT_EQ(j["entries"].size(), 3u);
+    for (const char *field : {"key", "keyIndex", "page", "text"}) EXPECT_TRUE(j["entries"][0].contains(field)) << field;
+    EXPECT_EQ(j["entries"][1]["key"], "bank@1");
+    EXPECT_TRUE(j["suggestions"].empty());
+
+    Result lines = zav({"lookup", wordBook(), "-", "--json"}, "recieve\n\nzebra\r\n");
+    EXPECT_EQ(lines.code, 1) << "one word of two is missing";
+    std::istringstream in(lines.out);
+    std::vector<nlohmann::json> answers;
+    for (std::string line; std::getline(in, line);) answers.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(answers.size(), 2u) << lines.out;
+    EXPECT_FALSE(answers[0]["found"].get<bool>());
+    EXPECT_TRUE(answers[0]["entries"].empty());
+    EXPECT_EQ(answers[0]["suggestions"][0], "receive");
+    EXPECT_EQ(answers[1]["entries"][0]["text"], "a striped horse");
+    EXPECT_EQ(zav({"lookup", wordBook(), "-"}, "zebra\nbank\n").code, 0);
+}
+
+TEST(Lookup, ExitStatusOfFailures) {
+    std::string cut = scratch() + "/cut.zav";
+    std::string whole = slurp(wordBook());
+    // Cut where the keys are whole and the page directory is gone.
+    spill(cut, whole.substr(0, whole.size() * 3 / 4));
+    std::string notBook = scratch() + "/words.tsv";
+    struct {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    } cases[] = {
+        {{"lookup", cut, "zebra"}, 2, "cannot be read"},
+        {{"info", cut}, 2, "damaged"},
+        {{"lookup", notBook, "zebra"}, 2, "cannot open"},
+        {{"lookup", scratch() + "/none.zav", "zebra"}, 2, "cannot open"},
+        {{"lookup", wordBook()}, 2, "expected BOOK and WORD"},
+        {{"lookup", wordBook(), "x", "--count", "z"}, 2, "--count"},
+        {{"info", wordBook()}, 0, "keys"},
+        {{"--version"}, 0, "zav "},
+    };
+    for (const auto &c : cases) {
+        Result r = zav(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[0] << " " << c.args.back() << "\n" << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+        EXPECT_EQ(r.out.find("found:"), std::string::npos) << "a cut book must not answer";
+    }
+}
+
+TEST(Lookup, JsonOfKeysInfoAndToc) {
+    auto keys = nlohmann::json::parse(zav({"keys", wordBook(), "--json", "--count", "2"}).out);
+    EXPECT_EQ(keys["keys"].size(), 2u);
+    EXPECT_GT(keys["keyCount"].get<int>(), 2);
+    auto info = nlohmann::json::parse(zav({"info", wordBook(), "--json"}).out);
+    EXPECT_FALSE(info["damaged"].get<bool>());
+    EXPECT_EQ(info["tables"][0]["keys"], keys["keyCount"]);
+    auto toc = nlohmann::json::parse(zav({"toc", wordBook(), "--json"}).out);
+    EXPECT_TRUE(toc["items"].empty());
+}
+
+}  // namespace
