@@ -2,11 +2,7 @@
 // StarDict files) and exports back to tsv, dictd and StarDict, run through
 // the zav program as a user runs it.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -15,65 +11,12 @@
 #include <string>
 #include <vector>
 
-extern char **environ;
+#include "tool_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spill(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-std::string scratch(const std::string &name) {
-    static const std::string dir = [] {
-        std::string templ = (fs::temp_directory_path() / "zavioXXXXXX").string();
-        if (!mkdtemp(templ.data())) std::abort();
-        std::atexit([] { std::error_code ec; fs::remove_all(scratch(""), ec); });
-        return templ;
-    }();
-    return name.empty() ? dir : dir + "/" + name;
-}
-
-pid_t spawn(const std::string &program, std::vector<std::string> args, const std::string &stem) {
-    args.insert(args.begin(), program);
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-Result finish(pid_t pid, const std::string &stem) {
-    Result r;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid) r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = slurp(stem + ".out");
-    r.err = slurp(stem + ".err");
-    return r;
-}
-
-Result run(const std::string &program, const std::vector<std::string> &args) {
-    static int serial = 0;
-    std::string stem = scratch("run" + std::to_string(++serial));
-    return finish(spawn(program, args, stem), stem);
-}
+using namespace tooltest;
 
 Result zav(const std::vector<std::string> &args) { return run(ZAV_PROGRAM, args); }
 
@@ -85,7 +28,7 @@ bool found(const std::string &book, const std::string &word, const std::string &
 // ---------------------------------------------------------------------------
 
 TEST(TolerantImport, BadLinesSkippedAndNamedEveryKeptWordFound) {
-    std::string tsv = scratch("rough.tsv");
+    std::string tsv = scratchPath("rough.tsv");
     spill(tsv, std::string("\xEF\xBB\xBF") + "first\tafter the mark\n"
                "\tno headword\n"
                "   \tonly spaces\n" +
@@ -93,7 +36,7 @@ TEST(TolerantImport, BadLinesSkippedAndNamedEveryKeptWordFound) {
                "bad\xC3(\tnot UTF-8\n"
                "notab\n"
                "caf\xC3\xA9\tcoffee\n");
-    std::string book = scratch("rough.zav");
+    std::string book = scratchPath("rough.zav");
     Result r = zav({"import", "tsv", tsv, book});
     ASSERT_EQ(r.code, 0) << r.err;
     for (const char *line : {":2: the headword is empty", ":3: the headword is only spaces", ":4: the line holds a zero byte",
@@ -103,66 +46,66 @@ TEST(TolerantImport, BadLinesSkippedAndNamedEveryKeptWordFound) {
     EXPECT_TRUE(found(book, "first", "after the mark"));
     EXPECT_TRUE(found(book, "caf\xC3\xA9", "coffee"));
 
-    Result strict = zav({"import", "tsv", tsv, scratch("strict.zav"), "--strict"});
+    Result strict = zav({"import", "tsv", tsv, scratchPath("strict.zav"), "--strict"});
     EXPECT_EQ(strict.code, 1);
     EXPECT_NE(strict.err.find("rough.tsv:2: the headword is empty"), std::string::npos) << strict.err;
-    EXPECT_FALSE(fs::exists(scratch("strict.zav")));
+    EXPECT_FALSE(fs::exists(scratchPath("strict.zav")));
 }
 
 TEST(TolerantImport, OtherEncodingConvertedToUtf8) {
-    std::string tsv = scratch("latin1.tsv");
+    std::string tsv = scratchPath("latin1.tsv");
     spill(tsv, "caf\xE9\tboisson \xE0 base de caf\xE9\n\xFC" "ber\tover\n");
-    std::string book = scratch("latin1.zav");
+    std::string book = scratchPath("latin1.zav");
     ASSERT_EQ(zav({"import", "tsv", tsv, book, "--encoding", "LATIN1"}).code, 0);
     EXPECT_TRUE(found(book, "caf\xC3\xA9", "boisson \xC3\xA0 base"));
     EXPECT_TRUE(found(book, "\xC3\xBC" "ber", "over"));
     // Without the encoding the Latin-1 lines are not taken as UTF-8.
-    Result plain = zav({"import", "tsv", tsv, scratch("latin1-plain.zav")});
+    Result plain = zav({"import", "tsv", tsv, scratchPath("latin1-plain.zav")});
     EXPECT_NE(plain.err.find("kept 0 entries, skipped 2"), std::string::npos) << plain.err;
-    EXPECT_EQ(zav({"import", "tsv", tsv, scratch("x.zav"), "--encoding", "NO-SUCH-CODE"}).code, 2);
+    EXPECT_EQ(zav({"import", "tsv", tsv, scratchPath("x.zav"), "--encoding", "NO-SUCH-CODE"}).code, 2);
 }
 
 TEST(SafeOutput, OutputThatIsAnInputIsRefused) {
-    std::string tsv = scratch("same.tsv");
+    std::string tsv = scratchPath("same.tsv");
     const std::string words = "one\tfirst\ntwo\tsecond\n";
     spill(tsv, words);
-    fs::create_symlink(tsv, scratch("link.zav"));
-    for (const std::string &out : {tsv, scratch("link.zav"), scratch("./same.tsv")}) {
+    fs::create_symlink(tsv, scratchPath("link.zav"));
+    for (const std::string &out : {tsv, scratchPath("link.zav"), scratchPath("./same.tsv")}) {
         Result r = zav({"import", "tsv", tsv, out});
         EXPECT_EQ(r.code, 2) << out;
         EXPECT_NE(r.err.find("refusing to write over it"), std::string::npos) << r.err;
         EXPECT_EQ(slurp(tsv), words);
     }
-    std::string book = scratch("same.zav");
+    std::string book = scratchPath("same.zav");
     ASSERT_EQ(zav({"import", "tsv", tsv, book, "--quiet"}).code, 0);
-    EXPECT_EQ(zav({"export", "dictd", book, scratch("same.zav.index")}).code, 0);  // a different file
+    EXPECT_EQ(zav({"export", "dictd", book, scratchPath("same.zav.index")}).code, 0);  // a different file
     EXPECT_EQ(zav({"export", "tsv", book, book}).code, 2);
     EXPECT_EQ(zav({"check", book}).code, 0);
 }
 
 TEST(SafeOutput, InterruptedImportLeavesNoPartialBook) {
-    std::string tsv = scratch("long.tsv"), book = scratch("long.zav");
+    std::string tsv = scratchPath("long.tsv"), book = scratchPath("long.zav");
     std::string text;
     for (long long i = 0; i < 400000; ++i) text += "word" + std::to_string(i * 7919 % 400000) + "\tdefinition " + std::to_string(i) + "\n";
     spill(tsv, text);
     spill(book, "the book that was there");
-    std::string stem = scratch("interrupted");
+    std::string stem = scratchPath("interrupted");
     pid_t pid = spawn(ZAV_PROGRAM, {"import", "tsv", tsv, book}, stem);
     usleep(300000);
     kill(pid, SIGTERM);
     Result r = finish(pid, stem);
     EXPECT_EQ(r.code, 128 + SIGTERM) << "finished before the interrupt; make the input longer";
     EXPECT_EQ(slurp(book), "the book that was there");
-    for (const auto &entry : fs::directory_iterator(scratch("")))
+    for (const auto &entry : fs::directory_iterator(scratch()))
         EXPECT_EQ(entry.path().filename().string().find(".long.zav.tmp"), std::string::npos) << entry.path();
 }
 
 TEST(DictdImport, DatabaseEntriesDescribeTheBookAndAreNotKeys) {
-    std::string stem = scratch("meta");
+    std::string stem = scratchPath("meta");
     std::string dict = "00-database-short\n     Small Words\n" "00-database-info\nA test.\n" "word\nits meaning\n";
     spill(stem + ".dict", dict);
     spill(stem + ".index", "00-database-short\tA\tj\n00-database-info\tj\tZ\n00databasealphabet\tA\tB\nword\ty\tV\n");
-    std::string book = scratch("meta.zav");
+    std::string book = scratchPath("meta.zav");
     ASSERT_EQ(zav({"import", "dictd", stem + ".index", book, "--quiet"}).code, 0);
     EXPECT_EQ(zav({"keys", book}).out, "0\tword\tpage 0\toffset 0\tattribute 0\n");
     EXPECT_NE(zav({"info", book}).out.find("\"Small Words\""), std::string::npos);
@@ -206,14 +149,14 @@ void writeStardict(const std::string &stem, const std::string &options, const st
 }
 
 TEST(StardictImport, TypesMarkupSynonymsAndWideOffsets) {
-    std::string stem = scratch("star");
+    std::string stem = scratchPath("star");
     writeStardict(stem, "",
                   {{"apple", std::string("m") + "a fruit" + '\0' + "t" + "ap-l" + '\0'},
                    {"bold", std::string("h") + "<b>strong</b> &amp; <i>plain</i><br>next&nbsp;line" + '\0'},
                    {"sound", std::string("W") + bigEndian(3, 4) + "RIF" + "m" + "a noise" + '\0'},
                    {"", std::string("m") + "lost" + '\0'}},
                   true, {{"pomme", 0}, {"far", 7}});
-    std::string book = scratch("star.zav");
+    std::string book = scratchPath("star.zav");
     Result r = zav({"import", "stardict", stem + ".ifo", book});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("star.idx.gz:4: the headword is empty"), std::string::npos) << r.err;
@@ -223,15 +166,15 @@ TEST(StardictImport, TypesMarkupSynonymsAndWideOffsets) {
     EXPECT_TRUE(found(book, "bold", "strong & plain\nnext\xC2\xA0line"));
     EXPECT_TRUE(found(book, "sound", "a noise"));
     EXPECT_NE(zav({"info", book}).out.find("\"Star Test\""), std::string::npos);
-    Result kept = zav({"import", "stardict", stem + ".ifo", scratch("markup.zav"), "--keep-markup", "--quiet"});
-    EXPECT_TRUE(found(scratch("markup.zav"), "bold", "<b>strong</b> &amp; <i>plain</i>"));
+    Result kept = zav({"import", "stardict", stem + ".ifo", scratchPath("markup.zav"), "--keep-markup", "--quiet"});
+    EXPECT_TRUE(found(scratchPath("markup.zav"), "bold", "<b>strong</b> &amp; <i>plain</i>"));
 }
 
 TEST(StardictImport, SameTypeSequence) {
-    std::string stem = scratch("seq");
+    std::string stem = scratchPath("seq");
     writeStardict(stem, "sametypesequence=tg\n",
                   {{"cat", std::string("kat") + '\0' + "<span foreground=\"red\">animal</span>\n  purrs"}}, false, {});
-    std::string book = scratch("seq.zav");
+    std::string book = scratchPath("seq.zav");
     ASSERT_EQ(zav({"import", "stardict", stem + ".ifo", book, "--quiet"}).code, 0);
     EXPECT_TRUE(found(book, "cat", "[kat]\nanimal\n  purrs"));
 }
@@ -240,55 +183,55 @@ TEST(StardictImport, SameTypeSequence) {
 // Exports
 
 std::string roundTripSource() {
-    std::string tsv = scratch("source.tsv");
+    std::string tsv = scratchPath("source.tsv");
     spill(tsv, "Bank\tmoney\\nhouse\nbank\triver side\nshore\triver side\nback\\slash\ta \\\\ b\ttab\n"
                "\xC3\xA9t\xC3\xA9\tsummer\ncr\tends in\\r\n");
-    std::string book = scratch("source.zav");
+    std::string book = scratchPath("source.zav");
     EXPECT_EQ(zav({"import", "tsv", tsv, book, "--quiet", "--name", "Round"}).code, 0);
     return book;
 }
 
 TEST(Export, TsvRoundTripIsByteIdentical) {
     std::string book = roundTripSource();
-    ASSERT_EQ(zav({"export", "tsv", book, scratch("one.tsv"), "--quiet"}).code, 0);
-    ASSERT_EQ(zav({"import", "tsv", scratch("one.tsv"), scratch("one.zav"), "--quiet"}).code, 0);
-    ASSERT_EQ(zav({"export", "tsv", scratch("one.zav"), scratch("two.tsv"), "--quiet"}).code, 0);
-    EXPECT_EQ(slurp(scratch("one.tsv")), slurp(scratch("two.tsv")));
-    EXPECT_NE(slurp(scratch("one.tsv")).find("shore\triver side\n"), std::string::npos);
+    ASSERT_EQ(zav({"export", "tsv", book, scratchPath("one.tsv"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"import", "tsv", scratchPath("one.tsv"), scratchPath("one.zav"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"export", "tsv", scratchPath("one.zav"), scratchPath("two.tsv"), "--quiet"}).code, 0);
+    EXPECT_EQ(slurp(scratchPath("one.tsv")), slurp(scratchPath("two.tsv")));
+    EXPECT_NE(slurp(scratchPath("one.tsv")).find("shore\triver side\n"), std::string::npos);
 }
 
 TEST(Export, DictdIsDictzipAndReimportsEveryHeadword) {
     std::string book = roundTripSource();
-    ASSERT_EQ(zav({"export", "dictd", book, scratch("out"), "--quiet"}).code, 0);
-    std::string dz = slurp(scratch("out.dict.dz"));
+    ASSERT_EQ(zav({"export", "dictd", book, scratchPath("out"), "--quiet"}).code, 0);
+    std::string dz = slurp(scratchPath("out.dict.dz"));
     ASSERT_GT(dz.size(), 16u);
     EXPECT_EQ(dz.substr(0, 4), std::string("\x1F\x8B\x08\x04", 4));  // gzip with an extra field
     EXPECT_EQ(dz.substr(12, 2), "RA");                                 // the chunk table
     // One entry for the text that two keys share.
-    std::string index = slurp(scratch("out.index"));
+    std::string index = slurp(scratchPath("out.index"));
     EXPECT_NE(index.find("shore\t"), std::string::npos) << index;
-    ASSERT_EQ(zav({"import", "dictd", scratch("out.index"), scratch("out.zav"), "--quiet"}).code, 0);
-    ASSERT_EQ(zav({"export", "tsv", book, scratch("a.tsv"), "--quiet"}).code, 0);
-    ASSERT_EQ(zav({"export", "tsv", scratch("out.zav"), scratch("b.tsv"), "--quiet"}).code, 0);
-    std::istringstream lines(slurp(scratch("a.tsv")));
+    ASSERT_EQ(zav({"import", "dictd", scratchPath("out.index"), scratchPath("out.zav"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"export", "tsv", book, scratchPath("a.tsv"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"export", "tsv", scratchPath("out.zav"), scratchPath("b.tsv"), "--quiet"}).code, 0);
+    std::istringstream lines(slurp(scratchPath("a.tsv")));
     for (std::string line; std::getline(lines, line);) {
         std::string word = line.substr(0, line.find('\t'));
-        EXPECT_TRUE(found(scratch("out.zav"), word, "")) << word;
+        EXPECT_TRUE(found(scratchPath("out.zav"), word, "")) << word;
     }
-    EXPECT_NE(zav({"info", scratch("out.zav")}).out.find("\"Round\""), std::string::npos);
-    Result test = run("dictzip", {"-t", scratch("out.dict.dz")});
+    EXPECT_NE(zav({"info", scratchPath("out.zav")}).out.find("\"Round\""), std::string::npos);
+    Result test = run("dictzip", {"-t", scratchPath("out.dict.dz")});
     EXPECT_EQ(test.code, 0) << "dictzip -t: " << test.err;
 }
 
 TEST(Export, StardictReadBySdcv) {
     std::string book = roundTripSource();
-    fs::create_directory(scratch("sd"));
-    ASSERT_EQ(zav({"export", "stardict", book, scratch("sd/round"), "--quiet"}).code, 0);
-    EXPECT_TRUE(fs::exists(scratch("sd/round.syn")));  // shore and river side's other key
+    fs::create_directory(scratchPath("sd"));
+    ASSERT_EQ(zav({"export", "stardict", book, scratchPath("sd/round"), "--quiet"}).code, 0);
+    EXPECT_TRUE(fs::exists(scratchPath("sd/round.syn")));  // shore and river side's other key
     std::vector<std::pair<std::string, std::string>> expected = {
         {"Bank", "money\nhouse"}, {"bank", "river side"}, {"shore", "river side"}, {"\xC3\xA9t\xC3\xA9", "summer"}};
     for (const auto &e : expected) {
-        Result r = run("sdcv", {"-2", scratch("sd"), "-x", "-n", "-e", e.first});
+        Result r = run("sdcv", {"-2", scratchPath("sd"), "-x", "-n", "-e", e.first});
         ASSERT_NE(r.code, 127) << "sdcv is not installed (scripts/deps.sh installs it)";
         EXPECT_NE(r.out.find(e.second), std::string::npos) << e.first << ":\n" << r.out << r.err;
     }
@@ -297,22 +240,22 @@ TEST(Export, StardictReadBySdcv) {
 TEST(Export, DictionaryBookThroughTheEngine) {
     // The sample dictionary book: its keys and texts come from the engine.
     std::string book = std::string(ZAV_SAMPLES_DIR) + "/lexicon.zav";
-    ASSERT_EQ(zav({"export", "tsv", book, scratch("lexicon.tsv"), "--quiet"}).code, 0);
-    std::string tsv = slurp(scratch("lexicon.tsv"));
+    ASSERT_EQ(zav({"export", "tsv", book, scratchPath("lexicon.tsv"), "--quiet"}).code, 0);
+    std::string tsv = slurp(scratchPath("lexicon.tsv"));
     EXPECT_NE(tsv.find("bank@2\tbank (2) (noun)\\nA business that keeps money"), std::string::npos) << tsv;
-    ASSERT_EQ(zav({"import", "tsv", scratch("lexicon.tsv"), scratch("lexicon-plain.zav"), "--quiet"}).code, 0);
-    EXPECT_TRUE(found(scratch("lexicon-plain.zav"), "apple", "The round fruit"));
+    ASSERT_EQ(zav({"import", "tsv", scratchPath("lexicon.tsv"), scratchPath("lexicon-plain.zav"), "--quiet"}).code, 0);
+    EXPECT_TRUE(found(scratchPath("lexicon-plain.zav"), "apple", "The round fruit"));
 }
 
 // A StarDict dictionary from Debian (package stardict-czech), when installed.
 TEST(RealDictionaries, DebianStardictEveryHeadwordAndSynonymFound) {
     const std::string ifo = "/usr/share/stardict/dic/czech-cizi.ifo";
     if (!fs::exists(ifo)) GTEST_SKIP() << ifo << " is not installed";
-    std::string book = scratch("czech.zav");
+    std::string book = scratchPath("czech.zav");
     ASSERT_EQ(zav({"import", "stardict", ifo, book, "--quiet"}).code, 0);
-    ASSERT_EQ(zav({"export", "tsv", book, scratch("czech.tsv"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"export", "tsv", book, scratchPath("czech.tsv"), "--quiet"}).code, 0);
     std::string idx = slurp("/usr/share/stardict/dic/czech-cizi.idx");
-    std::string keys = "\n" + slurp(scratch("czech.tsv"));
+    std::string keys = "\n" + slurp(scratchPath("czech.tsv"));
     size_t words = 0, step = 0;
     for (size_t at = 0; at < idx.size(); ++step) {
         std::string word(idx.c_str() + at);

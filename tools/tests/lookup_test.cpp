@@ -2,10 +2,6 @@
 // suggestions on a miss, prefix search, JSON, words from standard input, and
 // the exit status of each outcome, damaged books included.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,67 +12,15 @@
 
 #include <nlohmann/json.hpp>
 
-extern char **environ;
+#include "tool_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spill(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-const std::string &scratch() {
-    // Never destroyed: the exit handler still needs the name.
-    static const std::string &dir = *new std::string([] {
-        std::string made = (fs::temp_directory_path() / ("zavlookup" + std::to_string(getpid()))).string();
-        fs::create_directories(made);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(scratch(), ec);
-        });
-        return made;
-    }());
-    return dir;
-}
+using namespace tooltest;
 
 // Run zav with arguments and `input` on its standard input.
-Result zav(const std::vector<std::string> &args, const std::string &input = "") {
-    static int serial = 0;
-    std::string base = scratch() + "/run" + std::to_string(++serial);
-    spill(base + ".in", input);
-    std::vector<std::string> strings = {ZAV_PROGRAM};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : strings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, (base + ".in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    Result run;
-    pid_t pid;
-    if (posix_spawn(&pid, ZAV_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = slurp(base + ".out");
-    run.err = slurp(base + ".err");
-    return run;
-}
+Result zav(const std::vector<std::string> &args, const std::string &input = "") { return run(ZAV_PROGRAM, args, input); }
 
 size_t count(const std::string &text, const std::string &what) {
     size_t n = 0;

@@ -2,10 +2,6 @@
 // on imported word lists and on books damaged on purpose with the book
 // writer, and its exit status and output are checked.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -19,77 +15,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tool_test_support.h"
 #include "zav/book_writer.h"
-
-extern char **environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace tooltest;
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-    std::string all() const { return out + err; }
-};
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spill(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-// One folder per test program for everything the tests write.
-const std::string &scratch() {
-    // Never destroyed: the exit handler below still needs the name.
-    static const std::string &dir = *new std::string([] {
-        // A dictionary folder set outside must not hide the books' own.
-        unsetenv("ZOZIZID_DICT_DIR");
-        std::string templ = (fs::temp_directory_path() / "zavtoolXXXXXX").string();
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data())) std::abort();
-        std::string made = buf.data();
-        std::atexit([] { std::error_code ec; fs::remove_all(scratch(), ec); });
-        return made;
-    }());
-    return dir;
-}
-
-std::string scratchPath(const std::string &name) { return scratch() + "/" + name; }
-
-// Result zav with arguments; stdout and stderr are captured through files.
-Result zav(const std::vector<std::string> &args) {
-    static int serial = 0;
-    std::string outPath = scratchPath("run" + std::to_string(++serial) + ".out");
-    std::string errPath = outPath.substr(0, outPath.size() - 4) + ".err";
-    std::vector<std::string> argvStrings = {ZAV_PROGRAM};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : argvStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid;
-    Result run;
-    if (posix_spawn(&pid, ZAV_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
-    return run;
-}
+// Run zav with arguments; stdout and stderr are captured through files.
+Result zav(const std::vector<std::string> &args) { return run(ZAV_PROGRAM, args); }
 
 std::string sample(const std::string &name) { return std::string(ZAV_SAMPLES_DIR) + "/" + name; }
 std::string testData(const std::string &name) { return std::string(ZAV_TEST_DATA) + "/" + name; }
