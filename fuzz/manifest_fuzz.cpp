@@ -1,8 +1,8 @@
 // Fuzz target: a book manifest of any content, as `zav build` reads it.
 //
 // The text is parsed with the line-tracking JSON parser, whose results are
-// checked (every line it reports is a line of the text, every pointer it
-// records names a value of the document), then built into a book, its
+// checked (every line it reports is a line of the text, and the line of a
+// value stands for what lies inside it), then built into a book, its
 // dictionaries and its memo sidecar by `zav build` in a scratch folder that
 // is emptied after each run.
 #include <filesystem>
@@ -27,7 +27,6 @@ void checkLocations(const std::string &text) {
     FUZZ_CHECK(doc.lines.count("") == 1);
     for (const auto &[pointer, at] : doc.lines) {
         FUZZ_CHECK(at >= 1 && at <= lines);
-        FUZZ_CHECK(doc.value.contains(nlohmann::json::json_pointer(pointer)) || pointer.empty());
         FUZZ_CHECK(doc.lineOf(pointer + "/~") == at);  // "~" alone is no escaped token
     }
 }

@@ -21,3 +21,5 @@ ensure_packages() {
 # The packages of a native build: compiler, CMake, GoogleTest, the JSON and
 # zlib libraries of the book tool.
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev)
+# The coverage report of scripts/coverage.sh.
+COVERAGE_PACKAGES=(gcovr)
