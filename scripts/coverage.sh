@@ -25,10 +25,10 @@ jobs=$(nproc)
 
 # The floors of branch coverage, in percent: the figures the suite reaches
 # today, to be raised as tests are added (goal: src 98, engine and memo 95).
-floor_src=90.0
-floor_engine=79.0
-floor_memo=66.0
-floor_companion=0
+floor_src=90.5
+floor_engine=88.0
+floor_memo=78.5
+floor_companion=57.5
 
 if [ -z "${TOVIX_COVERAGE_REPORT_ONLY:-}" ]; then
     flags="--coverage -fprofile-update=atomic"
@@ -63,12 +63,13 @@ report() {
     [ -n "$exclude" ] && args+=(--exclude "$root/$exclude")
     local summary lines branches
     summary=$(gcovr "${args[@]}" 2>&1)
-    lines=$(awk '/^lines:/ {print $2, $3, $4, $6}' <<<"$summary")
-    branches=$(awk '/^branches:/ {print $2, $3, $4, $6}' <<<"$summary")
+    # gcovr prints "lines: 98.4% (928 out of 943)".
+    lines=$(awk '/^lines:/ {gsub(/[()]/, ""); print $2, "(" $3 "/" $6 ")"}' <<<"$summary")
+    branches=$(awk '/^branches:/ {gsub(/[()]/, ""); print $2, "(" $3 "/" $6 ")"}' <<<"$summary")
     local percent=${branches%%%*}
     local verdict=ok
     if awk -v p="$percent" -v f="$floor" 'BEGIN { exit !(p + 0 < f + 0) }'; then verdict="BELOW $floor%"; status=1; fi
-    printf '%-10s lines %-24s branches %-24s floor %5s%%  %s\n' "$name" "$lines" "$branches" "$floor" "$verdict"
+    printf '%-10s lines %-18s branches %-18s floor %5s%%  %s\n' "$name" "$lines" "$branches" "$floor" "$verdict"
 }
 report src "$floor_src" 'src/'
 report engine "$floor_engine" 'engine/src/' 'engine/src/.*_writer\.cpp'
