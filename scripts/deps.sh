@@ -21,3 +21,5 @@ ensure_packages() {
 # The packages of a native build: compiler, CMake, GoogleTest, the JSON and
 # zlib and utf8proc libraries of the book tool, and clang-tidy.
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev libutf8proc-dev clang-tidy)
+# The coverage report of scripts/coverage.sh.
+COVERAGE_PACKAGES=(gcovr)

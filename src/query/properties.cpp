@@ -42,8 +42,15 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetBkName(BookHandle book, int32_t langua
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetCaps(BookHandle book, void *caps) noexcept {
     BookHeader header;
     if (!book || !caps || !readHeader(&book->file, &header)) return 0;
-    // kind, version, capsWord1, capsWord2: header bytes 4 to 19 as stored.
-    memcpy(caps, header.bytes + HDR_KIND, BOOK_CAPS_SIZE);
+    // kind, version, capsWord1, capsWord2: four u32 of the host's byte order
+    // (header bytes 4 to 19 on a little-endian host), stored through bytes
+    // since the host's block need not be aligned.
+    const HeaderField words[] = {HDR_KIND, HDR_VERSION, HDR_CAPS_WORD1, HDR_CAPS_WORD2};
+    static_assert(sizeof words / sizeof words[0] * sizeof(uint32_t) == BOOK_CAPS_SIZE, "four words");
+    for (size_t i = 0; i < BOOK_CAPS_SIZE / sizeof(uint32_t); ++i) {
+        uint32_t value = header.field(words[i]);
+        memcpy(static_cast<unsigned char *>(caps) + i * sizeof value, &value, sizeof value);
+    }
     return 1;
 }
 
