@@ -14,6 +14,9 @@
 // the engine's and memo library's own heap are left to LeakSanitizer.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <functional>
