@@ -1,12 +1,18 @@
-// Writes the seed books of the fuzz target into a folder: small books that
-// hold every structure of the format, in each kind.
+// Writes seed inputs of the fuzz targets into a folder: small books that
+// hold every structure of the format, in each kind (the default), or the
+// first inputs of the dictionary and memo targets (an empty plan, then the
+// file), from which their committed corpora were grown.
 //
-//   book_fuzz_seeds FOLDER
+//   book_fuzz_seeds [--dict | --memo] FOLDER
 #include <stdio.h>
+#include <string.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "ZAVMemo_writer.h"
+#include "ZoZizID_writer.h"
 #include "zav/book_writer.h"
 
 namespace {
@@ -68,11 +74,52 @@ zav::BookDesc dictionaryBook() {
     return b;
 }
 
+// A dictionary with homographs, double-byte words, sub contents and an
+// empty content.
+std::vector<zozizid::DictWord> seedWords(uint32_t dictId) {
+    using zozizid::subContentId;
+    return {{"able", {{dictId, "able: having the power"}}},
+            {"bank@1", {{dictId, "bank (1)"}, {subContentId(dictId, 1), "river bank"}}},
+            {"bank@2", {{dictId, "bank (2)"}, {subContentId(dictId, 2), ""}}},
+            {"Bank", {{dictId, "Bank"}}},
+            {"  spaced ", {{dictId, "spaced"}}},
+            {"\xB0\xA1\xB0\xA2", {{dictId, "\xB0\xA1"}, {0x12345678u, "other"}}},
+            {"zebra", {}}};
+}
+
+bool saveInput(const std::string &path, const std::vector<uint8_t> &file) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.put(0);  // an empty plan: the target's default calls
+    out.write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
+    return static_cast<bool>(out);
+}
+
+int writeTargetSeeds(const std::string &kind, const std::string &folder) {
+    std::vector<uint8_t> file;
+    std::string error;
+    bool ok = false;
+    if (kind == "--dict") {
+        ok = zozizid::buildDictionary(0x00010001u, seedWords(0x00010001u), &file, &error) &&
+             saveInput(folder + "/words.in", file) &&
+             zozizid::buildDictionary(0x00020002u, {{"x", {{0x00020002u, "only"}}}}, &file, &error) &&
+             saveInput(folder + "/single.in", file);
+    } else {
+        ok = zavmemo::buildMemoFile({{0, "first"}, {0, "second"}, {1, ""}, {3, "last page"}, {7, "past the book"}},
+                                    &file, &error) &&
+             saveInput(folder + "/memos.in", file) && zavmemo::buildMemoFile({}, &file, &error) &&
+             saveInput(folder + "/empty.in", file);
+    }
+    if (!ok) fprintf(stderr, "%s: %s\n", kind.c_str(), error.empty() ? "cannot write" : error.c_str());
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 3 && (strcmp(argv[1], "--dict") == 0 || strcmp(argv[1], "--memo") == 0))
+        return writeTargetSeeds(argv[1], argv[2]);
     if (argc != 2) {
-        fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        fprintf(stderr, "usage: %s [--dict | --memo] FOLDER\n", argv[0]);
         return 2;
     }
     std::string folder = argv[1];

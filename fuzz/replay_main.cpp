@@ -1,16 +1,20 @@
-// Runs the fuzz target without a fuzzing engine: on every file named on the
-// command line, then on `--mutations N` deterministic mutations of each
-// (byte flips, overwritten words, truncations), so the sanitizers can watch
-// the module read damaged books.
+// Runs a fuzz target without a fuzzing engine: on every file named on the
+// command line (and every file of every folder named), then on
+// `--mutations N` deterministic mutations of each (byte flips, overwritten
+// words, truncations), so the sanitizers can watch the libraries read
+// damaged input.
 //
-//   book_fuzz_replay [--mutations N] FILE...
+//   <target>_replay [--mutations N] FILE|FOLDER...
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
@@ -50,19 +54,40 @@ void mutate(std::vector<uint8_t> &bytes) {
     }
 }
 
+// The files named: a folder stands for its files, in name order.
+std::vector<std::string> inputFiles(const std::vector<std::string> &names) {
+    std::vector<std::string> files;
+    for (const std::string &name : names) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(name, error)) {
+            files.push_back(name);
+            continue;
+        }
+        std::vector<std::string> inFolder;
+        for (const auto &entry : std::filesystem::directory_iterator(name, error))
+            if (entry.is_regular_file()) inFolder.push_back(entry.path().string());
+        std::sort(inFolder.begin(), inFolder.end());
+        files.insert(files.end(), inFolder.begin(), inFolder.end());
+    }
+    return files;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     long mutations = 0;
     int runs = 0;
+    std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--mutations") == 0 && i + 1 < argc) {
+        if (strcmp(argv[i], "--mutations") == 0 && i + 1 < argc)
             mutations = strtol(argv[++i], nullptr, 10);
-            continue;
-        }
-        std::ifstream in(argv[i], std::ios::binary);
+        else
+            names.push_back(argv[i]);
+    }
+    for (const std::string &file : inputFiles(names)) {
+        std::ifstream in(file, std::ios::binary);
         if (!in) {
-            fprintf(stderr, "%s: cannot read\n", argv[i]);
+            fprintf(stderr, "%s: cannot read\n", file.c_str());
             return 2;
         }
         std::vector<uint8_t> seed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -76,5 +101,5 @@ int main(int argc, char **argv) {
         }
     }
     printf("%d inputs run\n", runs);
-    return 0;
+    return runs > 0 ? 0 : 2;
 }

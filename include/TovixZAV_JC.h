@@ -146,7 +146,8 @@ ZAV_API int32_t ZAV_CALL ZAVGetBkName(BookHandle book, int32_t language, char *b
 
 /**
  * Copy the 16-byte BookCaps: uint32 kind, version, capsWord1, capsWord2, in
- * that order, as stored. @return 1, or 0 with the block untouched.
+ * that order, each in the host's byte order (so the header's bytes 4 to 19
+ * as stored on a little-endian host). @return 1, or 0 with the block untouched.
  */
 ZAV_API int32_t ZAV_CALL ZAVGetCaps(BookHandle book, void *caps) ZAV_NOEXCEPT;
 

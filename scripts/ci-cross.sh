@@ -7,17 +7,19 @@
 #            the rebuilt import library
 #   armhf    32-bit ARM Linux, strict alignment checked by the alignment
 #            sanitizer, the test programs run under qemu-arm
+#   s390x    64-bit big-endian IBM Z Linux, the test programs run under
+#            qemu-s390x: every value must be decoded from its bytes
 #
 # Installs the Debian packages it needs when run as root (apt-get update at
 # most once). Prints the time of each stage; exits non-zero when any fails.
 #
-#   TOVIX_CROSS_STAGES="mingw64 mingw32 armhf"   the stages to run (default: all)
+#   TOVIX_CROSS_STAGES="mingw64 mingw32 armhf s390x"   the stages to run (default: all)
 #   TOVIX_CROSS_BUILD_ROOT=DIR                   where build-<stage> goes (default: the source tree)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
 
-stages=${TOVIX_CROSS_STAGES:-mingw64 mingw32 armhf}
+stages=${TOVIX_CROSS_STAGES:-mingw64 mingw32 armhf s390x}
 build_root=${TOVIX_CROSS_BUILD_ROOT:-$root}
 jobs=$(nproc)
 status=0
@@ -32,6 +34,7 @@ packages_for() {
         mingw64) echo cmake make googletest g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 ;;
         mingw32) echo cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 ;;
         armhf) echo cmake make googletest g++-arm-linux-gnueabihf libubsan1-armhf-cross qemu-user ;;
+        s390x) echo cmake make googletest g++-s390x-linux-gnu qemu-user ;;
     esac
 }
 
@@ -129,10 +132,18 @@ stage_armhf() {
     run_ctest "$dir"
 }
 
+stage_s390x() {
+    local dir=$build_root/build-s390x
+    mkdir -p "$dir"
+    configure_and_build s390x "$dir" s390x || return 1
+    echo "=== s390x: test (qemu-s390x)"
+    run_ctest "$dir"
+}
+
 missing=()
 for s in $stages; do
     case $s in
-        mingw64 | mingw32 | armhf) read -r -a p <<<"$(packages_for "$s")"; missing+=("${p[@]}") ;;
+        mingw64 | mingw32 | armhf | s390x) read -r -a p <<<"$(packages_for "$s")"; missing+=("${p[@]}") ;;
         *) echo "unknown stage $s"; exit 2 ;;
     esac
 done

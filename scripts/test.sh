@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: natively with warnings as errors
-# (and clang-tidy over the sources at zero warnings), again under AddressSanitizer and UndefinedBehaviorSanitizer, then the cross
-# builds (Windows DLLs under wine, armhf under qemu). Installs the Debian
+# (and clang-tidy over the sources at zero warnings), again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the cross builds (Windows DLLs under wine, armhf and s390x under qemu), then once more for coverage, which
+# fails under its floors. Installs the Debian
 # packages it needs when run as root.
 #
-#   TOVIX_TEST_STAGES="native sanitize cross"   the stages to run (default: all)
+#   TOVIX_TEST_STAGES="native sanitize cross coverage"   the stages to run (default: all)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
 ensure_packages "${NATIVE_PACKAGES[@]}" || exit 1
 
-stages=${TOVIX_TEST_STAGES:-native sanitize cross}
+stages=${TOVIX_TEST_STAGES:-native sanitize cross coverage}
 jobs=$(nproc)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -55,6 +56,11 @@ for s in $stages; do
                 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
                 echo "=== cross: $((SECONDS - start)) s"
             fi ;;
+        coverage)
+            start=$SECONDS
+            bash "$root/scripts/coverage.sh" 2>&1 | tee -a "$log"
+            [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+            echo "=== coverage: $((SECONDS - start)) s" ;;
         *) echo "unknown stage $s"; status=1 ;;
     esac
 done

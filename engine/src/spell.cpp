@@ -69,7 +69,8 @@ inline size_t charLength(const unsigned char *p, size_t left) { return isLead(p[
 
 // The headword of a word: without leading spaces, without the homograph
 // suffix (from the first single-byte "@") and the spaces before it. A zero
-// byte ends the word. *hasSuffix tells whether a suffix was cut off.
+// byte ends the word, also where it follows a lead byte (which then ends
+// the word alone). *hasSuffix tells whether a suffix was cut off.
 void headword(const unsigned char *word, size_t length, size_t *start, size_t *headLength, bool *hasSuffix) {
     size_t i = 0;
     while (i < length && word[i] == ' ') ++i;
@@ -80,7 +81,12 @@ void headword(const unsigned char *word, size_t length, size_t *start, size_t *h
             suffix = true;
             break;
         }
-        i += charLength(word + i, length - i);
+        size_t step = charLength(word + i, length - i);
+        if (step == 2 && word[i + 1] == 0) {
+            ++i;
+            break;
+        }
+        i += step;
     }
     size_t end = i;
     while (end > begin && word[end - 1] == ' ') --end;

@@ -13,7 +13,7 @@ static_assert(KIND_DICTIONARY == BOOK_KIND_DICTIONARY && KIND_PLAIN == BOOK_KIND
 namespace {
 
 void destroyBook(BookState *state) {
-    if (state->spellHandle != 0 && state->releaseSpell) state->releaseSpell(state->spellHandle);
+    if (state->spellHandle != 0 && state->releaseSpell) state->releaseSpell(state->spellFreeEntry, state->spellHandle);
     closeBookFile(&state->file);
     heapFree(state);
 }

@@ -11,9 +11,11 @@ struct ZAVBookState {
     tovix::BookFile file;   // the open book; native kInvalidFile when the open failed
     uint32_t kind;          // the header's kind, copied at open
     uintptr_t spellHandle;  // the engine's spell handle; 0 until first made
-    // Frees spellHandle; set by whoever made it, so that closing a book needs
+    // Frees spellHandle through freeEntry; both set by whoever made it (the
+    // entry found before the handle was made), so that closing a book needs
     // to know nothing of the engine.
-    void (*releaseSpell)(uintptr_t spellHandle);
+    void (*releaseSpell)(void *freeEntry, uintptr_t spellHandle);
+    void *spellFreeEntry;
     char path[260];         // the path in the ANSI code page, NUL-terminated
 };
 

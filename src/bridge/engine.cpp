@@ -12,17 +12,22 @@ void *engineSymbol(const char *name) {
 
 void EngineRecord::close() {
     if (hword) {
-        dicFreeHWORD(hword);
+        callEntry<decltype(&::dicFreeHWORD)>(freeWord, hword);
         hword = 0;
     }
     if (hdict) {
-        dicFreeHDICT(hdict);
+        callEntry<decltype(&::dicFreeHDICT)>(freeDict, hdict);
         hdict = 0;
     }
 }
 
 bool EngineRecord::openDictionary(uint32_t dictId) {
     close();
+    // Both free entry points, for the dictionary and for any word record
+    // opened in it later.
+    freeDict = engineSymbol("dicFreeHDICT");
+    freeWord = engineSymbol("dicFreeHWORD");
+    if (!freeDict || !freeWord) return false;
     hdict = dicCreateHDICT(dictId);
     return hdict != 0;
 }

@@ -39,9 +39,14 @@ TOVIX_FORWARD(engineSymbol, SCWildcard)
 // A dictionary handle and, optionally, one of its word records, opened for
 // the length of one exported call. close() frees the word handle first, then
 // the dictionary handle; the destructor calls it, so every path frees both.
+// The entry points that free the handles are found when the dictionary is
+// opened, before any handle is made, and kept: a handle is made only when it
+// can be freed.
 struct EngineRecord {
     uintptr_t hdict = 0;
     uintptr_t hword = 0;
+    void *freeDict = nullptr;  // dicFreeHDICT
+    void *freeWord = nullptr;  // dicFreeHWORD
     EngineRecord() = default;
     EngineRecord(const EngineRecord &) = delete;
     EngineRecord &operator=(const EngineRecord &) = delete;

@@ -14,7 +14,7 @@ namespace {
 // byte 2 = 1 and byte 3 = 0; byte 1 is free.
 bool spellCapable(uint32_t dictId) { return (dictId & 0xFFFF00FFu) == 0x00010001u; }
 
-void releaseSpellHandle(uintptr_t spell) { engine::SCFreeHandle(spell); }
+void releaseSpellHandle(void *freeEntry, uintptr_t spell) { callEntry<decltype(&::SCFreeHandle)>(freeEntry, spell); }
 
 // The book's spell handle for a call on `table`, or 0 when the call is
 // refused: not a dictionary book (tested before any file access), an
@@ -27,8 +27,13 @@ uintptr_t spellHandleFor(BookHandle book, int32_t table) {
     uint32_t dictId = record.field(TBL_DICT_ID);
     if (!spellCapable(dictId)) return 0;
     if (book->spellHandle == 0) {
+        // The entry point that frees the handle is found first: a handle is
+        // made only when it can be freed.
+        void *freeEntry = engine::engineSymbol("SCFreeHandle");
+        if (!freeEntry) return 0;
         book->spellHandle = engine::SCCreateHandleEx(dictId);
         book->releaseSpell = releaseSpellHandle;
+        book->spellFreeEntry = freeEntry;
     }
     return book->spellHandle;
 }

@@ -43,12 +43,16 @@ int32_t memoSubPage(BookHandle book, const TableRecord &record, int32_t sub, uin
     // The memo library knows the book by the host's own handle.
     if (memo::CBIGetMemoNumber(book, page) == 0) return 0;
     if (request.query == SubPageQuery::Exists) return 1;
+    // The entry point that frees the handle is found first: a handle is made
+    // only when it can be freed.
+    void *freeEntry = memo::memoSymbol("CBIFreeMemoHandle");
+    if (!freeEntry) return 0;
     uintptr_t handle = memo::CBIGetMemoHandle(book, page, 0);
     if (handle == 0) return 0;
     int32_t result = request.query == SubPageQuery::Size
                          ? memo::CBIGetMemoSize(handle)
                          : memo::CBIGetMemoContent(handle, request.buffer, request.length);
-    memo::CBIFreeMemoHandle(handle);
+    callEntry<decltype(&::CBIFreeMemoHandle)>(freeEntry, handle);
     return result;
 }
 

@@ -210,7 +210,12 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetKeyWord(BookHandle book, int32_t table
     // cut to length - 1 bytes.
     uint32_t textLength = lengthWord & KEY_TEXT_LENGTH_MASK;
     uint32_t n = static_cast<uint32_t>(length) > textLength ? textLength : static_cast<uint32_t>(length) - 1;
-    if (!readAt(&book->file, at + KEY_RECORD_FIXED_SIZE, buffer, n)) return 0;
+    // A read that fails part-way may have left bytes in the buffer: the host
+    // gets an empty string rather than an unterminated fragment.
+    if (!readAt(&book->file, at + KEY_RECORD_FIXED_SIZE, buffer, n)) {
+        buffer[0] = '\0';
+        return 0;
+    }
     buffer[n] = '\0';
     return static_cast<int32_t>(static_cast<signed char>(lengthWord >> KEY_ATTRIBUTE_SHIFT));
 }

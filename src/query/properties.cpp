@@ -42,8 +42,15 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetBkName(BookHandle book, int32_t langua
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetCaps(BookHandle book, void *caps) noexcept {
     BookHeader header;
     if (!book || !caps || !readHeader(&book->file, &header)) return 0;
-    // kind, version, capsWord1, capsWord2: header bytes 4 to 19 as stored.
-    memcpy(caps, header.bytes + HDR_KIND, BOOK_CAPS_SIZE);
+    // kind, version, capsWord1, capsWord2: four u32 of the host's byte order
+    // (header bytes 4 to 19 on a little-endian host), stored through bytes
+    // since the host's block need not be aligned.
+    const HeaderField words[] = {HDR_KIND, HDR_VERSION, HDR_CAPS_WORD1, HDR_CAPS_WORD2};
+    static_assert(sizeof words / sizeof words[0] * sizeof(uint32_t) == BOOK_CAPS_SIZE, "four words");
+    for (size_t i = 0; i < BOOK_CAPS_SIZE / sizeof(uint32_t); ++i) {
+        uint32_t value = header.field(words[i]);
+        memcpy(static_cast<unsigned char *>(caps) + i * sizeof value, &value, sizeof value);
+    }
     return 1;
 }
 
@@ -71,7 +78,10 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVExBookNo(BookHandle book, char *buffer, i
     if (!u8At(&book->file, offset, &n)) return 0;
     // A buffer of exactly n bytes is large enough: no terminator is written.
     if (n > length) return 0;
-    return readAt(&book->file, static_cast<uint64_t>(offset) + COUNT8_SIZE, buffer, n) ? 1 : 0;
+    if (readAt(&book->file, static_cast<uint64_t>(offset) + COUNT8_SIZE, buffer, n)) return 1;
+    // The read may have stopped part-way: no fragment is left for the host.
+    if (length > 0) buffer[0] = '\0';
+    return 0;
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetLanguageCount(BookHandle book) noexcept {

@@ -27,6 +27,7 @@ struct State {
     std::set<std::string> hidden;
     bool loadsFail = false;
     std::string loadFailPart;
+    std::vector<std::pair<std::string, LibHandle>> substitutes;
     std::vector<std::string> loads, lookups;
     std::vector<uint32_t> readSizes, readOffsets;
     std::unordered_map<void *, size_t> blocks;
@@ -141,7 +142,10 @@ LibHandle fpLoadLibrary(const char *path) {
     s.loads.push_back(p);
     if (tick(s, Op::Load)) return nullptr;
     if (s.loadsFail && p.find(s.loadFailPart) != std::string::npos) return nullptr;
-    LibHandle lib = kNativePlatform.loadLibrary(path);
+    LibHandle lib = nullptr;
+    for (const auto &sub : s.substitutes)
+        if (p.find(sub.first) != std::string::npos) lib = sub.second;
+    if (!lib) lib = kNativePlatform.loadLibrary(path);
     if (lib) s.libraries.insert(lib);
     return lib;
 }
@@ -162,7 +166,9 @@ void fpFreeLibrary(LibHandle lib) {
     tick(s, Op::FreeLib);
     auto it = s.libraries.find(lib);
     if (it != s.libraries.end()) s.libraries.erase(it);
-    kNativePlatform.freeLibrary(lib);
+    bool substitute = false;
+    for (const auto &sub : s.substitutes) substitute = substitute || sub.second == lib;
+    if (!substitute) kNativePlatform.freeLibrary(lib);
 }
 
 const PlatformMethods kFaultTable = {
@@ -294,6 +300,14 @@ void FaultPlatform::failLibraryLoads(const std::string &pathPart) {
     Guard g(state().lock);
     state().loadsFail = true;
     state().loadFailPart = pathPart;
+}
+
+void FaultPlatform::substituteLibrary(const std::string &pathPart, LibHandle handle) {
+    State &s = state();
+    Guard g(s.lock);
+    for (auto it = s.substitutes.begin(); it != s.substitutes.end();)
+        it = it->first == pathPart ? s.substitutes.erase(it) : it + 1;
+    if (handle) s.substitutes.emplace_back(pathPart, handle);
 }
 
 void FaultPlatform::allowLibraryLoads() {

@@ -127,6 +127,11 @@ public:
     // load) until allowLibraryLoads().
     void failLibraryLoads(const std::string &pathPart);
     void allowLibraryLoads();
+    // Every load whose path contains `pathPart` returns `handle` (already
+    // loaded by the test, e.g. the program itself, whose exports then answer
+    // findSymbol) instead of loading a file; freeing it frees nothing. Kept
+    // across reset(); a null handle ends it. Several parts may be set.
+    void substituteLibrary(const std::string &pathPart, LibHandle handle);
 
     // --- tracking --------------------------------------------------------------
     // Blocks allocated through the table and not yet released, and their size.
