@@ -29,6 +29,17 @@ bool fileSize(File file, uint64_t *size) {
     return true;
 }
 
+bool fileStamp(File file, FileStamp *stamp) {
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    stamp->device = static_cast<uint64_t>(st.st_dev);
+    stamp->file = static_cast<uint64_t>(st.st_ino);
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->modifiedSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    stamp->modifiedNanos = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
 bool readAt(File file, uint64_t at, void *buffer, size_t n) {
     unsigned char *p = static_cast<unsigned char *>(buffer);
     while (n > 0) {

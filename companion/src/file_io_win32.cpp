@@ -29,6 +29,21 @@ bool fileSize(File file, uint64_t *size) {
     return true;
 }
 
+bool fileStamp(File file, FileStamp *stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    constexpr uint64_t kTicksPerSecond = 10000000;  // FILETIME counts 100 ns ticks
+    uint64_t ticks = uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
+    stamp->device = info.dwVolumeSerialNumber;
+    stamp->file = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    stamp->size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    stamp->modifiedSeconds = static_cast<int64_t>(ticks / kTicksPerSecond);
+    stamp->modifiedNanos = static_cast<uint32_t>(ticks % kTicksPerSecond * 100);
+    return true;
+}
+
 bool readAt(File file, uint64_t at, void *buffer, size_t n) {
     unsigned char *p = static_cast<unsigned char *>(buffer);
     while (n > 0) {

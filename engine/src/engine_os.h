@@ -17,6 +17,8 @@ namespace os {
 using companion::closeFile;
 using companion::File;
 using companion::fileSize;
+using companion::FileStamp;
+using companion::fileStamp;
 using companion::kNoFile;
 using companion::openRead;
 using companion::readAt;

@@ -25,6 +25,21 @@ File openRead(const char *path, PathText text = PathText::Utf8);
 void closeFile(File file);
 // The file's size in bytes; false on failure or when it is not a plain file.
 bool fileSize(File file, uint64_t *size);
+
+// What tells one version of a file from another: the file's identity (device
+// and file number), its size and its modification time. Two stamps are equal
+// when every field is.
+struct FileStamp {
+    uint64_t device = 0, file = 0, size = 0;
+    int64_t modifiedSeconds = 0;
+    uint32_t modifiedNanos = 0;
+};
+inline bool operator==(const FileStamp &a, const FileStamp &b) {
+    return a.device == b.device && a.file == b.file && a.size == b.size && a.modifiedSeconds == b.modifiedSeconds &&
+           a.modifiedNanos == b.modifiedNanos;
+}
+// The stamp of an open file; false on failure or when it is not a plain file.
+bool fileStamp(File file, FileStamp *stamp);
 // Read exactly n bytes at position `at`, retrying partial and interrupted
 // reads; false on an error or at the end of the file. No file position moves,
 // so reads of one file from several threads are safe.
