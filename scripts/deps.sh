@@ -21,3 +21,7 @@ ensure_packages() {
 # The packages of a native build: compiler, CMake, GoogleTest, the JSON and
 # zlib libraries of the book tool.
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev)
+
+# The benchmarks only (bench/run.sh): Google Benchmark, SQLite to compare
+# look-ups with, gnuplot for the plot.
+BENCH_PACKAGES=(libbenchmark-dev libsqlite3-dev gnuplot-nox)
