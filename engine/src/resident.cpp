@@ -188,11 +188,11 @@ void releaseResident(Resident *r) {
 bool copyResident(const Resident &r, uint64_t at, void *buffer, size_t n) {
     const Layout &d = r.layout;
     if (r.index && inside(at, n, d.indexOffset, d.indexOffset + uint64_t{format::kIndexEntrySize} * d.wordCount)) {
-        memcpy(buffer, r.index + (at - d.indexOffset), n);
+        memcpy(buffer, r.index + static_cast<size_t>(at - d.indexOffset), n);
         return true;
     }
     if (r.words && inside(at, n, d.wordsOffset, d.wordsEnd)) {
-        memcpy(buffer, r.words + (at - d.wordsOffset), n);
+        memcpy(buffer, r.words + static_cast<size_t>(at - d.wordsOffset), n);
         return true;
     }
     return false;
