@@ -29,9 +29,9 @@ bool fileSize(File file, uint64_t *size) {
     return true;
 }
 
-bool fileStamp(File file, FileStamp *stamp) {
+bool pathStamp(const char *path, FileStamp *stamp, PathText) {
     struct stat st;
-    if (::fstat(static_cast<int>(file), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
     stamp->device = static_cast<uint64_t>(st.st_dev);
     stamp->file = static_cast<uint64_t>(st.st_ino);
     stamp->size = static_cast<uint64_t>(st.st_size);

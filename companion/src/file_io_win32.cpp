@@ -5,15 +5,24 @@
 namespace companion {
 
 namespace {
+
 constexpr int kWidePathCapacity = 4096;
+
+bool widePath(const char *path, PathText text, wchar_t (&wide)[kWidePathCapacity]) {
+    UINT codePage = text == PathText::Utf8 ? CP_UTF8 : CP_ACP;
+    DWORD flags = text == PathText::Utf8 ? MB_ERR_INVALID_CHARS : 0;
+    return path && MultiByteToWideChar(codePage, flags, path, -1, wide, kWidePathCapacity) > 0;
+}
+
+constexpr uint64_t kTicksPerSecond = 10000000;  // FILETIME counts 100 ns ticks
+
+uint64_t ticksOf(const FILETIME &t) { return uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; }
+
 }  // namespace
 
 File openRead(const char *path, PathText text) {
-    if (!path) return kNoFile;
     wchar_t wide[kWidePathCapacity];
-    UINT codePage = text == PathText::Utf8 ? CP_UTF8 : CP_ACP;
-    DWORD flags = text == PathText::Utf8 ? MB_ERR_INVALID_CHARS : 0;
-    if (MultiByteToWideChar(codePage, flags, path, -1, wide, kWidePathCapacity) <= 0) return kNoFile;
+    if (!widePath(path, text, wide)) return kNoFile;
     HANDLE h = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(h);
 }
@@ -29,15 +38,15 @@ bool fileSize(File file, uint64_t *size) {
     return true;
 }
 
-bool fileStamp(File file, FileStamp *stamp) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &info) ||
+bool pathStamp(const char *path, FileStamp *stamp, PathText text) {
+    wchar_t wide[kWidePathCapacity];
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!widePath(path, text, wide) || !GetFileAttributesExW(wide, GetFileExInfoStandard, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    constexpr uint64_t kTicksPerSecond = 10000000;  // FILETIME counts 100 ns ticks
-    uint64_t ticks = uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
-    stamp->device = info.dwVolumeSerialNumber;
-    stamp->file = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    uint64_t ticks = ticksOf(info.ftLastWriteTime);
+    stamp->device = 0;
+    stamp->file = ticksOf(info.ftCreationTime);
     stamp->size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
     stamp->modifiedSeconds = static_cast<int64_t>(ticks / kTicksPerSecond);
     stamp->modifiedNanos = static_cast<uint32_t>(ticks % kTicksPerSecond * 100);

@@ -46,18 +46,18 @@
  *   record area: per record: u32 content count (at most 1024), then per
  *     content u32 content id, u32 data offset, u32 data length (ascending
  *     content ids), and the data, which lies inside the record area.
- * Each dicCreateHDICT / SCCreateHandleEx opens the file; the file is closed
- * with the last handle that uses that open. The engine keeps a copy of a
- * dictionary's index and word list in memory (when the two together take at
- * most 256 MiB; a larger dictionary is searched on disk), shared by every
- * handle on the same file and kept after the last of them is freed, so that
- * opening a dictionary again and searching it reads only the record found.
- * The copy is dropped when the file's identity (device and file number),
+ * The engine keeps dictionaries in memory between handles, in a cache
+ * shared by the whole process: a file of at most 64 MiB whole, of a larger
+ * one its index and word list (when the two take at most 256 MiB; a larger
+ * dictionary is searched on disk), so that opening a dictionary again and
+ * searching it costs one look at the file's stamp and no read. Handles on
+ * a dictionary that is not kept whole open the file, which is closed with
+ * the last handle that uses that open. What is kept is dropped when the
+ * file's identity (device and file number; on Windows its creation time),
  * size or modification time differs from the file's when it was read, when
  * the cache is full (16 dictionaries, or 1 GiB held) and when the engine is
  * unloaded: a file replaced, or rewritten with another size or time, is read
- * afresh. Content tables are read per record, content bytes straight into
- * the caller's buffer. dicCreateHDICT
+ * afresh. Content bytes are copied into the caller's buffer. dicCreateHDICT
  * refuses (returns 0) a file whose magic, version, header size or dictId is
  * wrong, whose stored size is not its actual size, or whose index, word list
  * or record area does not lie inside it. Every word, content table and

@@ -48,13 +48,15 @@ bool readWordAt(const Dictionary &d, uint32_t wordOffset, char *buffer, uint32_t
 }  // namespace
 
 Dictionary *openDictionaryFile(const char *path) {
-    os::File file = os::openRead(path);
-    if (file == os::kNoFile) return nullptr;
-    Dictionary *d = new (std::nothrow) Dictionary;
-    Resident *r = d ? acquireResident(path, file) : nullptr;
-    if (!r) {
-        delete d;
+    os::FileStamp stamp;
+    Resident *r = os::pathStamp(path, &stamp) ? acquireResident(path, stamp) : nullptr;
+    if (!r) return nullptr;
+    // A dictionary kept whole needs no open file.
+    os::File file = r->whole ? os::kNoFile : os::openRead(path);
+    Dictionary *d = r->whole || file != os::kNoFile ? new (std::nothrow) Dictionary : nullptr;
+    if (!d) {
         os::closeFile(file);
+        releaseResident(r);
         return nullptr;
     }
     static_cast<Layout &>(*d) = r->layout;
@@ -96,7 +98,7 @@ void release(Dictionary *dict) {
 }
 
 bool readBytes(const Dictionary &dict, uint64_t at, void *buffer, size_t n) {
-    return copyResident(*dict.resident, at, buffer, n) || os::readAt(dict.file, at, buffer, n);
+    return copyResident(*dict.resident, at, buffer, n) || (dict.file != os::kNoFile && os::readAt(dict.file, at, buffer, n));
 }
 
 bool readWord(const Dictionary &dict, uint32_t index, char *buffer, uint32_t *length) {

@@ -18,7 +18,7 @@ using companion::closeFile;
 using companion::File;
 using companion::fileSize;
 using companion::FileStamp;
-using companion::fileStamp;
+using companion::pathStamp;
 using companion::kNoFile;
 using companion::openRead;
 using companion::readAt;

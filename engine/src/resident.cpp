@@ -48,6 +48,7 @@ bool readLayout(os::File file, uint64_t actualSize, Layout *out) {
 }
 
 void destroy(Resident *r) {
+    free(r->whole);
     free(r->index);
     free(r->words);
     free(r->path);
@@ -64,34 +65,51 @@ unsigned char *copyOf(os::File file, uint32_t at, size_t n) {
     return bytes;
 }
 
-Resident *load(const char *path, os::File file, const os::FileStamp &stamp) {
-    Layout layout;
-    if (!readLayout(file, stamp.size, &layout)) return nullptr;
-    Resident *r = new (std::nothrow) Resident;
-    if (!r) return nullptr;
-    size_t pathSize = strlen(path) + 1;
-    r->path = static_cast<char *>(malloc(pathSize));
-    if (!r->path) {
-        destroy(r);
-        return nullptr;
-    }
-    memcpy(r->path, path, pathSize);
-    r->stamp = stamp;
-    r->layout = layout;
-    uint64_t indexSize = uint64_t{format::kIndexEntrySize} * layout.wordCount;
-    uint64_t wordsSize = layout.wordsEnd - layout.wordsOffset;
-    r->bytes = sizeof(Resident) + pathSize;
-    if (indexSize + wordsSize <= kMaxResidentBytes) {
-        // When memory runs short the dictionary is searched on disk.
-        r->index = copyOf(file, layout.indexOffset, static_cast<size_t>(indexSize));
-        r->words = r->index ? copyOf(file, layout.wordsOffset, static_cast<size_t>(wordsSize)) : nullptr;
-        if (!r->words) {
-            free(r->index);
-            r->index = nullptr;
-        } else {
-            r->bytes += static_cast<size_t>(indexSize + wordsSize);
+// Copy what fits the limits: the whole file, else the index and word list.
+// When memory runs short the dictionary is searched on disk.
+void copySections(os::File file, Resident *r) {
+    const Layout &layout = r->layout;
+    if (r->fileSize <= kMaxWholeFileBytes) {
+        r->whole = copyOf(file, 0, static_cast<size_t>(r->fileSize));
+        if (r->whole) {
+            r->bytes += static_cast<size_t>(r->fileSize);
+            return;
         }
     }
+    uint64_t indexSize = uint64_t{format::kIndexEntrySize} * layout.wordCount;
+    uint64_t wordsSize = layout.wordsEnd - layout.wordsOffset;
+    if (indexSize + wordsSize > kMaxResidentBytes) return;
+    r->index = copyOf(file, layout.indexOffset, static_cast<size_t>(indexSize));
+    r->words = r->index ? copyOf(file, layout.wordsOffset, static_cast<size_t>(wordsSize)) : nullptr;
+    if (!r->words) {
+        free(r->index);
+        r->index = nullptr;
+        return;
+    }
+    r->bytes += static_cast<size_t>(indexSize + wordsSize);
+}
+
+Resident *load(const char *path, const os::FileStamp &stamp) {
+    os::File file = os::openRead(path);
+    if (file == os::kNoFile) return nullptr;
+    Layout layout;
+    uint64_t size = 0;
+    Resident *r = nullptr;
+    size_t pathSize = strlen(path) + 1;
+    if (os::fileSize(file, &size) && readLayout(file, size, &layout)) r = new (std::nothrow) Resident;
+    if (r) r->path = static_cast<char *>(malloc(pathSize));
+    if (r && r->path) {
+        memcpy(r->path, path, pathSize);
+        r->stamp = stamp;
+        r->layout = layout;
+        r->fileSize = size;
+        r->bytes = sizeof(Resident) + pathSize;
+        copySections(file, r);
+    } else if (r) {
+        destroy(r);
+        r = nullptr;
+    }
+    os::closeFile(file);
     return r;
 }
 
@@ -159,9 +177,7 @@ struct CacheOwner {
 
 }  // namespace
 
-Resident *acquireResident(const char *path, os::File file) {
-    os::FileStamp stamp;
-    if (!os::fileStamp(file, &stamp)) return nullptr;
+Resident *acquireResident(const char *path, const os::FileStamp &stamp) {
     {
         std::lock_guard<std::mutex> lock(gMutex);
         if (Slot *slot = slotOf(path)) {
@@ -174,7 +190,7 @@ Resident *acquireResident(const char *path, os::File file) {
         }
     }
     // Read outside the lock: other dictionaries stay usable meanwhile.
-    Resident *r = load(path, file, stamp);
+    Resident *r = load(path, stamp);
     if (!r) return nullptr;
     std::lock_guard<std::mutex> lock(gMutex);
     insert(r);
@@ -187,6 +203,10 @@ void releaseResident(Resident *r) {
 
 bool copyResident(const Resident &r, uint64_t at, void *buffer, size_t n) {
     const Layout &d = r.layout;
+    if (r.whole && inside(at, n, 0, r.fileSize)) {
+        memcpy(buffer, r.whole + static_cast<size_t>(at), n);
+        return true;
+    }
     if (r.index && inside(at, n, d.indexOffset, d.indexOffset + uint64_t{format::kIndexEntrySize} * d.wordCount)) {
         memcpy(buffer, r.index + static_cast<size_t>(at - d.indexOffset), n);
         return true;

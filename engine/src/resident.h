@@ -26,8 +26,11 @@ struct Layout {
     uint32_t recordsOffset = 0, recordsEnd = 0;  // the record area [recordsOffset, recordsEnd)
 };
 
-// Dictionaries whose index and word list together are larger than this are
-// searched on disk instead (their Resident holds the layout only).
+// A dictionary file of at most kMaxWholeFileBytes is kept whole, so that its
+// handles need no open file; of a larger one the index and word list are
+// kept when they take at most kMaxResidentBytes together, else nothing and
+// it is searched on disk.
+constexpr uint64_t kMaxWholeFileBytes = uint64_t{64} << 20;
 constexpr uint64_t kMaxResidentBytes = uint64_t{256} << 20;
 // The cache keeps at most this many dictionaries and, beyond the one just
 // opened, at most this many bytes; the least recently opened go first.
@@ -39,17 +42,19 @@ struct Resident {
     char *path = nullptr;
     os::FileStamp stamp;
     Layout layout;
+    unsigned char *whole = nullptr;  // the whole file (fileSize bytes), or null
+    uint64_t fileSize = 0;
     unsigned char *index = nullptr;  // bytes [indexOffset, indexOffset + 8 x wordCount), or null
     unsigned char *words = nullptr;  // bytes [wordsOffset, wordsEnd), or null
     size_t bytes = 0;                // the memory this Resident holds
 };
 
-// The Resident of the file open as `file`, found at `path`: the cached one
-// when its stamp matches the file's, else one read from the file (header
-// validated, index and word list copied when small enough) and cached. Null
-// when the file is refused, cannot be read or memory runs out. The result
-// holds one reference for the caller.
-Resident *acquireResident(const char *path, os::File file);
+// The Resident of the file at `path`, whose stamp is `stamp`: the cached one
+// when its stamp matches, else one read from the file (header validated,
+// the file or its index and word list copied when small enough) and cached.
+// Null when the file is refused, cannot be read or memory runs out. The
+// result holds one reference for the caller.
+Resident *acquireResident(const char *path, const os::FileStamp &stamp);
 void releaseResident(Resident *resident);
 
 // Copy [at, at + n) of the file from the Resident's copies; false when the

@@ -38,8 +38,11 @@ inline bool operator==(const FileStamp &a, const FileStamp &b) {
     return a.device == b.device && a.file == b.file && a.size == b.size && a.modifiedSeconds == b.modifiedSeconds &&
            a.modifiedNanos == b.modifiedNanos;
 }
-// The stamp of an open file; false on failure or when it is not a plain file.
-bool fileStamp(File file, FileStamp *stamp);
+// The stamp of the file at path, without opening it (one system call; where
+// the system tells no file number without opening the file, Windows, the
+// creation time stands in for it). False on failure or when it is not a plain
+// file.
+bool pathStamp(const char *path, FileStamp *stamp, PathText text = PathText::Utf8);
 // Read exactly n bytes at position `at`, retrying partial and interrupted
 // reads; false on an error or at the end of the file. No file position moves,
 // so reads of one file from several threads are safe.
