@@ -55,7 +55,7 @@
  * the last handle that uses that open. What is kept is dropped when the
  * file's identity (device and file number; on Windows its creation time),
  * size or modification time differs from the file's when it was read, when
- * the cache is full (16 dictionaries, or 1 GiB held) and when the engine is
+ * the cache is full (64 dictionaries, or 1 GiB held) and when the engine is
  * unloaded: a file replaced, or rewritten with another size or time, is read
  * afresh. Content bytes are copied into the caller's buffer. dicCreateHDICT
  * refuses (returns 0) a file whose magic, version, header size or dictId is

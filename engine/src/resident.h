@@ -34,7 +34,7 @@ constexpr uint64_t kMaxWholeFileBytes = uint64_t{64} << 20;
 constexpr uint64_t kMaxResidentBytes = uint64_t{256} << 20;
 // The cache keeps at most this many dictionaries and, beyond the one just
 // opened, at most this many bytes; the least recently opened go first.
-constexpr size_t kMaxCachedDictionaries = 16;
+constexpr size_t kMaxCachedDictionaries = 64;
 constexpr uint64_t kMaxCachedBytes = uint64_t{1} << 30;
 
 struct Resident {
