@@ -21,3 +21,7 @@ ensure_packages() {
 # The packages of a native build: compiler, CMake, GoogleTest, the JSON and
 # zlib and utf8proc libraries of the book tool, and clang-tidy.
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev nlohmann-json3-dev zlib1g-dev libutf8proc-dev clang-tidy)
+
+# The benchmarks only (bench/run.sh): Google Benchmark, SQLite to compare
+# look-ups with, gnuplot for the plot.
+BENCH_PACKAGES=(libbenchmark-dev libsqlite3-dev gnuplot-nox)
