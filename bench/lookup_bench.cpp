@@ -26,7 +26,7 @@
 #include "ZoZizID_writer.h"
 #include "book/process_state.h"
 #include "bridge/engine.h"
-#include "collation.h"
+#include "tovix/collation.h"
 #include "file_call_count.h"
 #include "platform/platform.h"
 #include "zav/book_writer.h"
