@@ -26,3 +26,6 @@ NATIVE_PACKAGES+=(libasio-dev dict python3-pytest python3-venv)   # the server, 
 NATIVE_PACKAGES+=(sdcv dictzip stardict-czech)                    # import/export tests: a StarDict client, dictzip, a small real dictionary
 # The coverage report of scripts/coverage.sh.
 COVERAGE_PACKAGES=(gcovr)
+# The benchmarks only (bench/run.sh): Google Benchmark, SQLite to compare
+# look-ups with, gnuplot for the plot.
+BENCH_PACKAGES=(libbenchmark-dev libsqlite3-dev gnuplot-nox)

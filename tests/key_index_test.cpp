@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,7 +99,8 @@ TEST(KeyIndex, WorkedExampleLookUps) {
         int32_t length = c.length.value_or(static_cast<int32_t>(strlen(c.word)));
         faults->resetCounts();
         EXPECT_EQ(ZAVSearchKeyWord(book, 0, c.word, length), c.index) << c.why;
-        EXPECT_EQ(probedKeys(*faults, list, 5), c.probes) << c.why;
+        // The probes named above are served from one read of the whole list.
+        EXPECT_EQ(probedKeys(*faults, list, 5).size(), c.probes.empty() ? 0u : 1u) << c.why;
         EXPECT_EQ(faults->liveAllocations(), 0) << c.why;
     }
     EXPECT_EQ(ZAVSearchKeyWord(book, 0, nullptr, 4), 0);
@@ -405,51 +407,65 @@ TEST(KeyIndex, HostileCountsAndOffsets) {
     }
 }
 
-// The look-up bisects the on-disk list: 4 reads to reach the table record, 2
-// per probe, no allocation for short keys, at most 17 probes for 100,000
-// keys.
-TEST(KeyIndex, ReadsPerLookUpInALargeTable) {
-    ModuleSession session;
-    zav::TableDesc t;
-    t.keepKeyOrder = true;
-    const uint32_t count = 100000;
-    t.keys.reserve(count);
-    char text[16];
-    for (uint32_t i = 0; i < count; ++i) {
-        snprintf(text, sizeof text, "k%06u", i * 2);
-        t.keys.push_back(key(text, i));
+// A table of `count` keys "k0000000", "k0000002", ... (key i is 2i), written
+// once per test program: the 1,000,000-key book takes a moment to build.
+const std::vector<uint8_t> &largeBook(uint32_t count) {
+    static std::map<uint32_t, std::vector<uint8_t>> books;
+    std::vector<uint8_t> &image = books[count];
+    if (image.empty()) {
+        zav::TableDesc t;
+        t.keepKeyOrder = true;
+        t.keys.reserve(count);
+        char text[16];
+        for (uint32_t i = 0; i < count; ++i) {
+            snprintf(text, sizeof text, "k%07u", i * 2);
+            t.keys.push_back(key(text, i));
+        }
+        image = zav::writeBookOrDie(bookWithTable(t)).bytes;
     }
-    zav::WrittenBook written = zav::writeBookOrDie(bookWithTable(t));
-    const uint32_t list = written.layout.tables[0].keyListOffset;
-    OpenBook book(written.bytes);
-    ASSERT_TRUE(book.ok());
+    return image;
+}
 
-    struct Case {
-        const char *word;
-        int32_t index;
-        int32_t exists;
-    } cases[] = {
-        {"k000000", 0, 1},      {"k000002", 1, 1},      {"k100000", 50000, 1}, {"K199998", 99999, 1},
-        {"k100001", 50001, 0},  {"k012345", 6173, 0},    {"a", 0, 0},           {"zzz", 99999, 0},
-        {"k099998", 49999, 1},  {"k000001", 1, 0},
-    };
-    ScopedFaults faults;
-    for (const auto &c : cases) {
-        faults->resetCounts();
-        EXPECT_EQ(ZAVSearchKeyWord(book, 0, c.word, static_cast<int32_t>(strlen(c.word))), c.index) << c.word;
-        uint64_t reads = faults->count(Op::Read);
-        size_t probes = probedKeys(*faults, list, count).size();
-        EXPECT_GE(probes, 1u) << c.word;
-        EXPECT_LE(probes, 17u) << c.word;
-        EXPECT_LE(reads, 4 + 2 * probes) << c.word;
-        EXPECT_EQ(faults->count(Op::Alloc), 0u) << c.word;
+// Reads per look-up stay within the bound at 100,000 and 1,000,000 keys (the
+// header, the table record and the bisection's probes, served from windows
+// read once), with one heap block, released.
+TEST(KeyIndex, ReadsPerLookUpInLargeTables) {
+    ModuleSession session;
+    const struct {
+        uint32_t count;
+        uint64_t maxReads;
+    } sizes[] = {{100000, 20}, {1000000, 24}};
+    for (const auto &size : sizes) {
+        OpenBook book(largeBook(size.count));
+        ASSERT_TRUE(book.ok());
+        const int32_t n = static_cast<int32_t>(size.count);
+        auto text = [](int32_t v) {
+            char t[16];
+            snprintf(t, sizeof t, "k%07d", v);
+            return std::string(t);
+        };
+        const struct {
+            std::string word;
+            int32_t index;
+            int32_t exists;
+        } cases[] = {
+            {text(0), 0, 1},           {text(2), 1, 1},         {text(n), n / 2, 1},    {"K" + text(2 * n - 2).substr(1), n - 1, 1},
+            {text(n + 1), n / 2 + 1, 0}, {text(12345), 6173, 0}, {"a", 0, 0},            {"zzz", n - 1, 0},
+            {text(n - 2), n / 2 - 1, 1}, {text(1), 1, 0},         {text(2 * n - 3), n - 1, 0},
+        };
+        ScopedFaults faults;
+        for (const auto &c : cases) {
+            faults->resetCounts();
+            EXPECT_EQ(ZAVSearchKeyWord(book, 0, c.word.c_str(), static_cast<int32_t>(c.word.size())), c.index)
+                << c.word;
+            EXPECT_LE(faults->count(Op::Read), size.maxReads) << c.word;
+            EXPECT_LE(faults->count(Op::Alloc), 1u) << c.word;
 
-        faults->resetCounts();
-        EXPECT_EQ(ZAVIsExistWord(book, 0, c.word), c.exists) << c.word;
-        probes = probedKeys(*faults, list, count).size();
-        EXPECT_LE(probes, 17u) << c.word;
-        EXPECT_LE(faults->count(Op::Read), 4 + 2 * probes) << c.word;
-        EXPECT_EQ(faults->count(Op::Alloc), 0u) << c.word;
+            faults->resetCounts();
+            EXPECT_EQ(ZAVIsExistWord(book, 0, c.word.c_str()), c.exists) << c.word;
+            EXPECT_LE(faults->count(Op::Read), size.maxReads) << c.word;
+            EXPECT_EQ(faults->liveAllocations(), 0) << c.word;
+        }
     }
 }
 

@@ -46,9 +46,18 @@
  *   record area: per record: u32 content count (at most 1024), then per
  *     content u32 content id, u32 data offset, u32 data length (ascending
  *     content ids), and the data, which lies inside the record area.
- * The engine never loads a file whole: it reads the header, single index
- * entries, single words and single content tables with positioned reads,
- * and content bytes straight into the caller's buffer. dicCreateHDICT
+ * The engine keeps dictionaries in memory between handles, in a cache
+ * shared by the whole process: a file of at most 64 MiB whole, of a larger
+ * one its index and word list (when the two take at most 256 MiB; a larger
+ * dictionary is searched on disk), so that opening a dictionary again and
+ * searching it costs one look at the file's stamp and no read. Handles on
+ * a dictionary that is not kept whole open the file, which is closed with
+ * the last handle that uses that open. What is kept is dropped when the
+ * file's identity (device and file number; on Windows its creation time),
+ * size or modification time differs from the file's when it was read, when
+ * the cache is full (64 dictionaries, or 1 GiB held) and when the engine is
+ * unloaded: a file replaced, or rewritten with another size or time, is read
+ * afresh. Content bytes are copied into the caller's buffer. dicCreateHDICT
  * refuses (returns 0) a file whose magic, version, header size or dictId is
  * wrong, whose stored size is not its actual size, or whose index, word list
  * or record area does not lie inside it. Every word, content table and
@@ -62,9 +71,9 @@
  * harmless and returns 0. An HWORD stays usable after its HDICT is freed
  * (the file is closed with the last handle that uses it). Passing a handle
  * of another kind is detected and refused; passing a freed or invented
- * handle is undefined. The engine has no global state: calls on different
- * handles may run on different threads at once; calls on one handle must
- * not overlap with its free call.
+ * handle is undefined. Calls on different handles may run on different
+ * threads at once (the cache of dictionaries is guarded by a lock); calls
+ * on one handle must not overlap with its free call.
  * Every text argument is NUL-terminated; a null pointer makes the call
  * return 0. No call writes past the length it is given.
  */
@@ -102,6 +111,9 @@ extern "C" {
 #define ZOZIZID_DICT_DIR_ENV "ZOZIZID_DICT_DIR"
 /** dicGetHandleInfo: ask for the record index of an HWORD. */
 #define ZOZIZID_INFO_RECORD_INDEX 1
+/** dicGetHandleInfo: ask for the bytes the engine holds in memory for the
+ *  dictionary of an HDICT or HWORD (its index and word list, when kept). */
+#define ZOZIZID_INFO_MEMORY 2
 /** Size of one result slot of SCCorrection, terminator included. */
 #define ZOZIZID_SLOT_SIZE 256
 
@@ -141,11 +153,13 @@ ZOZIZID_API uintptr_t ZOZIZID_CALL dicSearchRecord(uintptr_t hdict, uint32_t ind
 ZOZIZID_API uintptr_t ZOZIZID_CALL dicSearchWord(uintptr_t hdict, const char *word) ZOZIZID_NOEXCEPT;
 
 /**
- * Information about an HWORD. what = ZOZIZID_INFO_RECORD_INDEX (1) stores the
- * record index in *value and returns 1. Any other what, a null value or a
- * bad handle returns 0 and writes nothing.
+ * Information about a handle. what = ZOZIZID_INFO_RECORD_INDEX (1) with an
+ * HWORD stores the record index in *value; what = ZOZIZID_INFO_MEMORY (2)
+ * with an HDICT or HWORD stores the bytes held in memory for its dictionary
+ * (capped at 0xFFFFFFFF). Both return 1. Any other what, a null value or a
+ * handle of another kind returns 0 and writes nothing.
  */
-ZOZIZID_API int32_t ZOZIZID_CALL dicGetHandleInfo(uintptr_t hword, int32_t what, uint32_t *value) ZOZIZID_NOEXCEPT;
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetHandleInfo(uintptr_t handle, int32_t what, uint32_t *value) ZOZIZID_NOEXCEPT;
 
 /** Free an HWORD. @return 1, or 0 for 0 or a handle of another kind. */
 ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHWORD(uintptr_t hword) ZOZIZID_NOEXCEPT;

@@ -50,11 +50,20 @@ ZOZIZID_API uintptr_t ZOZIZID_CALL dicSearchWord(uintptr_t hdict, const char *wo
     return newWordHandle(h->dict, index);
 }
 
-ZOZIZID_API int32_t ZOZIZID_CALL dicGetHandleInfo(uintptr_t hword, int32_t what, uint32_t *value) noexcept {
-    WordHandle *w = asWord(hword);
-    if (!w || !value || what != ZOZIZID_INFO_RECORD_INDEX) return 0;
-    *value = w->record.index;
-    return 1;
+ZOZIZID_API int32_t ZOZIZID_CALL dicGetHandleInfo(uintptr_t handle, int32_t what, uint32_t *value) noexcept {
+    WordHandle *w = asWord(handle);
+    DictHandle *d = asDict(handle);
+    if (!value) return 0;
+    if (what == ZOZIZID_INFO_RECORD_INDEX && w) {
+        *value = w->record.index;
+        return 1;
+    }
+    if (what == ZOZIZID_INFO_MEMORY && (w || d)) {
+        size_t bytes = (w ? w->dict : d->dict)->resident->bytes;
+        *value = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+        return 1;
+    }
+    return 0;
 }
 
 ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHWORD(uintptr_t hword) noexcept {
@@ -105,7 +114,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL dicGetContent(uintptr_t hword, uint32_t content
     const ContentEntry *c = w ? findContent(w->record, contentId) : nullptr;
     if (!c || !buffer) return 0;
     uint32_t n = c->length < length ? c->length : length;
-    if (n == 0 || !os::readAt(w->dict->file, c->offset, buffer, n)) return 0;
+    if (n == 0 || !readBytes(*w->dict, c->offset, buffer, n)) return 0;
     return static_cast<int32_t>(n);
 }
 

@@ -23,35 +23,10 @@ inline bool inside(uint64_t offset, uint64_t size, uint64_t begin, uint64_t end)
     return offset >= begin && offset <= end && size <= end - offset;
 }
 
-bool validate(Dictionary &d, uint64_t actualSize) {
-    using namespace format;
-    unsigned char h[kHeaderSize];
-    if (actualSize < kHeaderSize || actualSize > 0xFFFFFFFFull) return false;
-    if (!os::readAt(d.file, 0, h, sizeof h)) return false;
-    if (memcmp(h, kMagic, sizeof kMagic) != 0) return false;
-    if (le32(h + kOffVersion) != kVersion || le32(h + kOffHeaderSize) != kHeaderSize) return false;
-    if (le32(h + kOffFileSize) != actualSize) return false;
-    d.dictId = le32(h + kOffDictId);
-    d.wordCount = le32(h + kOffWordCount);
-    d.indexOffset = le32(h + kOffIndexOffset);
-    uint32_t wordsSize = le32(h + kOffWordsSize), recordsSize = le32(h + kOffRecordsSize);
-    d.wordsOffset = le32(h + kOffWordsOffset);
-    d.recordsOffset = le32(h + kOffRecordsOffset);
-    if (!inside(d.indexOffset, uint64_t{kIndexEntrySize} * d.wordCount, kHeaderSize, actualSize)) return false;
-    if (!inside(d.wordsOffset, wordsSize, kHeaderSize, actualSize)) return false;
-    if (!inside(d.recordsOffset, recordsSize, kHeaderSize, actualSize)) return false;
-    // Every word takes at least 3 bytes (length and one byte), every record
-    // at least its 4-byte content count.
-    if (d.wordCount > wordsSize / 3 || d.wordCount > recordsSize / 4) return false;
-    d.wordsEnd = d.wordsOffset + wordsSize;
-    d.recordsEnd = d.recordsOffset + recordsSize;
-    return true;
-}
-
 bool readIndexEntry(const Dictionary &d, uint32_t index, uint32_t *wordOffset, uint32_t *recordOffset) {
     if (index >= d.wordCount) return false;
     unsigned char e[format::kIndexEntrySize];
-    if (!os::readAt(d.file, d.indexOffset + uint64_t{format::kIndexEntrySize} * index, e, sizeof e)) return false;
+    if (!readBytes(d, d.indexOffset + uint64_t{format::kIndexEntrySize} * index, e, sizeof e)) return false;
     *wordOffset = le32(e);
     *recordOffset = le32(e + 4);
     return true;
@@ -61,10 +36,10 @@ bool readIndexEntry(const Dictionary &d, uint32_t index, uint32_t *wordOffset, u
 bool readWordAt(const Dictionary &d, uint32_t wordOffset, char *buffer, uint32_t *length) {
     unsigned char lengthBytes[2];
     if (!inside(wordOffset, 2, d.wordsOffset, d.wordsEnd)) return false;
-    if (!os::readAt(d.file, wordOffset, lengthBytes, 2)) return false;
+    if (!readBytes(d, wordOffset, lengthBytes, 2)) return false;
     uint32_t n = le16(lengthBytes);
     if (n == 0 || !inside(uint64_t{wordOffset} + 2, n, d.wordsOffset, d.wordsEnd)) return false;
-    if (!os::readAt(d.file, uint64_t{wordOffset} + 2, buffer, n)) return false;
+    if (!readBytes(d, uint64_t{wordOffset} + 2, buffer, n)) return false;
     buffer[n] = 0;
     *length = n;
     return true;
@@ -73,20 +48,20 @@ bool readWordAt(const Dictionary &d, uint32_t wordOffset, char *buffer, uint32_t
 }  // namespace
 
 Dictionary *openDictionaryFile(const char *path) {
-    os::File file = os::openRead(path);
-    if (file == os::kNoFile) return nullptr;
-    Dictionary *d = new (std::nothrow) Dictionary;
+    os::FileStamp stamp;
+    Resident *r = os::pathStamp(path, &stamp) ? acquireResident(path, stamp) : nullptr;
+    if (!r) return nullptr;
+    // A dictionary kept whole needs no open file.
+    os::File file = r->whole ? os::kNoFile : os::openRead(path);
+    Dictionary *d = r->whole || file != os::kNoFile ? new (std::nothrow) Dictionary : nullptr;
     if (!d) {
         os::closeFile(file);
+        releaseResident(r);
         return nullptr;
     }
+    static_cast<Layout &>(*d) = r->layout;
     d->file = file;
-    uint64_t size = 0;
-    if (!os::fileSize(file, &size) || !validate(*d, size)) {
-        os::closeFile(file);
-        delete d;
-        return nullptr;
-    }
+    d->resident = r;
     return d;
 }
 
@@ -117,8 +92,13 @@ void release(Dictionary *dict) {
     if (!dict) return;
     if (dict->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         os::closeFile(dict->file);
+        releaseResident(dict->resident);
         delete dict;
     }
+}
+
+bool readBytes(const Dictionary &dict, uint64_t at, void *buffer, size_t n) {
+    return copyResident(*dict.resident, at, buffer, n) || (dict.file != os::kNoFile && os::readAt(dict.file, at, buffer, n));
 }
 
 bool readWord(const Dictionary &dict, uint32_t index, char *buffer, uint32_t *length) {
@@ -126,54 +106,60 @@ bool readWord(const Dictionary &dict, uint32_t index, char *buffer, uint32_t *le
     return readIndexEntry(dict, index, &wordOffset, &recordOffset) && readWordAt(dict, wordOffset, buffer, length);
 }
 
-bool readRecord(const Dictionary &dict, uint32_t index, WordRecord *out) {
+namespace {
+
+// Bytes read at once from the start of a record: its content count and the
+// first entries of its content table, so that most records take one read.
+constexpr size_t kRecordHeadBytes = 4 + 16 * format::kContentEntrySize;
+
+// Read the content table of the record at recordOffset into r.
+bool readContents(const Dictionary &dict, uint32_t recordOffset, WordRecord *r) {
     using namespace format;
+    unsigned char head[kRecordHeadBytes];
+    if (!inside(recordOffset, 4, dict.recordsOffset, dict.recordsEnd)) return false;
+    uint32_t left = dict.recordsEnd - recordOffset;
+    size_t have = left < kRecordHeadBytes ? left : kRecordHeadBytes;
+    if (!readBytes(dict, recordOffset, head, have)) return false;
+    uint32_t count = le32(head);
+    uint64_t tableSize = uint64_t{kContentEntrySize} * count;
+    if (count > kMaxContents || !inside(uint64_t{recordOffset} + 4, tableSize, dict.recordsOffset, dict.recordsEnd))
+        return false;
+    if (count == 0) return true;
+    unsigned char *table = 4 + tableSize <= have ? nullptr : static_cast<unsigned char *>(malloc(static_cast<size_t>(tableSize)));
+    const unsigned char *entries = table ? table : head + 4;
+    r->contents = static_cast<ContentEntry *>(malloc(sizeof(ContentEntry) * count));
+    bool ok = r->contents && (4 + tableSize <= have ||
+                              (table && readBytes(dict, uint64_t{recordOffset} + 4, table, static_cast<size_t>(tableSize))));
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        const unsigned char *e = entries + kContentEntrySize * i;
+        ContentEntry c{le32(e), le32(e + 4), le32(e + 8)};
+        ok = c.length <= kMaxContentLength && inside(c.offset, c.length, dict.recordsOffset, dict.recordsEnd);
+        r->contents[i] = c;
+    }
+    free(table);
+    if (ok) r->contentCount = count;
+    return ok;
+}
+
+}  // namespace
+
+bool readRecord(const Dictionary &dict, uint32_t index, WordRecord *out) {
     uint32_t wordOffset, recordOffset;
     if (!readIndexEntry(dict, index, &wordOffset, &recordOffset)) return false;
 
     WordRecord r;
     r.index = index;
-    unsigned char lengthBytes[4];
-    if (!inside(wordOffset, 2, dict.wordsOffset, dict.wordsEnd) || !os::readAt(dict.file, wordOffset, lengthBytes, 2))
+    unsigned char lengthBytes[2];
+    if (!inside(wordOffset, 2, dict.wordsOffset, dict.wordsEnd) || !readBytes(dict, wordOffset, lengthBytes, 2))
         return false;
     r.wordLength = le16(lengthBytes);
     if (r.wordLength == 0) return false;
     r.word = static_cast<char *>(malloc(r.wordLength + 1u));
-    if (!r.word) return false;
     uint32_t length = 0;
-    if (!readWordAt(dict, wordOffset, r.word, &length)) {
+    if (!r.word || !readWordAt(dict, wordOffset, r.word, &length) || !readContents(dict, recordOffset, &r)) {
         freeRecord(&r);
         return false;
     }
-
-    if (!inside(recordOffset, 4, dict.recordsOffset, dict.recordsEnd) ||
-        !os::readAt(dict.file, recordOffset, lengthBytes, 4)) {
-        freeRecord(&r);
-        return false;
-    }
-    uint32_t count = le32(lengthBytes);
-    uint64_t tableSize = uint64_t{kContentEntrySize} * count;
-    if (count > kMaxContents || !inside(uint64_t{recordOffset} + 4, tableSize, dict.recordsOffset, dict.recordsEnd)) {
-        freeRecord(&r);
-        return false;
-    }
-    if (count > 0) {
-        unsigned char *table = static_cast<unsigned char *>(malloc(static_cast<size_t>(tableSize)));
-        r.contents = static_cast<ContentEntry *>(malloc(sizeof(ContentEntry) * count));
-        bool ok = table && r.contents && os::readAt(dict.file, uint64_t{recordOffset} + 4, table, static_cast<size_t>(tableSize));
-        for (uint32_t i = 0; ok && i < count; ++i) {
-            const unsigned char *e = table + kContentEntrySize * i;
-            ContentEntry c{le32(e), le32(e + 4), le32(e + 8)};
-            ok = c.length <= kMaxContentLength && inside(c.offset, c.length, dict.recordsOffset, dict.recordsEnd);
-            r.contents[i] = c;
-        }
-        free(table);
-        if (!ok) {
-            freeRecord(&r);
-            return false;
-        }
-    }
-    r.contentCount = count;
     *out = r;
     return true;
 }

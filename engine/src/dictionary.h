@@ -10,17 +10,16 @@
 #include <atomic>
 
 #include "engine_os.h"
+#include "resident.h"
 
 namespace zozizid {
 
-struct Dictionary {
+// One open of a dictionary file: the file, the Resident of its version
+// (shared with other opens of the same version) and a copy of its layout.
+struct Dictionary : Layout {
     std::atomic<uint32_t> refs{1};
     os::File file = os::kNoFile;
-    uint32_t dictId = 0;
-    uint32_t wordCount = 0;
-    uint32_t indexOffset = 0;
-    uint32_t wordsOffset = 0, wordsEnd = 0;      // the word list [wordsOffset, wordsEnd)
-    uint32_t recordsOffset = 0, recordsEnd = 0;  // the record area [recordsOffset, recordsEnd)
+    Resident *resident = nullptr;
 };
 
 // Open and validate the file of dictId in the dictionary folder; null when
@@ -30,6 +29,10 @@ Dictionary *openDictionary(uint32_t dictId);
 Dictionary *openDictionaryFile(const char *path);
 void retain(Dictionary *dict);
 void release(Dictionary *dict);
+
+// Read exactly n bytes of the dictionary's file at `at`: from the resident
+// copies when they hold the range, else from the file.
+bool readBytes(const Dictionary &dict, uint64_t at, void *buffer, size_t n);
 
 // One content of a record: its id and where its bytes are.
 struct ContentEntry {

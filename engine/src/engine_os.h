@@ -12,7 +12,7 @@
 namespace zozizid {
 namespace os {
 
-using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt
+using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt, FileStamp, pathStamp
 using tovix::kPathSeparator;
 
 // Open an existing file by UTF-8 path; kNoFile on failure.

@@ -50,7 +50,7 @@ private:
         size_t want = kScanBufferSize - have_;
         if (want > left) want = static_cast<size_t>(left);
         if (want > 0) {
-            if (!os::readAt(dict_.file, filePos_, buffer_ + have_, want)) return false;
+            if (!readBytes(dict_, filePos_, buffer_ + have_, want)) return false;
             have_ += want;
             filePos_ += want;
         }

@@ -237,7 +237,7 @@ TEST(Dictionary, HandlesAreCheckedAndIndependent) {
     EXPECT_EQ(dicGetHandleInfo(hdict, 1, &value), 0);
     EXPECT_EQ(dicFreeHDICT(hword), 0);
     EXPECT_EQ(dicFreeHWORD(hdict), 0);
-    EXPECT_EQ(dicGetHandleInfo(hword, 2, &value), 0) << "only what = 1 is known";
+    EXPECT_EQ(dicGetHandleInfo(hword, 3, &value), 0) << "only what = 1 and 2 are known";
     EXPECT_EQ(dicGetHandleInfo(hword, 1, nullptr), 0);
 
     // The word handle outlives its dictionary handle.

@@ -3,6 +3,7 @@
 #ifndef ZOZIZID_ENGINE_TEST_UTIL_H
 #define ZOZIZID_ENGINE_TEST_UTIL_H
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -30,14 +31,26 @@ public:
     }
     const std::string &path() const { return path_; }
 
+    // Each write also moves the file's modification time a second further
+    // on, so that the engine tells every version from the one before even
+    // where the clock is coarse and the size stays the same.
     void write(uint32_t dictId, std::vector<zozizid::DictWord> words) const {
         std::string error;
         ASSERT_TRUE(zozizid::writeDictionary(zozizid::dictionaryPath(path_, dictId), dictId, std::move(words), &error))
             << error;
+        newVersion(dictId);
     }
     void writeBytes(uint32_t dictId, const std::vector<uint8_t> &bytes) const {
-        std::ofstream f(zozizid::dictionaryPath(path_, dictId), std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        {
+            std::ofstream f(zozizid::dictionaryPath(path_, dictId), std::ios::binary | std::ios::trunc);
+            f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        }
+        newVersion(dictId);
+    }
+    void newVersion(uint32_t dictId) const {
+        static int step = 0;
+        std::filesystem::last_write_time(zozizid::dictionaryPath(path_, dictId),
+                                         std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++step));
     }
 
 private:

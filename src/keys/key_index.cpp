@@ -83,42 +83,166 @@ private:
 
 enum class ProbeResult { Failed, Before, Equal, After };
 
-// Read key `index` and compare it with the query (stored key first). Two
-// reads: the record offset, then the length word together with up to
-// PROBE_TEXT_WINDOW text bytes; a longer text costs a third read.
-ProbeResult probeKey(BookFile *file, const Section &keys, uint32_t index, const char *query) {
-    uint32_t record;
-    if (!entryU32(file, keys, index, 0, &record)) return ProbeResult::Failed;
-    uint64_t lengthWord = static_cast<uint64_t>(record) + KEY_LENGTH_WORD;
+// Compare a stored key text of `length` bytes (at most PROBE_TEXT_WINDOW)
+// with the query.
+ProbeResult compareShortKey(const unsigned char *bytes, uint32_t length, const char *query) {
+    char text[PROBE_TEXT_WINDOW + 1];
+    memcpy(text, bytes, length);
+    text[length] = '\0';
+    int32_t m = compareStoredKey(text, length, query);
+    if (m == 0) return ProbeResult::Equal;
+    return m > 0 ? ProbeResult::After : ProbeResult::Before;
+}
 
-    unsigned char window[4 + PROBE_TEXT_WINDOW + 1];
+// Compare the key record whose length word lies at lengthWord with the
+// query, reading it on its own: the length word together with up to
+// PROBE_TEXT_WINDOW text bytes; a longer text costs a second read.
+ProbeResult probeRecord(BookFile *file, uint64_t lengthWord, const char *query) {
+    unsigned char window[4 + PROBE_TEXT_WINDOW];
     int64_t got = readUpTo(file, lengthWord, window, 4 + PROBE_TEXT_WINDOW);
     if (got < 4) return ProbeResult::Failed;
     uint32_t length = le32(window) & KEY_TEXT_LENGTH_MASK;
     uint32_t arrived = static_cast<uint32_t>(got) - 4;
-
-    int32_t m;
-    if (arrived >= length) {
-        char *text = reinterpret_cast<char *>(window + 4);
-        text[length] = '\0';
-        m = compareStoredKey(text, length, query);
-    } else {
-        // Fewer bytes than the text: the file ended inside a short text, or
-        // the text is longer than the window and the rest follows.
-        if (length <= PROBE_TEXT_WINDOW) return ProbeResult::Failed;
-        char *text = static_cast<char *>(heapAlloc(static_cast<size_t>(length) + 1));
-        if (!text) return ProbeResult::Failed;
-        memcpy(text, window + 4, arrived);
-        if (!readAt(file, lengthWord + 4 + arrived, text + arrived, length - arrived)) {
-            heapFree(text);
-            return ProbeResult::Failed;
-        }
-        text[length] = '\0';
-        m = compareStoredKey(text, length, query);
+    if (arrived >= length) return compareShortKey(window + 4, length, query);
+    // Fewer bytes than the text: the file ended inside a short text, or the
+    // text is longer than the window and the rest follows.
+    if (length <= PROBE_TEXT_WINDOW) return ProbeResult::Failed;
+    char *text = static_cast<char *>(heapAlloc(static_cast<size_t>(length) + 1));
+    if (!text) return ProbeResult::Failed;
+    memcpy(text, window + 4, arrived);
+    if (!readAt(file, lengthWord + 4 + arrived, text + arrived, length - arrived)) {
         heapFree(text);
+        return ProbeResult::Failed;
     }
+    text[length] = '\0';
+    int32_t m = compareStoredKey(text, length, query);
+    heapFree(text);
     if (m == 0) return ProbeResult::Equal;
     return m > 0 ? ProbeResult::After : ProbeResult::Before;
+}
+
+// Bytes of the file that one look-up has read: [start, start + length).
+struct Window {
+    unsigned char *bytes;
+    uint32_t capacity;
+    uint64_t start = 0;
+    uint32_t length = 0;
+
+    bool covers(uint64_t at, uint64_t n) const { return at >= start && n <= length && at - start <= length - n; }
+    const unsigned char *at(uint64_t position) const { return bytes + (position - start); }
+};
+
+// Read up to n bytes at `at` (n <= capacity, `at` inside the file) into the
+// window, cut at the end of the file. False when the read fails or comes
+// back with fewer bytes than the file holds there.
+bool fill(BookFile *file, Window *w, uint64_t at, uint32_t n) {
+    w->length = 0;
+    uint64_t left = file->size - at;
+    uint32_t want = left < n ? static_cast<uint32_t>(left) : n;
+    int64_t got = readUpTo(file, at, w->bytes, want);
+    if (got != want) return false;
+    w->start = at;
+    w->length = want;
+    return true;
+}
+
+// Where a window of up to `capacity` bytes that must hold [at, at + n)
+// starts and how long it is: the whole of [first, last) when that fits, else
+// `capacity` bytes around `at` inside [first, last).
+void place(uint64_t first, uint64_t last, uint64_t at, uint32_t capacity, uint64_t *start, uint32_t *n) {
+    if (last - first <= capacity) {
+        *start = first;
+        *n = static_cast<uint32_t>(last - first);
+        return;
+    }
+    uint64_t s = at - first > capacity / 2 ? at - capacity / 2 : first;
+    if (last - s < capacity) s = last - capacity;
+    *start = s;
+    *n = capacity;
+}
+
+// The bytes one look-up reads ahead: a window of the key list and one of the
+// key records, in one heap block.
+constexpr uint32_t KEY_LIST_WINDOW = 8192;
+constexpr uint32_t KEY_RECORD_WINDOW = 8192;
+// The header is read with the bytes after it, where the table directory and
+// the first table records usually lie.
+constexpr uint32_t HEADER_WINDOW = 1024;
+
+struct Bisection {
+    BookFile *file;
+    const Section &keys;
+    const char *query;
+    Window list;
+    Window records;
+};
+
+// The record offset of key `index`. The list window serves it when it holds
+// the entry; when the entries of keys lo to hi fit in the window they are
+// read whole, else the entry alone is read.
+bool recordOffset(Bisection *b, uint32_t index, uint32_t lo, uint32_t hi, uint32_t *record) {
+    uint64_t position;
+    if (!entryPosition(b->file, b->keys, index, &position)) return false;
+    if (b->list.covers(position, U32_ENTRY_SIZE)) {
+        *record = le32(b->list.at(position));
+        return true;
+    }
+    uint64_t first = b->keys.offset + uint64_t{U32_ENTRY_SIZE} * lo;
+    uint64_t bytes = (uint64_t{hi} - lo + 1) * U32_ENTRY_SIZE;
+    if (bytes > b->list.capacity) return u32At(b->file, position, record);
+    if (!fill(b->file, &b->list, first, static_cast<uint32_t>(bytes)) || !b->list.covers(position, U32_ENTRY_SIZE))
+        return false;
+    *record = le32(b->list.at(position));
+    return true;
+}
+
+// The span of the records of keys lo to hi when the list window holds all
+// their entries: from the first length word to PROBE_TEXT_WINDOW text bytes
+// after the last. False when the window does not hold them.
+bool recordSpan(const Bisection &b, uint32_t lo, uint32_t hi, uint64_t *first, uint64_t *last) {
+    uint64_t from = b.keys.offset + uint64_t{U32_ENTRY_SIZE} * lo;
+    uint64_t count = uint64_t{hi} - lo + 1;
+    if (!b.list.covers(from, count * U32_ENTRY_SIZE)) return false;
+    uint32_t low = UINT32_MAX, high = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        uint32_t r = le32(b.list.at(from + i * U32_ENTRY_SIZE));
+        if (r < low) low = r;
+        if (r > high) high = r;
+    }
+    *first = uint64_t{low} + KEY_LENGTH_WORD;
+    *last = uint64_t{high} + KEY_LENGTH_WORD + 4 + PROBE_TEXT_WINDOW;
+    return true;
+}
+
+// Read key `index` and compare it with the query (stored key first). The
+// entry and the record come from bytes this look-up already read when they
+// hold them; otherwise a window around them is read. A record that the
+// windows cannot serve (a long text, the end of the file) is read on its own.
+ProbeResult probeKey(Bisection *b, uint32_t index, uint32_t lo, uint32_t hi) {
+    uint32_t record;
+    if (!recordOffset(b, index, lo, hi, &record)) return ProbeResult::Failed;
+    uint64_t lengthWord = static_cast<uint64_t>(record) + KEY_LENGTH_WORD;
+    uint64_t first, last;
+    // Records are read ahead only once the list window holds every key left
+    // to probe: the whole span of their records when it fits, else a window
+    // around this one.
+    if (!b->records.covers(lengthWord, 4) && lengthWord < b->file->size && b->file->size - lengthWord >= 4 &&
+        recordSpan(*b, lo, hi, &first, &last)) {
+        if (first > lengthWord || last < lengthWord + 4) {
+            first = lengthWord > b->records.capacity ? lengthWord - b->records.capacity : 0;
+            last = lengthWord + b->records.capacity;
+        }
+        uint64_t start;
+        uint32_t n;
+        place(first, last, lengthWord, b->records.capacity, &start, &n);
+        if (!fill(b->file, &b->records, start, n)) return ProbeResult::Failed;
+    }
+    if (b->records.covers(lengthWord, 4)) {
+        uint32_t length = le32(b->records.at(lengthWord)) & KEY_TEXT_LENGTH_MASK;
+        if (length <= PROBE_TEXT_WINDOW && b->records.covers(lengthWord + 4, length))
+            return compareShortKey(b->records.at(lengthWord + 4), length, b->query);
+    }
+    return probeRecord(b->file, lengthWord, b->query);
 }
 
 struct Lookup {
@@ -128,15 +252,15 @@ struct Lookup {
                      // sorts after every key)
 };
 
-// Bisect the key list of `count` keys (count > 0) for the query. False when a
-// probe fails. Which of several equal keys is found is fixed by the probe
-// sequence: mid = (lo + hi) / 2, the first probe that compares equal wins.
-bool bisectKeys(BookFile *file, const Section &keys, const char *query, Lookup *out) {
-    uint32_t count = static_cast<uint32_t>(keys.count);
+// Bisect keys lo to hi for the query. False when a probe fails. Which of
+// several equal keys is found is fixed by the probe sequence: mid = (lo +
+// hi) / 2, the first probe that compares equal wins.
+bool bisect(Bisection *b, Lookup *out) {
+    uint32_t count = static_cast<uint32_t>(b->keys.count);
     uint32_t lo = 0, hi = count - 1;
     for (;;) {
         uint32_t mid = static_cast<uint32_t>((static_cast<uint64_t>(lo) + hi) / 2);
-        ProbeResult m = probeKey(file, keys, mid, query);
+        ProbeResult m = probeKey(b, mid, lo, hi);
         if (m == ProbeResult::Failed) return false;
         if (m == ProbeResult::Equal) {
             *out = {true, mid};
@@ -155,6 +279,53 @@ bool bisectKeys(BookFile *file, const Section &keys, const char *query, Lookup *
     }
     *out = {false, lo == count ? count - 1 : lo};
     return true;
+}
+
+// The heap block of a look-up's read-ahead windows, released on every path.
+class LookupBlock {
+public:
+    LookupBlock() : bytes_(static_cast<unsigned char *>(heapAlloc(KEY_LIST_WINDOW + KEY_RECORD_WINDOW))) {}
+    LookupBlock(const LookupBlock &) = delete;
+    LookupBlock &operator=(const LookupBlock &) = delete;
+    ~LookupBlock() { heapFree(bytes_); }
+
+    bool ok() const { return bytes_ != nullptr; }
+    Window listWindow() const { return {bytes_, KEY_LIST_WINDOW}; }
+    Window recordWindow() const { return {bytes_ + KEY_LIST_WINDOW, KEY_RECORD_WINDOW}; }
+
+private:
+    unsigned char *bytes_;
+};
+
+// readTableRecord with fewer reads: the header is read with the bytes that
+// follow it, which serve the table directory entry and the table record
+// when they lie there. A book whose header or directory that first read
+// does not hold is read by readTableRecord itself, so every book gives the
+// same result.
+bool readTableRecordAhead(BookFile *file, int32_t table, TableRecord *record, Window *w) {
+    if (!fill(file, w, 0, HEADER_WINDOW)) return false;
+    if (!w->covers(0, BOOK_HEADER_SIZE)) return readTableRecord(file, table, record);
+    uint32_t dir = le32(w->at(HDR_TABLE_DIR_OFFSET));
+    if (dir == 0 || table < 0 || !w->covers(dir, COUNT8_SIZE)) return readTableRecord(file, table, record);
+    Section tables{uint64_t{dir} + COUNT8_SIZE, TABLE_DIR_ENTRY_SIZE, *w->at(dir)};
+    uint64_t entry;
+    uint32_t position;
+    if (!entryPosition(file, tables, static_cast<uint64_t>(table), &entry)) return false;
+    if (w->covers(entry, TABLE_DIR_ENTRY_SIZE)) {
+        position = le32(w->at(entry));
+    } else if (!u32At(file, entry, &position)) {
+        return false;
+    }
+    if (!w->covers(position, TABLE_RECORD_SIZE)) return readAt(file, position, record->bytes, TABLE_RECORD_SIZE);
+    memcpy(record->bytes, w->at(position), TABLE_RECORD_SIZE);
+    return true;
+}
+
+// Bisect the key list of `count` keys (count > 0) for the query. False when
+// a probe fails.
+bool bisectKeys(BookFile *file, const Section &keys, const char *query, const LookupBlock &block, Lookup *out) {
+    Bisection b{file, keys, query, block.listWindow(), block.recordWindow()};
+    return bisect(&b, out);
 }
 
 // Open the dictionary of a dictionary table and return its word count.
@@ -262,12 +433,30 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVPageToKey(BookHandle book, int32_t table,
     return static_cast<int32_t>(key);
 }
 
+// The table record of a plain look-up, read through the block's window.
+bool lookupTableRecord(BookHandle book, int32_t table, const LookupBlock &block, TableRecord *record) {
+    Window w = block.recordWindow();
+    return block.ok() && readTableRecordAhead(&book->file, table, record, &w);
+}
+
 extern "C" ZAV_API int32_t ZAV_CALL ZAVSearchKeyWord(BookHandle book, int32_t table, const char *word,
                                                      int32_t length) noexcept {
     if (!book) return 0;
     TableRecord record;
+    if (!isDictionary(book)) {
+        LookupBlock block;
+        Section keys;
+        if (!lookupTableRecord(book, table, block, &record)) return 0;
+        if (!word || word[0] == '\0' || length <= 0 || !keyList(&book->file, record, &keys) || keys.count == 0)
+            return 0;
+        QueryText query;
+        if (!query.set(word, length)) return 0;
+        Lookup found;
+        if (!bisectKeys(&book->file, keys, query.text(), block, &found)) return 0;
+        return static_cast<int32_t>(found.index);
+    }
     if (!readTableRecord(&book->file, table, &record)) return 0;
-    if (isDictionary(book)) {
+    {
         // The engine gets the first `length` bytes as a NUL-terminated word;
         // a null word or a negative length finds nothing.
         if (!word || length < 0) return 0;
@@ -284,30 +473,27 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVSearchKeyWord(BookHandle book, int32_t ta
         dict.close();
         return ok ? static_cast<int32_t>(index) : 0;
     }
-    Section keys;
-    if (!word || word[0] == '\0' || length <= 0 || !keyList(&book->file, record, &keys) || keys.count == 0) return 0;
-    QueryText query;
-    if (!query.set(word, length)) return 0;
-    Lookup found;
-    if (!bisectKeys(&book->file, keys, query.text(), &found)) return 0;
-    return static_cast<int32_t>(found.index);
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVIsExistWord(BookHandle book, int32_t table, const char *word) noexcept {
     if (!book) return 0;
     TableRecord record;
+    if (!isDictionary(book)) {
+        // A null word compares like an empty one; the comparison never reads it.
+        LookupBlock block;
+        Section keys;
+        Lookup found;
+        if (!lookupTableRecord(book, table, block, &record) || !keyList(&book->file, record, &keys) ||
+            keys.count == 0 || !bisectKeys(&book->file, keys, word, block, &found))
+            return 0;
+        return found.matched ? 1 : 0;
+    }
     if (!readTableRecord(&book->file, table, &record)) return 0;
-    if (isDictionary(book)) {
+    {
         // A null word would reach the engine: refused there.
         if (!word) return 0;
         engine::EngineRecord dict;
         if (!dict.openDictionary(record.field(TBL_DICT_ID))) return 0;
         return engine::dicIsExistWord(dict.hdict, word);
     }
-    // A null word compares like an empty one; the comparison never reads it.
-    Section keys;
-    if (!keyList(&book->file, record, &keys) || keys.count == 0) return 0;
-    Lookup found;
-    if (!bisectKeys(&book->file, keys, word, &found)) return 0;
-    return found.matched ? 1 : 0;
 }

@@ -83,6 +83,24 @@ inline void closeFile(File file) {
 inline bool fileSize(File file, uint64_t *size) { return gPlatform->fileSize(file, size); }
 // Read exactly n bytes at `at`; false on an error or at the end of the file.
 inline bool readAt(File file, uint64_t at, void *buffer, size_t n) { return readExactAt(file, at, buffer, n); }
+
+// What tells one version of a file from another: the file's identity (device
+// and file number), its size and its modification time. Two stamps are equal
+// when every field is.
+struct FileStamp {
+    uint64_t device = 0, file = 0, size = 0;
+    int64_t modifiedSeconds = 0;
+    uint32_t modifiedNanos = 0;
+};
+inline bool operator==(const FileStamp &a, const FileStamp &b) {
+    return a.device == b.device && a.file == b.file && a.size == b.size && a.modifiedSeconds == b.modifiedSeconds &&
+           a.modifiedNanos == b.modifiedNanos;
+}
+// The stamp of the file at path, without opening it (one system call; where
+// the system tells no file number without opening the file, Windows, the
+// creation time stands in for it). False on failure or when it is not a plain
+// file.
+bool pathStamp(const char *path, FileStamp *stamp, PathText text = PathText::Utf8);
 }  // namespace files
 
 // --- process-level queries -------------------------------------------------------

@@ -140,6 +140,17 @@ const PlatformMethods kNativePlatform = {
     posixLoadLibrary, posixFindSymbol, posixFreeLibrary, posixOpenReadNarrow,
 };
 
+bool files::pathStamp(const char *path, FileStamp *stamp, PathText) {
+    struct stat st;
+    if (!path || ::stat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    stamp->device = static_cast<uint64_t>(st.st_dev);
+    stamp->file = static_cast<uint64_t>(st.st_ino);
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->modifiedSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    stamp->modifiedNanos = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
 uint32_t ansiCodePage() {
     const char *env = getenv("TOVIX_ACP");
     if (env && *env) {

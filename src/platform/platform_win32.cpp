@@ -87,15 +87,25 @@ bool utf8ToWide(const char *in, wchar_t *out, int capacity) {
     return true;
 }
 
-NativeFile winOpenReadNarrow(const char *path, PathText text) {
-    if (!path) return kInvalidFile;
-    constexpr int kWidePathCapacity = 4096;
-    wchar_t wide[kWidePathCapacity];
+constexpr int kWidePathCapacity = 4096;
+
+// A narrow path (see PathText) as a wide one; false when it cannot be
+// converted or does not fit.
+bool widePath(const char *path, PathText text, wchar_t (&wide)[kWidePathCapacity]) {
     UINT codePage = text == PathText::Utf8 ? CP_UTF8 : CP_ACP;
     DWORD flags = text == PathText::Utf8 ? MB_ERR_INVALID_CHARS : 0;
-    if (MultiByteToWideChar(codePage, flags, path, -1, wide, kWidePathCapacity) <= 0) return kInvalidFile;
+    return path && MultiByteToWideChar(codePage, flags, path, -1, wide, kWidePathCapacity) > 0;
+}
+
+NativeFile winOpenReadNarrow(const char *path, PathText text) {
+    wchar_t wide[kWidePathCapacity];
+    if (!widePath(path, text, wide)) return kInvalidFile;
     return winOpenRead(wide);
 }
+
+constexpr uint64_t kTicksPerSecond = 10000000;  // FILETIME counts 100 ns ticks
+
+uint64_t ticksOf(const FILETIME &t) { return uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime; }
 
 LibHandle winLoadLibrary(const char *path) {
     if (!path) return nullptr;
@@ -122,6 +132,21 @@ const PlatformMethods kNativePlatform = {
     winOpenRead,    winReadAt,     winFileSize,    winClose,           winAllocate, winRelease,
     winLoadLibrary, winFindSymbol, winFreeLibrary, winOpenReadNarrow,
 };
+
+bool files::pathStamp(const char *path, FileStamp *stamp, PathText text) {
+    wchar_t wide[kWidePathCapacity];
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!widePath(path, text, wide) || !GetFileAttributesExW(wide, GetFileExInfoStandard, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    uint64_t ticks = ticksOf(info.ftLastWriteTime);
+    stamp->device = 0;
+    stamp->file = ticksOf(info.ftCreationTime);
+    stamp->size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    stamp->modifiedSeconds = static_cast<int64_t>(ticks / kTicksPerSecond);
+    stamp->modifiedNanos = static_cast<uint32_t>(ticks % kTicksPerSecond * 100);
+    return true;
+}
 
 uint32_t ansiCodePage() { return GetACP(); }
 

@@ -1,5 +1,6 @@
 // zav info: everything a host can ask about a book as a whole, and one line
 // per table.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ std::string quotedText(const std::string &text) { return "\"" + escapeText(text)
 std::vector<int32_t> bookLanguages(BookHandle book) {
     std::vector<int32_t> languages;
     int32_t count = ZAVGetLanguageCount(book);
+    constexpr int32_t kReserveAtMost = 256;  // the count comes from the book
+    languages.reserve(static_cast<size_t>(std::clamp(count, 0, kReserveAtMost)));
     for (int32_t i = 0; i < count; ++i) languages.push_back(ZAVGetLanguage(book, i));
     return languages;
 }

@@ -388,7 +388,7 @@ int runSpell(int argc, char **argv) {
         if (r == 0) std::printf("no suggestions for %s\n", escapeText(word).c_str());
         return r ? EXIT_OK : EXIT_FAILED;
     }
-    constexpr size_t kListSize = 64 * 1024;
+    constexpr size_t kListSize = size_t{64} * 1024;
     std::vector<char> list(kListSize + 1, '\0');
     int32_t r = EBDSCWildcard(book, *table, w, reinterpret_cast<intptr_t>(list.data()), static_cast<uint32_t>(max),
                               static_cast<intptr_t>(kListSize));

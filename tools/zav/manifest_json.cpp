@@ -5,17 +5,6 @@
 
 namespace zavtool {
 
-size_t LocatedJson::lineOf(const std::string &pointer) const {
-    std::string p = pointer;
-    for (;;) {
-        auto it = lines.find(p);
-        if (it != lines.end()) return it->second;
-        if (p.empty()) return 1;
-        size_t slash = p.find_last_of('/');
-        p = slash == std::string::npos ? std::string() : p.substr(0, slash);
-    }
-}
-
 size_t lineAt(const std::string &text, size_t position) {
     size_t line = 1;
     size_t end = position < text.size() ? position : text.size();
@@ -26,8 +15,14 @@ size_t lineAt(const std::string &text, size_t position) {
 
 namespace {
 
-// A character iterator that records the furthest position the parser has
-// read, so that each parse event can be tied to a place in the text.
+// How far the parser has read, and the line that point is on, kept up to
+// date as it advances so that no line is counted twice.
+struct Cursor {
+    const char *furthest;
+    size_t line = 1;  // 1 + the newlines before furthest
+};
+
+// A character iterator that moves the cursor when it reads past it.
 class TrackingIterator {
 public:
     using iterator_category = std::input_iterator_tag;
@@ -36,11 +31,14 @@ public:
     using pointer = const char *;
     using reference = const char &;
 
-    TrackingIterator(const char *at, const char **furthest) : at_(at), furthest_(furthest) {}
+    TrackingIterator(const char *at, Cursor *cursor) : at_(at), cursor_(cursor) {}
     reference operator*() const { return *at_; }
     TrackingIterator &operator++() {
+        if (at_ == cursor_->furthest) {
+            if (*at_ == '\n') ++cursor_->line;
+            ++cursor_->furthest;
+        }
         ++at_;
-        if (at_ > *furthest_) *furthest_ = at_;
         return *this;
     }
     TrackingIterator operator++(int) {
@@ -53,7 +51,7 @@ public:
 
 private:
     const char *at_;
-    const char **furthest_;
+    Cursor *cursor_;
 };
 
 std::string escapePointerToken(const std::string &token) {
@@ -66,51 +64,25 @@ std::string escapePointerToken(const std::string &token) {
     return out;
 }
 
-// Builds the document with nlohmann's own DOM builder and records the line
-// of every value as it is seen.
-class LocatingSax {
+// Builds the document with nlohmann's own DOM builder and keeps the first
+// syntax error.
+class DomSax {
 public:
     using json = nlohmann::json;
-    using number_integer_t = json::number_integer_t;
-    using number_unsigned_t = json::number_unsigned_t;
-    using number_float_t = json::number_float_t;
-    using string_t = json::string_t;
-    using binary_t = json::binary_t;
+    explicit DomSax(json &out) : dom_(out, true) {}
 
-    LocatingSax(const std::string &text, const char **furthest, LocatedJson *out)
-        : text_(text), furthest_(furthest), out_(out), dom_(out->value, true) {}
-
-    bool null() { return seen() && dom_.null(); }
-    bool boolean(bool v) { return seen() && dom_.boolean(v); }
-    bool number_integer(number_integer_t v) { return seen() && dom_.number_integer(v); }
-    bool number_unsigned(number_unsigned_t v) { return seen() && dom_.number_unsigned(v); }
-    bool number_float(number_float_t v, const string_t &s) { return seen() && dom_.number_float(v, s); }
-    bool string(string_t &v) { return seen() && dom_.string(v); }
-    bool binary(binary_t &v) { return seen() && dom_.binary(v); }
-    bool start_object(std::size_t n) {
-        std::string path = nextPath();
-        record(path);
-        frames_.push_back({false, 0, path, {}});
-        return dom_.start_object(n);
-    }
-    bool key(string_t &k) {
-        if (!frames_.empty()) frames_.back().key = k;
-        return dom_.key(k);
-    }
-    bool end_object() {
-        if (!frames_.empty()) frames_.pop_back();
-        return dom_.end_object();
-    }
-    bool start_array(std::size_t n) {
-        std::string path = nextPath();
-        record(path);
-        frames_.push_back({true, 0, path, {}});
-        return dom_.start_array(n);
-    }
-    bool end_array() {
-        if (!frames_.empty()) frames_.pop_back();
-        return dom_.end_array();
-    }
+    bool null() { return dom_.null(); }
+    bool boolean(bool v) { return dom_.boolean(v); }
+    bool number_integer(json::number_integer_t v) { return dom_.number_integer(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return dom_.number_unsigned(v); }
+    bool number_float(json::number_float_t v, const json::string_t &s) { return dom_.number_float(v, s); }
+    bool string(json::string_t &v) { return dom_.string(v); }
+    bool binary(json::binary_t &v) { return dom_.binary(v); }
+    bool start_object(std::size_t n) { return dom_.start_object(n); }
+    bool key(json::string_t &k) { return dom_.key(k); }
+    bool end_object() { return dom_.end_object(); }
+    bool start_array(std::size_t n) { return dom_.start_array(n); }
+    bool end_array() { return dom_.end_array(); }
     template <typename Exception>
     bool parse_error(std::size_t position, const std::string &, const Exception &e) {
         failed = true;
@@ -124,51 +96,127 @@ public:
     std::string failure;
 
 private:
+    nlohmann::detail::json_sax_dom_parser<json> dom_;
+};
+
+// Walks the document without building it, naming each value by its JSON
+// pointer, and notes the line of the deepest value on the way to `target`;
+// stops once the target itself is seen.
+class FindingSax {
+public:
+    using json = nlohmann::json;
+    FindingSax(const std::string &text, const Cursor &cursor, const std::string &target)
+        : text_(text), cursor_(cursor), target_(target) {}
+
+    bool null() { return seen(); }
+    bool boolean(bool) { return seen(); }
+    bool number_integer(json::number_integer_t) { return seen(); }
+    bool number_unsigned(json::number_unsigned_t) { return seen(); }
+    bool number_float(json::number_float_t, const json::string_t &) { return seen(); }
+    bool string(json::string_t &) { return seen(); }
+    bool binary(json::binary_t &) { return seen(); }
+    bool start_object(std::size_t) { return open(false); }
+    bool start_array(std::size_t) { return open(true); }
+    bool key(json::string_t &k) {
+        if (!frames_.empty()) frames_.back().key = k;
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    template <typename Exception>
+    bool parse_error(std::size_t, const std::string &, const Exception &) {
+        return false;
+    }
+
+    size_t line = 1;
+
+private:
     struct Frame {
         bool array;
         size_t index;
         std::string path;
         std::string key;
+        bool onTheWay;  // the target is this value or lies inside it
     };
 
     std::string nextPath() {
-        if (frames_.empty()) return "";
         Frame &f = frames_.back();
         if (f.array) return f.path + "/" + std::to_string(f.index++);
         return f.path + "/" + escapePointerToken(f.key);
     }
 
-    void record(const std::string &path) {
-        // The parser may have read one character past the token (the end of
-        // a number); step back over it and any blanks or separators.
-        size_t at = static_cast<size_t>(*furthest_ - text_.data());
-        if (at > 0) --at;
-        while (at > 0 && at < text_.size() &&
-               (text_[at] == ' ' || text_[at] == '\t' || text_[at] == '\n' || text_[at] == '\r' || text_[at] == ',' ||
-                text_[at] == ']' || text_[at] == '}'))
-            --at;
-        out_->lines[path] = lineAt(text_, at);
+    // Whether path names the target or a value that encloses it.
+    bool leadsToTarget(const std::string &path) const {
+        return target_.compare(0, path.size(), path) == 0 && (target_.size() == path.size() || target_[path.size()] == '/');
     }
 
+    // The line of the token the parser has just read. It may have read one
+    // character past the token (the end of a number): step back over it and
+    // any blanks or separators.
+    size_t tokenLine() const {
+        const char *begin = text_.data();
+        const char *at = cursor_.furthest > begin ? cursor_.furthest - 1 : begin;
+        while (at > begin && at < begin + text_.size() &&
+               (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r' || *at == ',' || *at == ']' || *at == '}'))
+            --at;
+        size_t lineHere = cursor_.line;
+        for (const char *p = at; p < cursor_.furthest; ++p)
+            if (*p == '\n') --lineHere;
+        return lineHere;
+    }
+
+    // Returns false, ending the walk, once the target is seen.
+    bool note(const std::string &path, bool *onTheWay) {
+        *onTheWay = (frames_.empty() || frames_.back().onTheWay) && leadsToTarget(path);
+        if (*onTheWay) line = tokenLine();
+        return !(*onTheWay && path.size() == target_.size());
+    }
     bool seen() {
-        record(nextPath());
+        if (frames_.empty() || !frames_.back().onTheWay) {
+            if (!frames_.empty() && frames_.back().array) ++frames_.back().index;
+            return true;
+        }
+        bool onTheWay;
+        return note(nextPath(), &onTheWay);
+    }
+    bool open(bool array) {
+        if (!frames_.empty() && !frames_.back().onTheWay) {
+            if (frames_.back().array) ++frames_.back().index;
+            frames_.push_back({array, 0, std::string(), std::string(), false});
+            return true;
+        }
+        std::string path = frames_.empty() ? std::string() : nextPath();
+        bool onTheWay;
+        bool goOn = note(path, &onTheWay);
+        frames_.push_back({array, 0, std::move(path), std::string(), onTheWay});
+        return goOn;
+    }
+    bool close() {
+        if (!frames_.empty()) frames_.pop_back();
         return true;
     }
 
     const std::string &text_;
-    const char **furthest_;
-    LocatedJson *out_;
-    nlohmann::detail::json_sax_dom_parser<json> dom_;
+    const Cursor &cursor_;
+    const std::string &target_;
     std::vector<Frame> frames_;
 };
 
 }  // namespace
 
+size_t LocatedJson::lineOf(const std::string &pointer) const {
+    if (!text) return 1;
+    Cursor cursor{text->data()};
+    FindingSax sax(*text, cursor, pointer);
+    TrackingIterator first(text->data(), &cursor), last(text->data() + text->size(), &cursor);
+    nlohmann::json::sax_parse(first, last, &sax);
+    return sax.line;
+}
+
 bool parseLocatedJson(const std::string &text, LocatedJson *out, size_t *line, std::string *message) {
-    const char *furthest = text.data();
-    LocatingSax sax(text, &furthest, out);
-    TrackingIterator first(text.data(), &furthest), last(text.data() + text.size(), &furthest);
-    if (nlohmann::json::sax_parse(first, last, &sax) && !sax.failed) return true;
+    out->text = &text;
+    DomSax sax(out->value);
+    if (nlohmann::json::sax_parse(text.begin(), text.end(), &sax) && !sax.failed) return true;
     // The position counts the characters read, the offending one included.
     *line = lineAt(text, sax.failedAt > 0 ? sax.failedAt - 1 : 0);
     // Drop nlohmann's "[json.exception.parse_error.101] parse error at line 3, column 4: " prefix.

@@ -1,10 +1,9 @@
-// JSON parsing that remembers the line of every value, so that a manifest
-// error names the line it is on.
+// JSON parsing for manifests, with the line of any value found on demand, so
+// that a manifest error names the line it is on.
 #ifndef ZAV_TOOL_MANIFEST_JSON_H
 #define ZAV_TOOL_MANIFEST_JSON_H
 
 #include <cstddef>
-#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -12,17 +11,19 @@
 
 namespace zavtool {
 
-// A JSON document and the line (1-based) of each value, by JSON pointer
-// ("" for the root, "/tables/0/keys/3" for a nested value).
+// A JSON document and the text it was parsed from (which must outlive it).
 struct LocatedJson {
     nlohmann::json value;
-    std::map<std::string, size_t> lines;
+    const std::string *text = nullptr;
 
-    // The line of the value at `pointer`, or of its nearest enclosing value.
+    // The line (1-based) of the value at a JSON pointer ("" for the root,
+    // "/tables/0/keys/3" for a nested value), or of its nearest enclosing
+    // value. Reads the text again up to that value: meant for error messages.
     size_t lineOf(const std::string &pointer) const;
 };
 
-// Parse text. On a syntax error returns false with *line and *message set.
+// Parse text (kept by reference in *out). On a syntax error returns false
+// with *line and *message set.
 bool parseLocatedJson(const std::string &text, LocatedJson *out, size_t *line, std::string *message);
 
 // The line that byte `position` (0-based) of text is on.
