@@ -27,11 +27,11 @@ Fn next(Fn *cache, const char *name) {
 #define COUNT_OTHER ++bench::gOtherFileCalls
 
 // Each wrapper: count, then call the C library's function of the same name.
-#define FORWARD(counter, Ret, name, params, args)       \
-    extern "C" Ret name params {                        \
-        static Ret(*real) params = nullptr;             \
-        counter;                                        \
-        return next(&real, #name) args;                 \
+#define FORWARD(counter, Ret, name, params, args) \
+    extern "C" Ret name params {                  \
+        static Ret(*real) params = nullptr;       \
+        counter;                                  \
+        return next(&real, #name) args;           \
     }
 
 struct stat;
@@ -45,15 +45,15 @@ FORWARD(COUNT_OTHER, int, stat, (const char *p, struct stat *st), (p, st))
 FORWARD(COUNT_OTHER, int, stat64, (const char *p, struct stat *st), (p, st))
 
 // The calls with an optional last argument (a mode, or fcntl's argument).
-#define FORWARD_VARIADIC(Ret, name, First, Second)                               \
-    extern "C" Ret name(First a, Second b, ...) {                                \
-        static Ret (*real)(First, Second, ...) = nullptr;                        \
-        COUNT_OTHER;                                                              \
-        va_list rest;                                                            \
-        va_start(rest, b);                                                       \
-        void *extra = va_arg(rest, void *);                                      \
-        va_end(rest);                                                            \
-        return next(&real, #name)(a, b, extra);                                  \
+#define FORWARD_VARIADIC(Ret, name, First, Second)        \
+    extern "C" Ret name(First a, Second b, ...) {         \
+        static Ret (*real)(First, Second, ...) = nullptr; \
+        COUNT_OTHER;                                      \
+        va_list rest;                                     \
+        va_start(rest, b);                                \
+        void *extra = va_arg(rest, void *);               \
+        va_end(rest);                                     \
+        return next(&real, #name)(a, b, extra);           \
     }
 FORWARD_VARIADIC(int, open, const char *, int)
 FORWARD_VARIADIC(int, open64, const char *, int)

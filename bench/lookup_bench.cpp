@@ -84,7 +84,8 @@ void makeSqlite(Fixture &f, const std::string &path) {
     };
     ok(sqlite3_open(path.c_str(), &f.db));
     ok(sqlite3_create_collation(f.db, "zavkey", SQLITE_UTF8, nullptr, collate));
-    ok(sqlite3_exec(f.db, "CREATE TABLE k(word TEXT NOT NULL, idx INTEGER NOT NULL); BEGIN", nullptr, nullptr, nullptr));
+    ok(sqlite3_exec(f.db, "CREATE TABLE k(word TEXT NOT NULL, idx INTEGER NOT NULL); BEGIN", nullptr, nullptr,
+                    nullptr));
     sqlite3_stmt *insert = nullptr;
     ok(sqlite3_prepare_v2(f.db, "INSERT INTO k VALUES(?1, ?2)", -1, &insert, nullptr));
     for (size_t i = 0; i < f.words.size(); ++i) {

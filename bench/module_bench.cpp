@@ -93,7 +93,8 @@ void BM_SearchKeyWord(benchmark::State &state) {
         benchmark::DoNotOptimize(ZAVSearchKeyWord(book.handle, 0, w.c_str(), static_cast<int32_t>(w.size())));
     }
     tovix::gPlatform = &tovix::kNativePlatform;
-    state.counters["reads/call"] = benchmark::Counter(static_cast<double>(gReads) / static_cast<double>(state.iterations()));
+    state.counters["reads/call"] =
+        benchmark::Counter(static_cast<double>(gReads) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_SearchKeyWord)->Arg(100000)->Arg(1000000);
 
@@ -108,7 +109,8 @@ void BM_IsExistWordMiss(benchmark::State &state) {
         benchmark::DoNotOptimize(ZAVIsExistWord(book.handle, 0, w.c_str()));
     }
     tovix::gPlatform = &tovix::kNativePlatform;
-    state.counters["reads/call"] = benchmark::Counter(static_cast<double>(gReads) / static_cast<double>(state.iterations()));
+    state.counters["reads/call"] =
+        benchmark::Counter(static_cast<double>(gReads) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_IsExistWordMiss)->Arg(100000)->Arg(1000000);
 
@@ -127,7 +129,8 @@ void BM_GetPage4KiB(benchmark::State &state) {
     Book &book = bookWithKeys(100000);
     std::vector<char> buffer(4096);
     for (auto _ : state)
-        benchmark::DoNotOptimize(ZAVGetTablePage(book.handle, 0, 0, buffer.data(), static_cast<uint32_t>(buffer.size())));
+        benchmark::DoNotOptimize(
+            ZAVGetTablePage(book.handle, 0, 0, buffer.data(), static_cast<uint32_t>(buffer.size())));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 4096);
 }
 BENCHMARK(BM_GetPage4KiB);
@@ -139,7 +142,8 @@ void BM_WalkWholeTree(benchmark::State &state) {
         for (int32_t chapter = EBDVPGetChildItem(book.handle, 0, 1); chapter;
              chapter = EBDVPGetNextSiblingItem(book.handle, 0, chapter)) {
             ++items;
-            for (int32_t s = EBDVPGetChildItem(book.handle, 0, chapter); s; s = EBDVPGetNextSiblingItem(book.handle, 0, s))
+            for (int32_t s = EBDVPGetChildItem(book.handle, 0, chapter); s;
+                 s = EBDVPGetNextSiblingItem(book.handle, 0, s))
                 ++items;
         }
     }

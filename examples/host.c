@@ -19,8 +19,10 @@
 #include "TovixZAV_JC.h"
 
 static void printName(const char *label, int32_t language, const char *text) {
-    if (language) printf("%s: %s (language %d)\n", label, text, (int)language);
-    else printf("%s: (none)\n", label);
+    if (language)
+        printf("%s: %s (language %d)\n", label, text, (int)language);
+    else
+        printf("%s: (none)\n", label);
 }
 
 int main(int argc, char **argv) {
@@ -63,8 +65,8 @@ int main(int argc, char **argv) {
     printf("tables: %d\n", (int)tables);
     for (int32_t t = 0; t < tables; ++t) {
         int32_t language = ZAVGetTableName(book, t, ZAV_LANG_CHOOSE, text, sizeof text);
-        printf("table %d: %s, %d keys, %d pages\n", (int)t, language ? text : "(no name)",
-               (int)ZAVGetKeyCount(book, t), (int)ZAVGetTablePageCount(book, t));
+        printf("table %d: %s, %d keys, %d pages\n", (int)t, language ? text : "(no name)", (int)ZAVGetKeyCount(book, t),
+               (int)ZAVGetTablePageCount(book, t));
         int32_t keys = ZAVGetKeyCount(book, t);
         if (kind == BOOK_KIND_DICTIONARY && keys == 0) {
             const char *folder = getenv("ZOZIZID_DICT_DIR");

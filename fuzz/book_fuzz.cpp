@@ -56,7 +56,8 @@ void walkTree(BookHandle book, int32_t table, int32_t item, int depth, int *budg
         EBDVPGetItemText(book, table, item, 0, text, sizeof text);
         EBDVPItemToPage(book, table, item);
         EBDVPGetParentItem(book, table, item);
-        if (EBDVPItemHasChildren(book, table, item)) walkTree(book, table, EBDVPGetChildItem(book, table, item), depth + 1, budget);
+        if (EBDVPItemHasChildren(book, table, item))
+            walkTree(book, table, EBDVPGetChildItem(book, table, item), depth + 1, budget);
     }
 }
 
@@ -86,7 +87,8 @@ void queryTable(BookHandle book, int32_t table) {
     uint32_t probe[] = {0, 1, static_cast<uint32_t>(keys) - 1, static_cast<uint32_t>(keys) / 2};
     for (uint32_t k : probe) {
         ZAVGetKeyWordLength(book, table, k);
-        if (ZAVGetKeyWord(book, table, k, text, sizeof text)) {}
+        if (ZAVGetKeyWord(book, table, k, text, sizeof text)) {
+        }
         ZAVGetKeyWord(book, table, k, text, 2);
         ZAVGetKeyPageNo(book, table, k);
         ZAVGetKeyPageOffset(book, table, k);

@@ -37,18 +37,85 @@ constexpr uint8_t kKeepStoredSize = 1;
 constexpr uint8_t kForeignName = 2;
 
 enum Op : uint8_t {
-    kCount, kOpenRecord, kSearch, kWordOf, kContent, kHandleInfo, kFreeWord, kWrongKind,
-    kFreeDict, kSpellOpen, kSpellVerify, kSpellCorrect, kSpellWildcard, kOpCount
+    kCount,
+    kOpenRecord,
+    kSearch,
+    kWordOf,
+    kContent,
+    kHandleInfo,
+    kFreeWord,
+    kWrongKind,
+    kFreeDict,
+    kSpellOpen,
+    kSpellVerify,
+    kSpellCorrect,
+    kSpellWildcard,
+    kOpCount
 };
 
 // Flags 0, then: count; record 0 and the last record into slots 0 and 1;
 // their words and main contents; a search for slot 1's word and its
 // homograph 1; the spell calls on slot 0's word; the wrong-kind calls.
-const uint8_t kDefaultPlan[] = {0, kCount, kOpenRecord, 0, 0, 0, 0, kOpenRecord, 1, 1, kWordOf, 0, 80,
-                                kWordOf, 1, 3, kContent, 0, 0, 1, kContent, 1, 1, 5, 1, kSearch, 2, 1, 1,
-                                kSearch, 3, 7, 1, kHandleInfo, 2, 1, 1, kSpellOpen, kSpellVerify, 1, 0,
-                                kSpellCorrect, 1, 0, 4, kSpellWildcard, 8, 0, 9, 0x40, 0, kWrongKind, 0,
-                                kFreeDict, kContent, 1, 0, 1, kFreeWord, 1};
+const uint8_t kDefaultPlan[] = {0,
+                                kCount,
+                                kOpenRecord,
+                                0,
+                                0,
+                                0,
+                                0,
+                                kOpenRecord,
+                                1,
+                                1,
+                                kWordOf,
+                                0,
+                                80,
+                                kWordOf,
+                                1,
+                                3,
+                                kContent,
+                                0,
+                                0,
+                                1,
+                                kContent,
+                                1,
+                                1,
+                                5,
+                                1,
+                                kSearch,
+                                2,
+                                1,
+                                1,
+                                kSearch,
+                                3,
+                                7,
+                                1,
+                                kHandleInfo,
+                                2,
+                                1,
+                                1,
+                                kSpellOpen,
+                                kSpellVerify,
+                                1,
+                                0,
+                                kSpellCorrect,
+                                1,
+                                0,
+                                4,
+                                kSpellWildcard,
+                                8,
+                                0,
+                                9,
+                                0x40,
+                                0,
+                                kWrongKind,
+                                0,
+                                kFreeDict,
+                                kContent,
+                                1,
+                                0,
+                                1,
+                                kFreeWord,
+                                1};
 
 struct Session {
     uint32_t dictId = 0;
@@ -166,8 +233,8 @@ void spellCorrect(Plan &plan, const Session &s) {
     std::string word = wordArgument(plan, s);
     uint8_t wanted = plan.u8() % 6;
     GuardedBuffer buffer(size_t{wanted} * ZOZIZID_SLOT_SIZE);
-    int32_t n = SCCorrection(s.spell, reinterpret_cast<intptr_t>(word.c_str()), reinterpret_cast<intptr_t>(buffer.data()),
-                             wanted);
+    int32_t n = SCCorrection(s.spell, reinterpret_cast<intptr_t>(word.c_str()),
+                             reinterpret_cast<intptr_t>(buffer.data()), wanted);
     buffer.checkGuard();
     FUZZ_CHECK(n >= 0 && n <= wanted);
     for (int32_t i = 0; i < n; ++i)
@@ -179,8 +246,8 @@ void spellWildcard(Plan &plan, const Session &s) {
     uint8_t wanted = plan.u8();
     size_t length = plan.u16() % 2048;
     GuardedBuffer buffer(length);
-    int32_t n = SCWildcard(s.spell, reinterpret_cast<intptr_t>(pattern.c_str()), reinterpret_cast<intptr_t>(buffer.data()),
-                           wanted, static_cast<intptr_t>(length));
+    int32_t n = SCWildcard(s.spell, reinterpret_cast<intptr_t>(pattern.c_str()),
+                           reinterpret_cast<intptr_t>(buffer.data()), wanted, static_cast<intptr_t>(length));
     buffer.checkGuard();
     FUZZ_CHECK(n >= 0 && n <= wanted);
     if (length == 0) return;

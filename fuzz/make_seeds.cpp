@@ -23,13 +23,14 @@ zav::TableDesc plainTable(bool withCycle) {
     t.name = zav::StringListDesc{{1, "Glossary"}, {2, "\xB4\xCA\xBB\xE3"}};
     t.subs = {{7, zav::StringListDesc{{1, "Notes"}}}, {9, std::nullopt}};
     t.pageList = {0, 1, 2};
-    t.keys = {{"able", 0, 0, 0}, {"bank@1", 1, 4, 0x80}, {"bank@2", 1, 9, 0x7F}, {"Cat", 2, 0, 0xFF},
-              {"dog", 2, 3, 0}, {"\xB0\xA1", 2, 5, 1}};
+    t.keys = {{"able", 0, 0, 0},   {"bank@1", 1, 4, 0x80}, {"bank@2", 1, 9, 0x7F},
+              {"Cat", 2, 0, 0xFF}, {"dog", 2, 3, 0},       {"\xB0\xA1", 2, 5, 1}};
     t.autoPageToKey = true;
     t.vpItems.resize(6);
     const char *captions[] = {"Contents", "Chapter 1", nullptr, "Chapter 2", "Section 1", nullptr};
     for (size_t i = 0; i < 6; ++i)
-        t.vpItems[i].caption = captions[i] ? zav::StringListDesc{{1, captions[i]}} : zav::StringListDesc{{1, zav::kHiddenItemMarker}};
+        t.vpItems[i].caption =
+            captions[i] ? zav::StringListDesc{{1, captions[i]}} : zav::StringListDesc{{1, zav::kHiddenItemMarker}};
     zav::linkTree(t.vpItems, {0, 1, 1, 1, 2, 4});
     t.vpItems[4].pagePlusOne = 2;
     if (withCycle) t.vpItems[3].nextSibling = 2;

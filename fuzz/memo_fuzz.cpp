@@ -39,8 +39,9 @@ enum Op : uint8_t { kNumber, kHandle, kContent, kFree, kSubPage, kOpCount };
 // Flags 0, then: the memo count of entry 0's page, all its memos joined
 // and its first memo into slots 0 and 1, both read whole and cut, the
 // module's memo sub page of that page, a free.
-const uint8_t kDefaultPlan[] = {0, kNumber, 1, 0, kHandle, 0, 1, 0, 0, kHandle, 1, 1, 0, 1, kContent, 0, 1,
-                                kContent, 1, 0, 3, 0, kSubPage, 1, 0, 1, kFree, 0, kContent, 0, 1};
+const uint8_t kDefaultPlan[] = {0,        kNumber, 1, 0,        kHandle, 0, 1,        0, 0, kHandle, 1,
+                                1,        0,       1, kContent, 0,       1, kContent, 1, 0, 3,       0,
+                                kSubPage, 1,       0, 1,        kFree,   0, kContent, 0, 1};
 
 struct Session {
     BookHandle book = nullptr;
@@ -118,7 +119,8 @@ BookHandle openBook() {
     if (!zav::writeBook(desc, &written, &error)) fuzz::broken("cannot write the book");
     std::string path = fuzz::writeScratchFile(kBookName, written.bytes.data(), written.bytes.size());
     BookHandle book = nullptr;
-    if (ZAVOpenBook(std::wstring(path.begin(), path.end()).c_str(), &book) != ZAV_OPEN_OK) fuzz::broken("cannot open the book");
+    if (ZAVOpenBook(std::wstring(path.begin(), path.end()).c_str(), &book) != ZAV_OPEN_OK)
+        fuzz::broken("cannot open the book");
     return book;
 }
 

@@ -82,7 +82,7 @@ extern "C" {
 typedef struct ZAVBookState *BookHandle;
 
 /** Results of ZAVOpenBook. */
-#define ZAV_OPEN_OK 0           /**< the book is open; the handle was stored */
+#define ZAV_OPEN_OK 0            /**< the book is open; the handle was stored */
 #define ZAV_OPEN_NO_MEMORY (-13) /**< no memory for the book's state */
 #define ZAV_OPEN_BAD_FILE (-10)  /**< not opened, shorter than 512 bytes, or not a "DEBD" book */
 #define ZAV_OPEN_BAD_KIND (-11)  /**< kind not 1, 2 or 4, or version above 1 */
@@ -241,8 +241,8 @@ ZAV_API int32_t ZAV_CALL ZAVGetSubCount(BookHandle book, int32_t table) ZAV_NOEX
  * name. @return the name's language code, or 0 (subId stays stored when the
  * entry has no name or the name cannot be read).
  */
-ZAV_API int32_t ZAV_CALL ZAVGetSubName(BookHandle book, int32_t table, int32_t index, uint32_t *subId,
-                                       int32_t language, char *buffer, uint32_t length) ZAV_NOEXCEPT;
+ZAV_API int32_t ZAV_CALL ZAVGetSubName(BookHandle book, int32_t table, int32_t index, uint32_t *subId, int32_t language,
+                                       char *buffer, uint32_t length) ZAV_NOEXCEPT;
 
 /**
  * Dictionary books only: 1 when `mask` shares a bit with the table's
@@ -338,8 +338,8 @@ ZAV_API int32_t ZAV_CALL EBDVPGetChildItem(BookHandle book, int32_t table, int32
 ZAV_API int32_t ZAV_CALL EBDVPGetNextSiblingItem(BookHandle book, int32_t table, int32_t item) ZAV_NOEXCEPT;
 
 /** The item's caption in `language`, hidden items included. @return its language code, or 0. */
-ZAV_API int32_t ZAV_CALL EBDVPGetItemText(BookHandle book, int32_t table, int32_t item, int32_t language,
-                                          char *buffer, uint32_t length) ZAV_NOEXCEPT;
+ZAV_API int32_t ZAV_CALL EBDVPGetItemText(BookHandle book, int32_t table, int32_t item, int32_t language, char *buffer,
+                                          uint32_t length) ZAV_NOEXCEPT;
 
 /** The item that belongs to page `page` (0 = none or failure). */
 ZAV_API int32_t ZAV_CALL EBDVPPageToItem(BookHandle book, int32_t table, int32_t page) ZAV_NOEXCEPT;
@@ -360,7 +360,8 @@ ZAV_API int32_t ZAV_CALL EBDVPGetParentItem(BookHandle book, int32_t table, int3
  * and z pass to the engine unchanged; only the low 8 bits of y do. Each call
  * returns the engine's result, or 0 when refused.
  */
-ZAV_API int32_t ZAV_CALL EBDSCCorrection(BookHandle book, int32_t table, intptr_t w, intptr_t x, uint32_t y) ZAV_NOEXCEPT;
+ZAV_API int32_t ZAV_CALL EBDSCCorrection(BookHandle book, int32_t table, intptr_t w, intptr_t x,
+                                         uint32_t y) ZAV_NOEXCEPT;
 ZAV_API int32_t ZAV_CALL EBDSCVerify(BookHandle book, int32_t table, intptr_t w, intptr_t x) ZAV_NOEXCEPT;
 ZAV_API int32_t ZAV_CALL EBDSCWildcard(BookHandle book, int32_t table, intptr_t w, intptr_t x, uint32_t y,
                                        intptr_t z) ZAV_NOEXCEPT;

@@ -131,12 +131,9 @@ TEST_F(BookHandleTest, FileNameCopiesOnlyWhenTheTerminatorFits) {
         bool copies;
     };
     const Case cases[] = {
-        {"length 0 asks for the size", 0, false},
-        {"negative length", -1, false},
-        {"most negative length", INT32_MIN, false},
-        {"room for the text but not the terminator", n, false},
-        {"room for text and terminator", n + 1, true},
-        {"a larger buffer", n + 100, true},
+        {"length 0 asks for the size", 0, false},      {"negative length", -1, false},
+        {"most negative length", INT32_MIN, false},    {"room for the text but not the terminator", n, false},
+        {"room for text and terminator", n + 1, true}, {"a larger buffer", n + 100, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -175,9 +172,8 @@ TEST_F(BookHandleTest, PathOfMoreThan255BytesIsKeptEmpty) {
         size_t bytes;
         bool kept;
     };
-    const Case cases[] = {{"255 bytes and the terminator fit", 255, true},
-                          {"256 bytes do not", 256, false},
-                          {"far longer", 400, false}};
+    const Case cases[] = {
+        {"255 bytes and the terminator fit", 255, true}, {"256 bytes do not", 256, false}, {"far longer", 400, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         if (c.bytes > 259 && !utf8FileNames()) continue;  // the system refuses such paths

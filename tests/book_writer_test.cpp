@@ -75,8 +75,8 @@ TEST(BookWriter, HeaderAndBookLevelStructures) {
     EXPECT_EQ(u32(b, 52), 77u);
     EXPECT_EQ(slice(b, 56, 3), bytesOf({0xAA, 0xBB, 0}));
     // Header offsets agree with the layout map, and nothing sits at 0.
-    const uint32_t offsets[] = {l.bookNameOffset, l.defCharAttrOffset, l.exBookNoOffset, l.languageListOffset,
-                                l.tableDirOffset, l.pageDirOffset, l.shelfLevelOffset};
+    const uint32_t offsets[] = {l.bookNameOffset, l.defCharAttrOffset, l.exBookNoOffset,  l.languageListOffset,
+                                l.tableDirOffset, l.pageDirOffset,     l.shelfLevelOffset};
     for (uint32_t i = 0; i < 7; ++i) {
         EXPECT_EQ(u32(b, 24 + 4 * i), offsets[i]) << "header field " << 24 + 4 * i;
         EXPECT_GE(offsets[i], 512u);
@@ -237,7 +237,7 @@ TEST(BookWriter, KeysSortUnderTheCollationStably) {
     BookDesc d;
     d.tables = {t};
     WrittenBook w = zav::writeBookOrDie(d);
-    const std::vector<std::string> expected = {"  aardvark", "apple", "b",      "Bank",
+    const std::vector<std::string> expected = {"  aardvark", "apple",  "b",      "Bank",
                                                "bank",       "BANK@1", "bank@2", "bank@10"};
     EXPECT_EQ(keyTextsFromFile(w.bytes, w.layout.tables[0].record), expected);
     EXPECT_EQ(w.layout.tables[0].keyTexts, expected);
@@ -261,8 +261,7 @@ TEST(BookWriter, LargeKeyListIsSortedAndIndexed) {
     const WrittenBook w = zav::writeBookOrDie(d);
     const auto texts = keyTextsFromFile(w.bytes, w.layout.tables[0].record);
     ASSERT_EQ(texts.size(), n);
-    for (uint32_t k = 1; k < n; ++k)
-        ASSERT_LE(tovix::compareKeys(texts[k - 1].c_str(), texts[k].c_str()), 0) << k;
+    for (uint32_t k = 1; k < n; ++k) ASSERT_LE(tovix::compareKeys(texts[k - 1].c_str(), texts[k].c_str()), 0) << k;
 }
 
 TEST(BookWriter, AutoPageToKeyTakesFirstKeyOfPageOrCarriesTheOneBefore) {
@@ -341,37 +340,59 @@ TEST(BookWriter, RefusesWhatTheFormatCannotHold) {
     };
     const std::string longText(256, 'x');
     const Case cases[] = {
-        {"book name text of 256 bytes", [&](BookDesc &d) { d.bookName = StringListDesc{{1, longText}}; }},
+        {"book name text of 256 bytes",
+         [&](BookDesc &d) {
+             d.bookName = StringListDesc{{1, longText}};
+         }},
         {"string list of 256 entries",
          [](BookDesc &d) {
              d.bookName.emplace();
              d.bookName->entries.assign(256, {1, "a"});
          }},
-        {"caption text of 256 bytes", [&](BookDesc &d) { d.tables[0].vpItems[0].caption = {{1, longText}}; }},
-        {"sub name text of 256 bytes", [&](BookDesc &d) { d.tables[0].subs = {{1, StringListDesc{{1, longText}}}}; }},
-        {"key of 65536 bytes", [](BookDesc &d) { d.tables[0].keys = {{std::string(65536, 'k'), 0, 0}}; }},
+        {"caption text of 256 bytes",
+         [&](BookDesc &d) {
+             d.tables[0].vpItems[0].caption = {{1, longText}};
+         }},
+        {"sub name text of 256 bytes",
+         [&](BookDesc &d) {
+             d.tables[0].subs = {{1, StringListDesc{{1, longText}}}};
+         }},
+        {"key of 65536 bytes",
+         [](BookDesc &d) {
+             d.tables[0].keys = {{std::string(65536, 'k'), 0, 0}};
+         }},
         {"256 tables", [](BookDesc &d) { d.tables.resize(256); }},
         {"256 languages", [](BookDesc &d) { d.languages = std::vector<uint8_t>(256, 1); }},
         {"256 shelf levels", [](BookDesc &d) { d.shelfLevels = std::vector<BookDesc::ShelfLevel>(256); }},
         {"attribute block of 83 bytes", [](BookDesc &d) { d.defCharAttr = std::vector<uint8_t>(83); }},
         {"extended book number of 256 bytes", [](BookDesc &d) { d.exBookNo = std::string(256, '1'); }},
         {"457 reserved bytes", [](BookDesc &d) { d.reserved.assign(457, 0); }},
-        {"links in a kind-2 book", [](BookDesc &d) { d.pages = {{"p", {1}}}; }},
-        {"65536 links", [](BookDesc &d) {
+        {"links in a kind-2 book",
+         [](BookDesc &d) {
+             d.pages = {{"p", {1}}};
+         }},
+        {"65536 links",
+         [](BookDesc &d) {
              d.kind = 4;
              d.pages = {{"p", std::vector<uint32_t>(65536)}};
          }},
-        {"dictionary level of 255 bytes", [](BookDesc &d) {
+        {"dictionary level of 255 bytes",
+         [](BookDesc &d) {
              d.kind = 1;
              d.tables[0].vpItems.clear();
              d.tables[0].dictLevels = {std::vector<uint8_t>(255)};
          }},
-        {"page list in a dictionary book", [](BookDesc &d) {
+        {"page list in a dictionary book",
+         [](BookDesc &d) {
              d.kind = 1;
              d.tables[0].pageList = {0};
          }},
-        {"simple name in a plain book", [](BookDesc &d) { d.tables[0].simpleName = StringListDesc{{1, "s"}}; }},
-        {"page-to-key given twice", [](BookDesc &d) {
+        {"simple name in a plain book",
+         [](BookDesc &d) {
+             d.tables[0].simpleName = StringListDesc{{1, "s"}};
+         }},
+        {"page-to-key given twice",
+         [](BookDesc &d) {
              d.tables[0].pageList = {0};
              d.tables[0].pageToKey = {0};
              d.tables[0].autoPageToKey = true;

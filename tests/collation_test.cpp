@@ -21,7 +21,7 @@ namespace {
 int sign(int32_t v) { return (v > 0) - (v < 0); }
 
 struct KeysCase {
-    const char *first;   // null = a null pointer
+    const char *first;  // null = a null pointer
     const char *second;
     int sign;
     const char *why;
@@ -56,7 +56,9 @@ TEST(Collation, CompareKeysTable) {
         {"bank@10", "bank@9", 1, "10 after 9"},
         {"bank@1x", "bank@82", 0, "bytes after @ are not tested to be digits: 1*10 + ('x'-48)"},
         {"\x81@5", "\x81@10", 1, "a trail byte @ is part of its character, not a suffix"},
-        {"\xB0\xA1" "a", "\xB0\xA1@1", 1, "double-byte body then a suffix"},
+        {"\xB0\xA1"
+         "a",
+         "\xB0\xA1@1", 1, "double-byte body then a suffix"},
         {"x@3000000000", "x@2000000000", -1, "numbers compared signed after wrapping"},
         {"x@2000000000", "x@3000000000", 1, "and the other way round"},
         {"x@3000000000", "x@1", -1, "a wrapped number is negative"},
@@ -145,8 +147,10 @@ std::string randomKey(std::mt19937 &rng) {
                 break;
             }
             case 4:
-                if (i > 0 && i + 1 < units) key += ' ';
-                else key += 'm';
+                if (i > 0 && i + 1 < units)
+                    key += ' ';
+                else
+                    key += 'm';
                 break;
             default:
                 // A double-byte character; its trail byte may be "@".

@@ -33,32 +33,40 @@ TEST_F(DoublesTest, EngineFlagsHandleFaults) {
         const char *problem;  // text the report must hold
     };
     const Case cases[] = {
-        {"double free of a word", [] {
+        {"double free of a word",
+         [] {
              uintptr_t d = engine::dicCreateHDICT(3);
              uintptr_t w = engine::dicSearchRecord(d, 0);
              engine::dicFreeHWORD(w);
              engine::dicFreeHWORD(w);
              engine::dicFreeHDICT(d);
-         }, "freed twice"},
-        {"dictionary before its word", [] {
+         },
+         "freed twice"},
+        {"dictionary before its word",
+         [] {
              uintptr_t d = engine::dicCreateHDICT(3);
              uintptr_t w = engine::dicSearchRecord(d, 1);
              engine::dicFreeHDICT(d);
              engine::dicFreeHWORD(w);
-         }, "before its HWORD"},
+         },
+         "before its HWORD"},
         {"unknown handle", [] { engine::dicFreeHDICT(0x999); }, "unknown"},
-        {"use after free", [] {
+        {"use after free",
+         [] {
              uintptr_t d = engine::dicCreateHDICT(3);
              engine::dicFreeHDICT(d);
              engine::dicGetWordCount(d);
-         }, "after it was freed"},
-        {"word handle where a dictionary belongs", [] {
+         },
+         "after it was freed"},
+        {"word handle where a dictionary belongs",
+         [] {
              uintptr_t d = engine::dicCreateHDICT(3);
              uintptr_t w = engine::dicSearchRecord(d, 0);
              engine::dicFreeHDICT(w);
              engine::dicFreeHWORD(w);
              engine::dicFreeHDICT(d);
-         }, "is a HWORD"},
+         },
+         "is a HWORD"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -58,7 +58,8 @@ zav::TableDesc exampleTable() {
 std::vector<uint32_t> probedKeys(const tovix::test::FaultPlatform &faults, uint32_t keyListOffset, uint32_t count) {
     std::vector<uint32_t> probes;
     for (uint32_t offset : faults.readOffsets())
-        if (offset >= keyListOffset && offset < keyListOffset + 4 * count) probes.push_back((offset - keyListOffset) / 4);
+        if (offset >= keyListOffset && offset < keyListOffset + 4 * count)
+            probes.push_back((offset - keyListOffset) / 4);
     return probes;
 }
 
@@ -109,8 +110,8 @@ TEST(KeyIndex, WorkedExampleLookUps) {
         const char *word;
         int32_t result;
     } exists[] = {
-        {"bank", 1},  {"bank@1", 1}, {"Bank", 1},  {"  bank  ", 1}, {"bank@2", 1}, {"bank@3", 0},
-        {"bat", 0},   {"zebra", 0},  {"aardvark", 0}, {"able", 1},  {"DOG", 1},    {"", 0},
+        {"bank", 1}, {"bank@1", 1}, {"Bank", 1},     {"  bank  ", 1}, {"bank@2", 1}, {"bank@3", 0},
+        {"bat", 0},  {"zebra", 0},  {"aardvark", 0}, {"able", 1},     {"DOG", 1},    {"", 0},
     };
     for (const auto &e : exists) EXPECT_EQ(ZAVIsExistWord(book, 0, e.word), e.result) << e.word;
     EXPECT_EQ(ZAVIsExistWord(book, 0, nullptr), 0);
@@ -126,8 +127,8 @@ TEST(KeyIndex, WorkedExampleKeysAndPages) {
         const char *text;
         int32_t pageNo, pageOffset, attribute;
     } rows[] = {
-        {"able", 10, 100, 1}, {"bank@1", 11, 110, 127}, {"bank@2", 12, 120, -128}, {"cat", 13, 130, 3},
-        {"dog", 14, 140, -1},
+        {"able", 10, 100, 1}, {"bank@1", 11, 110, 127}, {"bank@2", 12, 120, -128},
+        {"cat", 13, 130, 3},  {"dog", 14, 140, -1},
     };
     for (uint32_t i = 0; i < 5; ++i) {
         const Row &r = rows[i];
@@ -276,7 +277,8 @@ TEST(KeyIndex, LongKeysAndQueries) {
     ModuleSession session;
     zav::TableDesc t;
     std::vector<std::string> texts;
-    for (size_t n : {1, 58, 59, 60, 61, 62, 100, 127, 128, 129, 300, 4096}) texts.push_back("m" + std::string(n - 1, 'a' + n % 26));
+    for (size_t n : {1, 58, 59, 60, 61, 62, 100, 127, 128, 129, 300, 4096})
+        texts.push_back("m" + std::string(n - 1, 'a' + n % 26));
     texts.push_back("z" + std::string(65534, 'q'));
     for (const auto &s : texts) t.keys.push_back(key(s));
     zav::WrittenBook written = zav::writeBookOrDie(bookWithTable(t));
@@ -329,7 +331,8 @@ TEST(KeyIndex, KeyRecordsAtTheEndOfTheFile) {
         record[8] = static_cast<uint8_t>(storedLength);
         record[9] = static_cast<uint8_t>(storedLength >> 8);
         record[11] = 0xFF;  // attribute -1
-        for (char ch : text) record.push_back(static_cast<uint8_t>(ch));  // (insert trips a GCC 12 array-bounds false positive)
+        for (char ch : text)
+            record.push_back(static_cast<uint8_t>(ch));  // (insert trips a GCC 12 array-bounds false positive)
         record.resize(keep);
         bytes.insert(bytes.end(), record.begin(), record.end());
         zav::patchU32(bytes, list + 16, at);
@@ -449,9 +452,17 @@ TEST(KeyIndex, ReadsPerLookUpInLargeTables) {
             int32_t index;
             int32_t exists;
         } cases[] = {
-            {text(0), 0, 1},           {text(2), 1, 1},         {text(n), n / 2, 1},    {"K" + text(2 * n - 2).substr(1), n - 1, 1},
-            {text(n + 1), n / 2 + 1, 0}, {text(12345), 6173, 0}, {"a", 0, 0},            {"zzz", n - 1, 0},
-            {text(n - 2), n / 2 - 1, 1}, {text(1), 1, 0},         {text(2 * n - 3), n - 1, 0},
+            {text(0), 0, 1},
+            {text(2), 1, 1},
+            {text(n), n / 2, 1},
+            {"K" + text(2 * n - 2).substr(1), n - 1, 1},
+            {text(n + 1), n / 2 + 1, 0},
+            {text(12345), 6173, 0},
+            {"a", 0, 0},
+            {"zzz", n - 1, 0},
+            {text(n - 2), n / 2 - 1, 1},
+            {text(1), 1, 0},
+            {text(2 * n - 3), n - 1, 0},
         };
         ScopedFaults faults;
         for (const auto &c : cases) {
@@ -536,8 +547,8 @@ protected:
     }
     void TearDown() override {
         engine_double::HandleReport report = engine_double::handles();
-        EXPECT_TRUE(report.clean()) << report.live << " live, problems: "
-                                    << (report.problems.empty() ? "" : report.problems[0]);
+        EXPECT_TRUE(report.clean()) << report.live
+                                    << " live, problems: " << (report.problems.empty() ? "" : report.problems[0]);
         book_.reset();
         engine_double::reset();
     }
@@ -584,8 +595,8 @@ TEST_F(DictionaryKeys, WordRecordsFreedWordFirst) {
     memset(buffer, '#', sizeof buffer);
     EXPECT_EQ(ZAVGetKeyWord(book(), 0, 2, buffer, sizeof buffer), 5) << "the engine's result";
     EXPECT_STREQ(buffer, "gamma");
-    EXPECT_EQ(takeCalls(), (Calls{"dicCreateHDICT", "dicGetWordCount", "dicSearchRecord", "dicGetWord",
-                                  "dicFreeHWORD", "dicFreeHDICT"}));
+    EXPECT_EQ(takeCalls(), (Calls{"dicCreateHDICT", "dicGetWordCount", "dicSearchRecord", "dicGetWord", "dicFreeHWORD",
+                                  "dicFreeHDICT"}));
     ZAVGetKeyWord(book(), 0, 2, buffer, 3);
     EXPECT_STREQ(buffer, "ga");
     EXPECT_EQ(engine_double::calls("dicGetWord").at(0).length, 3);
@@ -618,8 +629,8 @@ TEST_F(DictionaryKeys, MissingEntryPointStillFreesBoth) {
     char buffer[8] = "#######";
     EXPECT_EQ(ZAVGetKeyWord(book(), 0, 1, buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "#######");
-    EXPECT_EQ(takeCalls(), (Calls{"dicCreateHDICT", "dicGetWordCount", "dicSearchRecord", "dicFreeHWORD",
-                                  "dicFreeHDICT"}));
+    EXPECT_EQ(takeCalls(),
+              (Calls{"dicCreateHDICT", "dicGetWordCount", "dicSearchRecord", "dicFreeHWORD", "dicFreeHDICT"}));
     faults->hideSymbol("dicGetHandleInfo");
     EXPECT_EQ(ZAVSearchKeyWord(book(), 0, "theta", 5), 0);
     EXPECT_EQ(takeCalls(), (Calls{"dicCreateHDICT", "dicSearchWord", "dicFreeHWORD", "dicFreeHDICT"}));
@@ -633,14 +644,9 @@ TEST_F(DictionaryKeys, SearchAsksTheEngineWithACopy) {
         const char *asked;  // the word the engine received; null: no engine call at all
         bool found;
     } cases[] = {
-        {"gamma", 5, 2, "gamma", true},
-        {"gammaray", 5, 2, "gamma", true},
-        {"kappa", 1000, 9, "kappa", true},
-        {"alpha", 5, 0, "alpha", true},
-        {"nothing", 7, 0, "nothing", false},
-        {"", 0, 0, "", false},
-        {"gamma", -1, 0, nullptr, false},
-        {nullptr, 5, 0, nullptr, false},
+        {"gamma", 5, 2, "gamma", true},   {"gammaray", 5, 2, "gamma", true},   {"kappa", 1000, 9, "kappa", true},
+        {"alpha", 5, 0, "alpha", true},   {"nothing", 7, 0, "nothing", false}, {"", 0, 0, "", false},
+        {"gamma", -1, 0, nullptr, false}, {nullptr, 5, 0, nullptr, false},
     };
     for (const auto &c : cases) {
         const char *name = c.word ? c.word : "null";
@@ -651,9 +657,9 @@ TEST_F(DictionaryKeys, SearchAsksTheEngineWithACopy) {
         }
         ASSERT_EQ(engine_double::calls("dicSearchWord").size(), 1u) << name;
         EXPECT_EQ(engine_double::calls("dicSearchWord")[0].word, c.asked) << name;
-        Calls expected = c.found ? Calls{"dicCreateHDICT", "dicSearchWord", "dicGetHandleInfo", "dicFreeHWORD",
-                                         "dicFreeHDICT"}
-                                 : Calls{"dicCreateHDICT", "dicSearchWord", "dicFreeHDICT"};
+        Calls expected =
+            c.found ? Calls{"dicCreateHDICT", "dicSearchWord", "dicGetHandleInfo", "dicFreeHWORD", "dicFreeHDICT"}
+                    : Calls{"dicCreateHDICT", "dicSearchWord", "dicFreeHDICT"};
         EXPECT_EQ(takeCalls(), expected) << name;
     }
 

@@ -36,8 +36,8 @@ protected:
 };
 
 bool sameState(const tovix::ProcessState &a, const tovix::ProcessState &b) {
-    return a.engineLib == b.engineLib && a.moduleInstance == b.moduleInstance &&
-           a.defaultLocale == b.defaultLocale && a.memoLib == b.memoLib;
+    return a.engineLib == b.engineLib && a.moduleInstance == b.moduleInstance && a.defaultLocale == b.defaultLocale &&
+           a.memoLib == b.memoLib;
 }
 
 TEST_F(ModuleEntryTest, AttachLoadsTheEngineAndRecordsTheInstance) {
@@ -238,9 +238,10 @@ TEST_F(ModuleEntryTest, DefaultLocaleReachesTheNameCalls) {
 
 TEST_F(ModuleEntryTest, RegistryExportInUtf16IsRead) {
     if (!settingsFromEnvironment()) GTEST_SKIP() << "the settings come from the system here";
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
-                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict]\r\n"
-                       "\"DefaultLocale\"=dword:00000004\r\n";
+    std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict]\r\n"
+        "\"DefaultLocale\"=dword:00000004\r\n";
     std::vector<uint8_t> bytes = {0xFF, 0xFE};
     for (char ch : text) {
         bytes.push_back(static_cast<uint8_t>(ch));

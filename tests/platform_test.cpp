@@ -1,5 +1,5 @@
-// The platform layer's contracts (short reads told from errors, the 256-byte path limit, the code page setting, the memo
-// library's path) and the fault-injecting table the other tests rely on.
+// The platform layer's contracts (short reads told from errors, the 256-byte path limit, the code page setting, the
+// memo library's path) and the fault-injecting table the other tests rely on.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -61,11 +61,13 @@ TEST(PlatformPath, AnsiFormIsLimitedTo256BytesWithTerminator) {
     const std::vector<Case> cases = {
         {"255 bytes fit", std::wstring(255, L'a'), 256, true, std::string(255, 'a')},
         {"256 bytes do not", std::wstring(256, L'a'), 256, false, ""},
-        {"128 two-byte characters are 256 bytes", [&] {
+        {"128 two-byte characters are 256 bytes",
+         [&] {
              std::wstring w;
              for (int i = 0; i < 128; ++i) w += e;
              return w;
-         }(), 256, false, ""},
+         }(),
+         256, false, ""},
         {"non-ASCII text", L"\u043a\u043d\u0438\u0433\u0430-\u66f8", 256, true,
          "\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB0-\xE6\x9B\xB8"},
         {"empty", L"", 256, true, ""},
@@ -91,8 +93,9 @@ TEST(PlatformSettings, CodePageFollowsTovixAcp) {
         uint32_t page;
     };
     const Case cases[] = {
-        {"936", true, 936}, {"932", true, 932}, {"0", true, 0}, {"4294967295", true, 0xFFFFFFFFu},
-        {"4294967296", false, 0}, {"93a", false, 0}, {"-936", false, 0}, {" 936", false, 0}, {"", false, 0},
+        {"936", true, 936},       {"932", true, 932}, {"0", true, 0},     {"4294967295", true, 0xFFFFFFFFu},
+        {"4294967296", false, 0}, {"93a", false, 0},  {"-936", false, 0}, {" 936", false, 0},
+        {"", false, 0},
     };
     uint32_t fallback;
     {

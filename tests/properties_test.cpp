@@ -74,9 +74,7 @@ TEST_F(PropertiesTest, HeaderAndLists) {
     EXPECT_EQ(ZAVGetLanguageCount(book), 3);
     EXPECT_EQ(ZAVGetTableCount(book), 2);
     EXPECT_EQ(ZAVGetShelfLevel(book), 3);
-    const struct {
-        int32_t index, code;
-    } languages[] = {{0, 1}, {2, 4}, {3, 0}, {-1, 0}, {INT32_MIN, 0}};
+    const struct { int32_t index, code; } languages[] = {{0, 1}, {2, 4}, {3, 0}, {-1, 0}, {INT32_MIN, 0}};
     for (const auto &l : languages) EXPECT_EQ(ZAVGetLanguage(book, l.index), l.code) << l.index;
 }
 
@@ -153,8 +151,8 @@ TEST_F(PropertiesTest, BlocksCutByTheEndOfTheFile) {
     zav::WrittenBook written = zav::writeBookOrDie(fullBook());
     std::vector<uint8_t> &bytes = written.bytes;
     const uint32_t size = static_cast<uint32_t>(bytes.size());
-    zav::patchU32(bytes, 28, size - 50);    // attribute block 50 bytes before the end
-    zav::patchU32(bytes, 32, size - 3);     // extended book number of 5 bytes with 2 left
+    zav::patchU32(bytes, 28, size - 50);  // attribute block 50 bytes before the end
+    zav::patchU32(bytes, 32, size - 3);   // extended book number of 5 bytes with 2 left
     zav::patchU8(bytes, size - 3, 5);
     zav::patchU32(bytes, 36, 0x80000000u);  // language list beyond any seek
     OpenBook book(bytes);

@@ -75,10 +75,9 @@ TEST(RegistryFile, FindsTheDwordOrNothing) {
          bytesOf(v4 + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"DefaultLocale\"=dword:00000009\n\n" + kSection +
                  "\"Other\"=dword:00000001\n" + value + "[HKEY_CURRENT_USER\\X]\n\"DefaultLocale\"=dword:7\n"),
          3},
-        {"the last occurrence counts",
-         bytesOf(v4 + kSection + value + "\"DefaultLocale\"=dword:00000005\n"), 5},
-        {"a later value that is not a dword cancels it",
-         bytesOf(v4 + kSection + value + "\"DefaultLocale\"=\"5\"\n"), std::nullopt},
+        {"the last occurrence counts", bytesOf(v4 + kSection + value + "\"DefaultLocale\"=dword:00000005\n"), 5},
+        {"a later value that is not a dword cancels it", bytesOf(v4 + kSection + value + "\"DefaultLocale\"=\"5\"\n"),
+         std::nullopt},
 
         {"no header", bytesOf(kSection + value), std::nullopt},
         {"an unknown header", bytesOf("REGEDIT5\n" + kSection + value), std::nullopt},
@@ -94,8 +93,8 @@ TEST(RegistryFile, FindsTheDwordOrNothing) {
         {"a dword of 9 digits", bytesOf(v4 + kSection + "\"DefaultLocale\"=dword:000000003\n"), std::nullopt},
         {"a dword without digits", bytesOf(v4 + kSection + "\"DefaultLocale\"=dword:\n"), std::nullopt},
         {"a dword with junk behind", bytesOf(v4 + kSection + "\"DefaultLocale\"=dword:0000003x\n"), std::nullopt},
-        {"a value whose name only starts like ours",
-         bytesOf(v4 + kSection + "\"DefaultLocaleX\"=dword:00000003\n"), std::nullopt},
+        {"a value whose name only starts like ours", bytesOf(v4 + kSection + "\"DefaultLocaleX\"=dword:00000003\n"),
+         std::nullopt},
         {"a deleted value", bytesOf(v4 + kSection + "\"DefaultLocale\"=-\n"), std::nullopt},
         {"a UTF-16 file cut in the middle of a character",
          [&] {

@@ -142,7 +142,11 @@ TEST(StringList, NothingCopiedLeavesTheBufferAlone) {
         {"count byte past the end of the file", "", kListAt, 64},
         {"offset that cannot be reached", listBytes({{1, "a"}}), 0x80000000u, 64},
         {"first entry cut before its length", std::string("\x02\x01", 2), kListAt, 64},
-        {"first entry's text cut short", std::string("\x01\x01\x05" "ab", 5), kListAt, 64},
+        {"first entry's text cut short",
+         std::string("\x01\x01\x05"
+                     "ab",
+                     5),
+         kListAt, 64},
         {"buffer length 0 writes nothing", listBytes({{1, "a"}}), kListAt, 0},
     };
     for (const auto &c : cases) {

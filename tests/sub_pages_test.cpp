@@ -101,11 +101,13 @@ TEST_F(DictionarySubPageTest, SubNumberSelectsTheContent) {
             if (q == Query::Content) {
                 EXPECT_EQ(text, "sub text") << c.name;
             }
-            std::vector<std::string> expectedNames = {"dicCreateHDICT", "dicGetWordCount", "dicSearchRecord",
-                                                      q == Query::Exists ? "dicIsExistContent"
-                                                      : q == Query::Size ? "dicGetContentSize"
-                                                                         : "dicGetContent",
-                                                      "dicFreeHWORD", "dicFreeHDICT"};
+            std::vector<std::string> expectedNames = {
+                "dicCreateHDICT",
+                "dicGetWordCount",
+                "dicSearchRecord",
+                q == Query::Exists ? "dicIsExistContent" : q == Query::Size ? "dicGetContentSize" : "dicGetContent",
+                "dicFreeHWORD",
+                "dicFreeHDICT"};
             EXPECT_EQ(engine_double::callNames(), expectedNames) << c.name;
             auto calls = engine_double::calls();
             ASSERT_EQ(calls.size(), 6u);
@@ -247,7 +249,8 @@ TEST_F(MemoSubPageTest, RefusedBeforeTheMemoLibrary) {
     ASSERT_TRUE(book.ok());
     ScopedFaults faults;
     for (const auto &c : cases)
-        for (Query q : kAllQueries) EXPECT_EQ(query(q, book, c.table, c.sub, c.index), 0) << c.name << " " << queryName(q);
+        for (Query q : kAllQueries)
+            EXPECT_EQ(query(q, book, c.table, c.sub, c.index), 0) << c.name << " " << queryName(q);
     EXPECT_FALSE(memoLibraryLoaded(faults)) << "the memo library is not even loaded";
     EXPECT_TRUE(memo_double::calls().empty());
 }

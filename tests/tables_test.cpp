@@ -108,8 +108,8 @@ TEST_F(TablesTest, SimpleName) {
     } cases[] = {
         {"plain book: the table name, whatever +24 holds", BOOK_KIND_PLAIN, List({{1, "T"}}), std::nullopt, 1, "T"},
         {"plain book without a name", BOOK_KIND_PLAIN, std::nullopt, std::nullopt, 0, ""},
-        {"dictionary without a simple name: the table name", BOOK_KIND_DICTIONARY, List({{1, "T"}}), std::nullopt,
-         1, "T"},
+        {"dictionary without a simple name: the table name", BOOK_KIND_DICTIONARY, List({{1, "T"}}), std::nullopt, 1,
+         "T"},
         {"dictionary simple name wins", BOOK_KIND_DICTIONARY, List({{1, "T"}}), List({{3, "S"}}), 3, "S"},
         {"empty simple name is final", BOOK_KIND_DICTIONARY, List({{1, "T"}}), List(zav::StringListDesc{}), 0, ""},
         {"dictionary without names", BOOK_KIND_DICTIONARY, std::nullopt, std::nullopt, 0, ""},
@@ -209,7 +209,7 @@ TEST_F(TablesTest, DictionaryLevels) {
         int32_t table, index, result;
         const std::vector<uint8_t> *expected;  // null: block untouched
     } cases[] = {
-        {"first", 0, 0, 1, &level0}, {"entry 0", 0, 1, 0, nullptr},       {"third", 0, 2, 1, &level2},
+        {"first", 0, 0, 1, &level0},     {"entry 0", 0, 1, 0, nullptr},       {"third", 0, 2, 1, &level2},
         {"negative", 0, -1, 0, nullptr}, {"no level list", 1, 0, 0, nullptr}, {"no table", 2, 0, 0, nullptr},
     };
     for (const Case &c : cases) {
@@ -325,8 +325,7 @@ TEST_F(TablesTest, EachFailedOperationFailsTablePage) {
     const struct {
         Op op;
         FaultMode mode;
-    } sweeps[] = {{Op::Read, FaultMode::Once}, {Op::Read, FaultMode::Short},
-                  {Op::Read, FaultMode::Persistent}};
+    } sweeps[] = {{Op::Read, FaultMode::Once}, {Op::Read, FaultMode::Short}, {Op::Read, FaultMode::Persistent}};
     ScopedFaults faults;
     for (const auto &b : books) {
         for (const auto &s : sweeps) {

@@ -238,10 +238,8 @@ TEST_F(VpTreeTest, EveryFailedReadGivesTheFailureValue) {
         int32_t argument, answer, failure;
     };
     const Case cases[] = {
-        {"child of the root", Call::Child, 1, 2, 0},
-        {"sibling over a hidden sibling", Call::Sibling, 2, 4, 0},
-        {"parent along the chain", Call::Parent, 4, 1, 0},
-        {"item to page", Call::ItemToPage, 5, 7, ZAV_NO_INDEX},
+        {"child of the root", Call::Child, 1, 2, 0},       {"sibling over a hidden sibling", Call::Sibling, 2, 4, 0},
+        {"parent along the chain", Call::Parent, 4, 1, 0}, {"item to page", Call::ItemToPage, 5, 7, ZAV_NO_INDEX},
         {"page to item", Call::PageToItem, 0, 5, 0},
     };
     auto &faults = tovix::test::FaultPlatform::instance();
@@ -282,8 +280,10 @@ TEST_F(VpTreeTest, CyclicHiddenSiblingsEndTheWalk) {
         uint32_t tail, ring;
     };
     const Case cases[] = {
-        {"item is its own next sibling", 0, 1}, {"two hidden siblings point at each other", 0, 2},
-        {"long tail into a short ring", 40, 3}, {"short tail into a long ring", 2, 60},
+        {"item is its own next sibling", 0, 1},
+        {"two hidden siblings point at each other", 0, 2},
+        {"long tail into a short ring", 40, 3},
+        {"short tail into a long ring", 2, 60},
     };
     for (const auto &c : cases) {
         uint64_t small = 0, huge = 0;

@@ -26,9 +26,7 @@ uintptr_t newWordHandle(Dictionary *dict, uint32_t index) {
 
 extern "C" {
 
-ZOZIZID_API uintptr_t ZOZIZID_CALL dicCreateHDICT(uint32_t dictId) noexcept {
-    return openHandle<DictHandle>(dictId);
-}
+ZOZIZID_API uintptr_t ZOZIZID_CALL dicCreateHDICT(uint32_t dictId) noexcept { return openHandle<DictHandle>(dictId); }
 
 ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHDICT(uintptr_t hdict) noexcept { return freeHandle(asDict(hdict)); }
 

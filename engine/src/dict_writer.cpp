@@ -37,8 +37,7 @@ std::string dictionaryPath(const std::string &folder, uint32_t dictId) {
     return folder + "/" + dictionaryFileName(dictId);
 }
 
-bool buildDictionary(uint32_t dictId, std::vector<DictWord> words, std::vector<uint8_t> *out,
-                     std::string *error) {
+bool buildDictionary(uint32_t dictId, std::vector<DictWord> words, std::vector<uint8_t> *out, std::string *error) {
     using namespace format;
     for (const DictWord &w : words) {
         if (w.word.empty()) return fail(error, "empty word");

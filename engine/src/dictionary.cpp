@@ -98,7 +98,8 @@ void release(Dictionary *dict) {
 }
 
 bool readBytes(const Dictionary &dict, uint64_t at, void *buffer, size_t n) {
-    return copyResident(*dict.resident, at, buffer, n) || (dict.file != os::kNoFile && os::readAt(dict.file, at, buffer, n));
+    return copyResident(*dict.resident, at, buffer, n) ||
+           (dict.file != os::kNoFile && os::readAt(dict.file, at, buffer, n));
 }
 
 bool readWord(const Dictionary &dict, uint32_t index, char *buffer, uint32_t *length) {
@@ -125,11 +126,12 @@ bool readContents(const Dictionary &dict, uint32_t recordOffset, WordRecord *r) 
     if (count > kMaxContents || !inside(uint64_t{recordOffset} + 4, tableSize, dict.recordsOffset, dict.recordsEnd))
         return false;
     if (count == 0) return true;
-    unsigned char *table = 4 + tableSize <= have ? nullptr : static_cast<unsigned char *>(malloc(static_cast<size_t>(tableSize)));
+    unsigned char *table =
+        4 + tableSize <= have ? nullptr : static_cast<unsigned char *>(malloc(static_cast<size_t>(tableSize)));
     const unsigned char *entries = table ? table : head + 4;
     r->contents = static_cast<ContentEntry *>(malloc(sizeof(ContentEntry) * count));
-    bool ok = r->contents && (4 + tableSize <= have ||
-                              (table && readBytes(dict, uint64_t{recordOffset} + 4, table, static_cast<size_t>(tableSize))));
+    bool ok = r->contents && (4 + tableSize <= have || (table && readBytes(dict, uint64_t{recordOffset} + 4, table,
+                                                                           static_cast<size_t>(tableSize))));
     for (uint32_t i = 0; ok && i < count; ++i) {
         const unsigned char *e = entries + kContentEntrySize * i;
         ContentEntry c{le32(e), le32(e + 4), le32(e + 8)};

@@ -20,7 +20,9 @@ constexpr size_t kScanBufferSize = size_t{128} * 1024;  // holds the longest wor
 class WordScanner {
 public:
     explicit WordScanner(const Dictionary &d)
-        : dict_(d), buffer_(static_cast<unsigned char *>(malloc(kScanBufferSize))), filePos_(d.wordsOffset),
+        : dict_(d),
+          buffer_(static_cast<unsigned char *>(malloc(kScanBufferSize))),
+          filePos_(d.wordsOffset),
           remaining_(d.wordCount) {}
     ~WordScanner() { free(buffer_); }
     WordScanner(const WordScanner &) = delete;
@@ -216,8 +218,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCVerify(uintptr_t spell, intptr_t w, intptr_t)
     if (!buffer) return 0;
     int32_t result = 0;
     uint32_t at = 0, length = 0;
-    if (lowerBound(*s->dict, word, buffer, &at) && at < s->dict->wordCount &&
-        readWord(*s->dict, at, buffer, &length)) {
+    if (lowerBound(*s->dict, word, buffer, &at) && at < s->dict->wordCount && readWord(*s->dict, at, buffer, &length)) {
         if (tovix::compareKeys(buffer, word) == 0) {
             result = 1;
         } else {
@@ -273,8 +274,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCCorrection(uintptr_t spell, intptr_t w, intpt
             memcpy(c.text, entry + start, head);
             c.text[head] = 0;
             bool duplicate = false;
-            for (size_t i = 0; i < count && !duplicate; ++i)
-                duplicate = tovix::compareKeys(kept[i].text, c.text) == 0;
+            for (size_t i = 0; i < count && !duplicate; ++i) duplicate = tovix::compareKeys(kept[i].text, c.text) == 0;
             if (duplicate) continue;
             size_t at = count < y ? count : count - 1;  // the slot to fill, then move up
             while (at > 0 && kept[at - 1].distance > d) {
@@ -297,8 +297,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCCorrection(uintptr_t spell, intptr_t w, intpt
     return static_cast<int32_t>(count);
 }
 
-ZOZIZID_API int32_t ZOZIZID_CALL SCWildcard(uintptr_t spell, intptr_t w, intptr_t x, uint8_t y,
-                                            intptr_t z) noexcept {
+ZOZIZID_API int32_t ZOZIZID_CALL SCWildcard(uintptr_t spell, intptr_t w, intptr_t x, uint8_t y, intptr_t z) noexcept {
     SpellHandle *s = asSpell(spell);
     const char *patternText = reinterpret_cast<const char *>(w);
     char *out = reinterpret_cast<char *>(x);

@@ -17,11 +17,11 @@ constexpr uint32_t kDict = 0x00010001;
 std::vector<uint8_t> smallDictionary() {
     std::vector<uint8_t> bytes;
     std::string error;
-    EXPECT_TRUE(zozizid::buildDictionary(
-        kDict,
-        {DictWord{"apple", {{kDict, "fruit"}, {zozizid::subContentId(kDict, 1), "sub"}}},
-         DictWord{"bank@1", {{kDict, "money"}}}, DictWord{"cat", {}}},
-        &bytes, &error))
+    EXPECT_TRUE(
+        zozizid::buildDictionary(kDict,
+                                 {DictWord{"apple", {{kDict, "fruit"}, {zozizid::subContentId(kDict, 1), "sub"}}},
+                                  DictWord{"bank@1", {{kDict, "money"}}}, DictWord{"cat", {}}},
+                                 &bytes, &error))
         << error;
     return bytes;
 }
@@ -112,7 +112,11 @@ TEST(CorruptDictionary, BadHeadersAreRefused) {
         {"word list past the end", [&](auto &b) { put32(b, 28, size); }},
         {"word list offset wrapping", [](auto &b) { put32(b, 24, 0xFFFFFFF0u); }},
         {"record area past the end", [&](auto &b) { put32(b, 36, get32(b, 36) + 1); }},
-        {"record area wrapping", [](auto &b) { put32(b, 32, 0xFFFFFFF0u); put32(b, 36, 0x20); }},
+        {"record area wrapping",
+         [](auto &b) {
+             put32(b, 32, 0xFFFFFFF0u);
+             put32(b, 36, 0x20);
+         }},
     };
     for (const Case &c : cases) {
         std::vector<uint8_t> bytes = good;
@@ -138,9 +142,16 @@ TEST(CorruptDictionary, DamagedRecordsAreRefusedOneByOne) {
         {"word offset past the end", [&](auto &b) { put32(b, index, size); }},
         {"word offset before the word list", [&](auto &b) { put32(b, index, 4); }},
         {"word offset of all ones", [&](auto &b) { put32(b, index, 0xFFFFFFFFu); }},
-        {"word length 0", [&](auto &b) { b[wordAt(b, 0)] = 0; b[wordAt(b, 0) + 1] = 0; }},
+        {"word length 0",
+         [&](auto &b) {
+             b[wordAt(b, 0)] = 0;
+             b[wordAt(b, 0) + 1] = 0;
+         }},
         {"word length past the word list",
-         [&](auto &b) { b[wordAt(b, 0)] = 0xFF; b[wordAt(b, 0) + 1] = 0xFF; }},
+         [&](auto &b) {
+             b[wordAt(b, 0)] = 0xFF;
+             b[wordAt(b, 0) + 1] = 0xFF;
+         }},
         {"record offset past the end", [&](auto &b) { put32(b, index + 4, size); }},
         {"record offset in the word list", [&](auto &b) { put32(b, index + 4, get32(b, 24)); }},
         {"content count of all ones", [&](auto &b) { put32(b, recordAt(b, 0), 0xFFFFFFFFu); }},

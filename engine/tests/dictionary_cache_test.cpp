@@ -37,9 +37,13 @@ TEST(DictionaryCache, AFileChangedOnDiskIsReadAgain) {
         std::function<void(const DictFolder &)> change;
     } cases[] = {
         {"rewritten in place with another size",
-         [](const DictFolder &f) { f.write(kDict, plainWords(kDict, {"bison", "zebra", "yak"})); }},
+         [](const DictFolder &f) {
+             f.write(kDict, plainWords(kDict, {"bison", "zebra", "yak"}));
+         }},
         {"rewritten in place with the same size, at another time",
-         [](const DictFolder &f) { f.write(kDict, plainWords(kDict, {"bison", "zebra"})); }},
+         [](const DictFolder &f) {
+             f.write(kDict, plainWords(kDict, {"bison", "zebra"}));
+         }},
         {"replaced by another file of the same size",
          [](const DictFolder &f) {
              std::string next = f.path() + "/next.tmp";

@@ -73,8 +73,8 @@ TEST(Dictionary, RecordsAreSortedUnderTheKeyCollation) {
 
 TEST(Dictionary, SearchMatchesLikeTheKeySearch) {
     DictFolder folder;
-    folder.write(kDict, plainWords(kDict, {"able", "bank@1", "bank@2", "Cat", "cat", "dog", "dusk@2", "\xB0\xA1",
-                                           "\xB0\xA2"}));
+    folder.write(
+        kDict, plainWords(kDict, {"able", "bank@1", "bank@2", "Cat", "cat", "dog", "dusk@2", "\xB0\xA1", "\xB0\xA2"}));
     Handles h(kDict);
     ASSERT_NE(h.hdict, 0u);
     struct Case {
@@ -203,9 +203,13 @@ TEST(Dictionary, GetWordIsBoundedAndTerminated) {
         int32_t result;
         std::string written;  // the bytes expected in a buffer of '#'
     } cases[] = {
-        {-1, 0, "########"}, {0, 0, "########"},           {1, 5, std::string("\0#######", 8)},
-        {4, 5, std::string("hel\0####", 8)}, {5, 5, std::string("hell\0###", 8)},
-        {6, 5, std::string("hello\0##", 8)}, {8, 5, std::string("hello\0##", 8)},
+        {-1, 0, "########"},
+        {0, 0, "########"},
+        {1, 5, std::string("\0#######", 8)},
+        {4, 5, std::string("hel\0####", 8)},
+        {5, 5, std::string("hell\0###", 8)},
+        {6, 5, std::string("hello\0##", 8)},
+        {8, 5, std::string("hello\0##", 8)},
     };
     for (const Case &c : cases) {
         char buffer[8];

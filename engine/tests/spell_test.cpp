@@ -15,9 +15,9 @@ intptr_t arg(const void *p) { return reinterpret_cast<intptr_t>(p); }
 class Spell : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_.write(kDict, plainWords(kDict, {"apple", "apply", "ape", "bank@1", "bank@2", "Bank", "banker", "cat",
-                                                "cot", "cut", "dog", "\xB0\xA1", "\xB0\xA1\xB0\xA2",
-                                                "\xB0\xA1\xB0\xA3"}));
+        folder_.write(kDict,
+                      plainWords(kDict, {"apple", "apply", "ape", "bank@1", "bank@2", "Bank", "banker", "cat", "cot",
+                                         "cut", "dog", "\xB0\xA1", "\xB0\xA1\xB0\xA2", "\xB0\xA1\xB0\xA3"}));
         spell_ = SCCreateHandleEx(kDict);
         ASSERT_NE(spell_, 0u);
     }
@@ -60,8 +60,8 @@ TEST_F(Spell, Verify) {
         const char *word;
         int32_t result;
     } cases[] = {
-        {"apple", 1}, {"APPLE", 1}, {" apple ", 1}, {"appl", 0},     {"apples", 0}, {"bank", 1},
-        {"bank@1", 1}, {"bank@2", 1}, {"bank@3", 0}, {"banker", 1}, {"\xB0\xA1\xB0\xA2", 1}, {"\xB0\xA1\xB0\xA4", 0},
+        {"apple", 1},  {"APPLE", 1},  {" apple ", 1}, {"appl", 0},   {"apples", 0},           {"bank", 1},
+        {"bank@1", 1}, {"bank@2", 1}, {"bank@3", 0},  {"banker", 1}, {"\xB0\xA1\xB0\xA2", 1}, {"\xB0\xA1\xB0\xA4", 0},
         {"", 0},
     };
     for (const Case &c : cases) EXPECT_EQ(SCVerify(spell_, arg(c.word), 0), c.result) << c.word;
@@ -93,7 +93,9 @@ TEST_F(Spell, CorrectionOrdersByDistanceThenDictionaryOrder) {
         {"cxt", 1, {"cat"}, "dictionary order among equals"},
         {"banc", 10, {"Bank"}, "homographs and case variants counted once"},
         {"bankers", 10, {"banker"}, "distance 1 of a 7-letter word"},
-        {"\xB0\xA1", 10, {"\xB0\xA1", "\xB0\xA1\xB0\xA2", "\xB0\xA1\xB0\xA3"},
+        {"\xB0\xA1",
+         10,
+         {"\xB0\xA1", "\xB0\xA1\xB0\xA2", "\xB0\xA1\xB0\xA3"},
          "a double-byte character is one character"},
         {"zzzz", 10, {}, "nothing close"},
         {"", 10, {}, "empty word"},
@@ -166,10 +168,7 @@ TEST_F(Spell, WildcardWritesOnlyWholeWordsWithinZ) {
         Words expected;
     } cases[] = {
         {9, {"cat", "cot"}},  // "cat\0cot\0" and the final NUL
-        {8, {"cat"}},
-        {5, {"cat"}},
-        {4, {}},
-        {1, {}},
+        {8, {"cat"}},        {5, {"cat"}}, {4, {}}, {1, {}},
     };
     for (const Case &c : cases) EXPECT_EQ(wildcard("c?t", 255, c.z), c.expected) << "z = " << c.z;
 
@@ -208,9 +207,9 @@ TEST(SpellScale, LargeDictionaryStaysBounded) {
     ASSERT_GE(n, 1);
     EXPECT_STREQ(slots.data(), "pathological");
     EXPECT_GT(SCWildcard(spell, arg("*a*b*c*"), arg(list.data()), 255, static_cast<intptr_t>(list.size())), 0);
-    EXPECT_EQ(SCWildcard(spell, arg("*a*a*a*a*a*a*a*a*a*a*a*a*z"), arg(list.data()), 255,
-                         static_cast<intptr_t>(list.size())),
-              0);
+    EXPECT_EQ(
+        SCWildcard(spell, arg("*a*a*a*a*a*a*a*a*a*a*a*a*z"), arg(list.data()), 255, static_cast<intptr_t>(list.size())),
+        0);
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_LT(elapsed.count(), 10000) << "one pass each over 100,000 words";
     SCFreeHandle(spell);

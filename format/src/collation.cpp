@@ -22,7 +22,8 @@ inline unsigned char foldCase(unsigned char c) { return c >= 'A' && c <= 'Z' ? s
 int32_t homographNumber(const unsigned char *p) {
     if (*p == '@') ++p;
     uint32_t value = 0;
-    for (; *p; ++p) value = value * 10u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*p)) - 48);
+    for (; *p; ++p)
+        value = value * 10u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*p)) - 48);
     return static_cast<int32_t>(value);
 }
 

@@ -19,7 +19,8 @@ namespace {
 using zavmemo::MemoEntry;
 
 uint32_t get32(const std::vector<uint8_t> &b, size_t at) {
-    return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8 | uint32_t{b.at(at + 2)} << 16 | uint32_t{b.at(at + 3)} << 24;
+    return uint32_t{b.at(at)} | uint32_t{b.at(at + 1)} << 8 | uint32_t{b.at(at + 2)} << 16 |
+           uint32_t{b.at(at + 3)} << 24;
 }
 void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
     for (size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<uint8_t>(v >> (8 * i));

@@ -16,7 +16,7 @@ struct ZAVBookState {
     // to know nothing of the engine.
     void (*releaseSpell)(void *freeEntry, uintptr_t spellHandle);
     void *spellFreeEntry;
-    char path[260];         // the path in the ANSI code page, NUL-terminated
+    char path[260];  // the path in the ANSI code page, NUL-terminated
 };
 
 namespace tovix {

@@ -44,8 +44,10 @@ void processDetach() {
 }  // namespace
 
 int32_t moduleEntry(ModuleInstance instance, uint32_t reason, void *) {
-    if (reason == PROCESS_ATTACH) processAttach(instance);
-    else if (reason == PROCESS_DETACH) processDetach();
+    if (reason == PROCESS_ATTACH)
+        processAttach(instance);
+    else if (reason == PROCESS_DETACH)
+        processDetach();
     return 1;
 }
 

@@ -88,8 +88,7 @@ bool count8Section(BookFile *file, uint32_t listOffset, uint32_t entrySize, Sect
     return true;
 }
 
-bool tableList(BookFile *file, const TableRecord &record, TableField offsetField, uint64_t count,
-               Section *section) {
+bool tableList(BookFile *file, const TableRecord &record, TableField offsetField, uint64_t count, Section *section) {
     uint32_t offset = record.field(offsetField);
     if (offset == 0) return refuse(file, "no such list", 0);
     *section = {offset, U32_ENTRY_SIZE, count};

@@ -67,8 +67,7 @@ bool count8Section(BookFile *file, uint32_t listOffset, uint32_t entrySize, Sect
 
 // A u32 list that a table record leads to: offsetField holds its position;
 // an offset of 0 is no list.
-bool tableList(BookFile *file, const TableRecord &record, TableField offsetField, uint64_t count,
-               Section *section);
+bool tableList(BookFile *file, const TableRecord &record, TableField offsetField, uint64_t count, Section *section);
 
 // Read the 512-byte header. Tests nothing of its content.
 bool readHeader(BookFile *file, BookHeader *header);

@@ -136,8 +136,8 @@ bool sameCodeSet(const char *name, const char *want) {
 }  // namespace
 
 const PlatformMethods kNativePlatform = {
-    posixOpenRead,    posixReadAt,     posixFileSize,    posixClose,           posixAllocate, posixRelease,
-    posixLoadLibrary, posixFindSymbol, posixFreeLibrary, posixOpenReadNarrow,
+    posixOpenRead, posixReadAt,      posixFileSize,   posixClose,       posixAllocate,
+    posixRelease,  posixLoadLibrary, posixFindSymbol, posixFreeLibrary, posixOpenReadNarrow,
 };
 
 bool files::pathStamp(const char *path, FileStamp *stamp, PathText) {
@@ -165,9 +165,8 @@ uint32_t ansiCodePage() {
         const char *name;
         uint32_t page;
     } kSets[] = {
-        {"GBK", 936},       {"GB2312", 936}, {"GB18030", 936}, {"BIG5", 950},    {"BIG5HKSCS", 950},
-        {"SHIFTJIS", 932},  {"SJIS", 932},   {"EUCJP", 932},   {"EUCKR", 949},   {"UHC", 949},
-        {"CP949", 949},     {"UTF8", 65001},
+        {"GBK", 936},  {"GB2312", 936}, {"GB18030", 936}, {"BIG5", 950}, {"BIG5HKSCS", 950}, {"SHIFTJIS", 932},
+        {"SJIS", 932}, {"EUCJP", 932},  {"EUCKR", 949},   {"UHC", 949},  {"CP949", 949},     {"UTF8", 65001},
     };
     for (const auto &s : kSets)
         if (sameCodeSet(set, s.name)) return s.page;
@@ -196,8 +195,8 @@ bool readDefaultLocale(uint32_t *value) {
     if (text) {
         int64_t got = posixReadAt(fd, text, kMaxRegistryFile, 0);
         if (got >= 0 && static_cast<size_t>(got) < kMaxRegistryFile)
-            found = findRegistryDword(text, static_cast<size_t>(got), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict",
-                                      "DefaultLocale", value);
+            found = findRegistryDword(text, static_cast<size_t>(got),
+                                      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict", "DefaultLocale", value);
         free(text);
     }
     ::close(fd);

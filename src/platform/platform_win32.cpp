@@ -29,8 +29,7 @@ HANDLE toHandle(NativeFile file) { return reinterpret_cast<HANDLE>(file); }
 
 NativeFile winOpenRead(const wchar_t *path) {
     if (!path) return kInvalidFile;
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
     return reinterpret_cast<NativeFile>(h);
 }
@@ -129,8 +128,8 @@ int clampToInt(size_t n) { return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>
 }  // namespace
 
 const PlatformMethods kNativePlatform = {
-    winOpenRead,    winReadAt,     winFileSize,    winClose,           winAllocate, winRelease,
-    winLoadLibrary, winFindSymbol, winFreeLibrary, winOpenReadNarrow,
+    winOpenRead, winReadAt,      winFileSize,   winClose,       winAllocate,
+    winRelease,  winLoadLibrary, winFindSymbol, winFreeLibrary, winOpenReadNarrow,
 };
 
 bool files::pathStamp(const char *path, FileStamp *stamp, PathText text) {
@@ -217,8 +216,8 @@ size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity) {
     wchar_t *slash = wcsrchr(path, L'\\');
     if (!slash) return 0;
     slash[1] = L'\0';
-    int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, out, clampToInt(capacity), nullptr,
-                                    nullptr);
+    int bytes =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, out, clampToInt(capacity), nullptr, nullptr);
     if (bytes <= 1) {
         out[0] = '\0';
         return 0;

@@ -105,9 +105,12 @@ bool findRegistryDword(const unsigned char *text, size_t size, const char *keyPa
         for (; *rest; ++rest, ++digits) {
             char c = lower(*rest);
             unsigned d;
-            if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-            else break;
+            if (c >= '0' && c <= '9')
+                d = static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                d = static_cast<unsigned>(c - 'a' + 10);
+            else
+                break;
             if (digits == 8) break;
             v = (v << 4) | d;
         }

@@ -110,8 +110,7 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVGetShelfLevel(BookHandle book) noexcept {
 }
 
 extern "C" ZAV_API int32_t ZAV_CALL ZAVGetShelfLevelInfo(BookHandle book, int32_t index, int32_t language,
-                                                         uint32_t *levelValue, char *buffer,
-                                                         uint32_t length) noexcept {
+                                                         uint32_t *levelValue, char *buffer, uint32_t length) noexcept {
     uint32_t offset;
     Section levels;
     uint64_t entry;

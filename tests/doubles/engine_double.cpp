@@ -84,8 +84,8 @@ Handle *use(State &s, const char *call, uintptr_t h, Kind kind) {
         return nullptr;
     }
     if (it->second.kind != kind) {
-        problem(s, std::string(call) + ": " + hex(h) + " is a " + kindName(it->second.kind) + ", not a " +
-                       kindName(kind));
+        problem(s,
+                std::string(call) + ": " + hex(h) + " is a " + kindName(it->second.kind) + ", not a " + kindName(kind));
         return nullptr;
     }
     if (!it->second.live) {

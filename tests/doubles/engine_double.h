@@ -58,25 +58,25 @@ struct Word {
 
 // One entry of the call log.
 struct Call {
-    std::string name;         // entry point, e.g. "dicSearchRecord"
-    uintptr_t handle = 0;     // the HDICT / HWORD / spell handle argument (0 when none)
-    uint32_t id = 0;          // dictId (dicCreateHDICT, SCCreateHandleEx), record index
-                              // (dicSearchRecord), contentId (content calls), `what`
-                              // (dicGetHandleInfo)
-    std::string word;         // text of the word argument (dicSearchWord, dicIsExistWord)
-    bool wordNull = false;    // the word argument was null
-    int64_t length = 0;       // buffer length (dicGetWord, dicGetContent)
-    bool bufferNull = false;  // the buffer / value pointer was null
+    std::string name;              // entry point, e.g. "dicSearchRecord"
+    uintptr_t handle = 0;          // the HDICT / HWORD / spell handle argument (0 when none)
+    uint32_t id = 0;               // dictId (dicCreateHDICT, SCCreateHandleEx), record index
+                                   // (dicSearchRecord), contentId (content calls), `what`
+                                   // (dicGetHandleInfo)
+    std::string word;              // text of the word argument (dicSearchWord, dicIsExistWord)
+    bool wordNull = false;         // the word argument was null
+    int64_t length = 0;            // buffer length (dicGetWord, dicGetContent)
+    bool bufferNull = false;       // the buffer / value pointer was null
     intptr_t w = 0, x = 0, z = 0;  // spell calls
     uint8_t y = 0;                 // spell calls: Y as received
-    int64_t result = 0;       // what the double returned (handles as numbers)
+    int64_t result = 0;            // what the double returned (handles as numbers)
 };
 
 // Handle bookkeeping since the last reset.
 struct HandleReport {
-    size_t issued = 0;        // handles handed out (all three kinds)
-    size_t freed = 0;         // handles freed correctly
-    size_t live = 0;          // issued and not yet freed
+    size_t issued = 0;  // handles handed out (all three kinds)
+    size_t freed = 0;   // handles freed correctly
+    size_t live = 0;    // issued and not yet freed
     size_t liveDicts = 0, liveWords = 0, liveSpells = 0;
     std::vector<std::string> problems;  // double frees, unknown handles, a
                                         // HDICT freed before its HWORDs, use

@@ -238,7 +238,9 @@ MEMO_ENTRY int32_t ZAV_CALL CBIFreeMemoHandle(uintptr_t memo) {
 extern "C" MEMO_DOUBLE_API const memo_double::Control *memoDoubleControl() {
     static const memo_double::Control control = {
         memo_double::reset,
-        [](uint32_t page, std::string content, int32_t number) { memo_double::setMemo(page, std::move(content), number); },
+        [](uint32_t page, std::string content, int32_t number) {
+            memo_double::setMemo(page, std::move(content), number);
+        },
         memo_double::callCount,
         memo_double::liveHandles,
     };

@@ -41,7 +41,7 @@
 namespace memo_double {
 
 struct Call {
-    std::string name;         // entry point, e.g. "CBIGetMemoHandle"
+    std::string name;           // entry point, e.g. "CBIGetMemoHandle"
     BookHandle book = nullptr;  // CBIGetMemoNumber, CBIGetMemoHandle
     uint32_t page = 0;          // CBIGetMemoNumber, CBIGetMemoHandle
     int32_t reserved = 0;       // CBIGetMemoHandle's third argument

@@ -10,7 +10,7 @@ namespace test {
 namespace {
 
 struct Fault {
-    uint64_t at = 0;  // ordinal (counted from arming) that fails; 0 = disarmed
+    uint64_t at = 0;    // ordinal (counted from arming) that fails; 0 = disarmed
     uint64_t seen = 0;  // operations of the kind since arming
     bool persistent = false;
     uint32_t deliver = 0;  // short reads only
@@ -172,15 +172,15 @@ void fpFreeLibrary(LibHandle lib) {
 }
 
 const PlatformMethods kFaultTable = {
-    fpOpenRead,    fpReadAt,     fpFileSize,    fpClose, fpAllocate, fpRelease, fpLoadLibrary,
-    fpFindSymbol, fpFreeLibrary, fpOpenReadNarrow,
+    fpOpenRead, fpReadAt,      fpFileSize,   fpClose,       fpAllocate,
+    fpRelease,  fpLoadLibrary, fpFindSymbol, fpFreeLibrary, fpOpenReadNarrow,
 };
 
 }  // namespace
 
 const char *opName(Op op) {
-    static const char *const kNames[kOpKinds] = {"open",    "read",   "size",   "close",  "alloc",
-                                                 "release", "load",   "symbol", "freelib"};
+    static const char *const kNames[kOpKinds] = {"open",    "read", "size",   "close",  "alloc",
+                                                 "release", "load", "symbol", "freelib"};
     int k = static_cast<int>(op);
     return k >= 0 && k < kOpKinds ? kNames[k] : "?";
 }
@@ -358,8 +358,10 @@ uint64_t forEachFailurePoint(Op op, const std::function<void(uint64_t n)> &fn, F
     for (uint64_t n = 1; n <= limit; ++n) {
         p.clearFaults();
         p.resetCounts();
-        if (mode == FaultMode::Short) p.shortReadAt(n);
-        else p.failAt(op, n, mode == FaultMode::Persistent);
+        if (mode == FaultMode::Short)
+            p.shortReadAt(n);
+        else
+            p.failAt(op, n, mode == FaultMode::Persistent);
         fn(n);
         bool fired = p.faultsFired() > 0;
         p.clearFaults();

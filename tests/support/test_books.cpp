@@ -64,10 +64,14 @@ std::wstring widen(const std::string &utf8) {
         unsigned char c = static_cast<unsigned char>(utf8[i]);
         uint32_t cp;
         size_t len;
-        if (c < 0x80) cp = c, len = 1;
-        else if ((c & 0xE0) == 0xC0) cp = c & 0x1Fu, len = 2;
-        else if ((c & 0xF0) == 0xE0) cp = c & 0x0Fu, len = 3;
-        else cp = c & 0x07u, len = 4;
+        if (c < 0x80)
+            cp = c, len = 1;
+        else if ((c & 0xE0) == 0xC0)
+            cp = c & 0x1Fu, len = 2;
+        else if ((c & 0xF0) == 0xE0)
+            cp = c & 0x0Fu, len = 3;
+        else
+            cp = c & 0x07u, len = 4;
         for (size_t k = 1; k < len && i + k < utf8.size(); ++k)
             cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
         if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
@@ -164,9 +168,7 @@ ScopedEnv::ScopedEnv(const char *name, const std::optional<std::string> &value) 
     setEnvironment(name, value ? value->c_str() : nullptr);
 }
 
-ScopedEnv::~ScopedEnv() {
-    setEnvironment(name_.c_str(), old_ ? old_->c_str() : nullptr);
-}
+ScopedEnv::~ScopedEnv() { setEnvironment(name_.c_str(), old_ ? old_->c_str() : nullptr); }
 
 // --- ModuleSession -------------------------------------------------------------
 
@@ -192,9 +194,10 @@ ModuleSession::~ModuleSession() { moduleEntry(currentModuleInstance(), PROCESS_D
 std::string ModuleSession::registryWithLocale(uint32_t value) {
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08x", value);
-    return std::string("Windows Registry Editor Version 5.00\n\n"
-                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict]\n"
-                       "\"DefaultLocale\"=dword:") +
+    return std::string(
+               "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict]\n"
+               "\"DefaultLocale\"=dword:") +
            hex + "\n";
 }
 

@@ -80,9 +80,9 @@ private:
 class ModuleSession {
 public:
     struct Options {
-        std::optional<std::string> registry;           // text of the .reg file (bytes as given)
+        std::optional<std::string> registry;                // text of the .reg file (bytes as given)
         std::optional<std::vector<uint8_t>> registryBytes;  // raw bytes instead (e.g. UTF-16LE)
-        std::optional<std::string> acp;                // TOVIX_ACP, e.g. "936"
+        std::optional<std::string> acp;                     // TOVIX_ACP, e.g. "936"
     };
     ModuleSession();
     explicit ModuleSession(const Options &options);

@@ -138,39 +138,60 @@ std::vector<Call> moduleCalls() {
     auto w = [](const char *s) { return reinterpret_cast<intptr_t>(s); };
     auto t = [](char *s) { return reinterpret_cast<intptr_t>(s); };
     return {
-        {"ZAVOpenBook+ZAVCloseBook plain", ZAV_OPEN_BAD_FILE, [](char *, unsigned char *) { return openClose(gBooks->plain.widePath); }},
-        {"ZAVOpenBook+ZAVCloseBook dictionary", ZAV_OPEN_BAD_FILE, [](char *, unsigned char *) { return openClose(gBooks->dictionary.widePath); }},
+        {"ZAVOpenBook+ZAVCloseBook plain", ZAV_OPEN_BAD_FILE,
+         [](char *, unsigned char *) { return openClose(gBooks->plain.widePath); }},
+        {"ZAVOpenBook+ZAVCloseBook dictionary", ZAV_OPEN_BAD_FILE,
+         [](char *, unsigned char *) { return openClose(gBooks->dictionary.widePath); }},
         {"ZAVGetFileName", 0, [](char *s, unsigned char *) { return ZAVGetFileName(gBooks->p, s, kText); }, true},
         {"ZAVGetBkName", 0, [text](char *s, unsigned char *) { return ZAVGetBkName(gBooks->p, 3, s, text); }, true, 1},
         {"ZAVGetCaps", 0, [](char *, unsigned char *k) { return ZAVGetCaps(gBooks->p, k); }},
         {"ZAVGetDefCharAttr", 0, [](char *, unsigned char *k) { return ZAVGetDefCharAttr(gBooks->p, k); }},
-        {"ZAVBookSerial", ZAV_SERIAL_FAILED, [](char *, unsigned char *) { uint32_t serial; return ZAVBookSerial(gBooks->p, &serial); }},
+        {"ZAVBookSerial", ZAV_SERIAL_FAILED,
+         [](char *, unsigned char *) {
+             uint32_t serial;
+             return ZAVBookSerial(gBooks->p, &serial);
+         }},
         {"ZAVExBookNoLength", 0, [](char *, unsigned char *) { return ZAVExBookNoLength(gBooks->p); }},
         {"ZAVExBookNo", 0, [](char *s, unsigned char *) { return ZAVExBookNo(gBooks->p, s, kText); }, true},
         {"ZAVGetLanguageCount", 0, [](char *, unsigned char *) { return ZAVGetLanguageCount(gBooks->p); }},
         {"ZAVGetLanguage", 0, [](char *, unsigned char *) { return ZAVGetLanguage(gBooks->p, 1); }},
         {"ZAVGetTableCount", 0, [](char *, unsigned char *) { return ZAVGetTableCount(gBooks->p); }},
         {"ZAVGetShelfLevel", 0, [](char *, unsigned char *) { return ZAVGetShelfLevel(gBooks->p); }},
-        {"ZAVGetShelfLevelInfo", 0, [text](char *s, unsigned char *) { uint32_t v; return ZAVGetShelfLevelInfo(gBooks->p, 0, 1, &v, s, text); }, true},
+        {"ZAVGetShelfLevelInfo", 0,
+         [text](char *s, unsigned char *) {
+             uint32_t v;
+             return ZAVGetShelfLevelInfo(gBooks->p, 0, 1, &v, s, text);
+         },
+         true},
         {"ZAVGetBookPositionID", 0, [](char *, unsigned char *) { return ZAVGetBookPositionID(gBooks->p); }},
         {"ZAVGetPageCount", 0, [](char *, unsigned char *) { return ZAVGetPageCount(gBooks->p); }},
         {"ZAVGetPageSize", 0, [](char *, unsigned char *) { return ZAVGetPageSize(gBooks->p, 1); }},
         {"ZAVGetPage", 0, [block](char *, unsigned char *k) { return ZAVGetPage(gBooks->p, 1, k, block); }},
         {"ZAVGetTableLocal", 0, [](char *, unsigned char *) { return ZAVGetTableLocal(gBooks->p, 0); }},
-        {"ZAVGetTableName", 0, [text](char *s, unsigned char *) { return ZAVGetTableName(gBooks->p, 0, 2, s, text); }, true, 1},
-        {"ZAVGetTableSimpleName", 0, [text](char *s, unsigned char *) { return ZAVGetTableSimpleName(gBooks->d, 0, 1, s, text); }, true},
+        {"ZAVGetTableName", 0, [text](char *s, unsigned char *) { return ZAVGetTableName(gBooks->p, 0, 2, s, text); },
+         true, 1},
+        {"ZAVGetTableSimpleName", 0,
+         [text](char *s, unsigned char *) { return ZAVGetTableSimpleName(gBooks->d, 0, 1, s, text); }, true},
         {"ZAVGetDictClass", 0, [](char *, unsigned char *) { return ZAVGetDictClass(gBooks->d, 0); }},
         {"ZAVGetSubCount", 0, [](char *, unsigned char *) { return ZAVGetSubCount(gBooks->p, 0); }},
-        {"ZAVGetSubName", 0, [text](char *s, unsigned char *) { uint32_t v; return ZAVGetSubName(gBooks->p, 0, 0, &v, 1, s, text); }, true},
+        {"ZAVGetSubName", 0,
+         [text](char *s, unsigned char *) {
+             uint32_t v;
+             return ZAVGetSubName(gBooks->p, 0, 0, &v, 1, s, text);
+         },
+         true},
         {"ZAVIsAddInApp", 0, [](char *, unsigned char *) { return ZAVIsAddInApp(gBooks->d, 0, 1); }},
         {"ZAVGetDictLevelInfo", 0, [](char *, unsigned char *k) { return ZAVGetDictLevelInfo(gBooks->d, 0, 0, k); }},
         {"ZAVGetTablePageCount", 0, [](char *, unsigned char *) { return ZAVGetTablePageCount(gBooks->d, 0); }},
         {"ZAVGetTablePageSize", 0, [](char *, unsigned char *) { return ZAVGetTablePageSize(gBooks->d, 0, 1); }},
-        {"ZAVGetTablePage", 0, [block](char *, unsigned char *k) { return ZAVGetTablePage(gBooks->d, 0, 1, k, block); }},
+        {"ZAVGetTablePage", 0,
+         [block](char *, unsigned char *k) { return ZAVGetTablePage(gBooks->d, 0, 1, k, block); }},
         {"ZAVGetKeyCount", 0, [](char *, unsigned char *) { return ZAVGetKeyCount(gBooks->p, 0); }},
         {"ZAVGetKeyWordLength", 0, [](char *, unsigned char *) { return ZAVGetKeyWordLength(gBooks->p, 0, 1); }},
-        {"ZAVGetKeyWord plain", 0, [](char *s, unsigned char *) { return ZAVGetKeyWord(gBooks->p, 0, 1, s, kText); }, true},
-        {"ZAVGetKeyWord dictionary", 0, [](char *s, unsigned char *) { return ZAVGetKeyWord(gBooks->d, 0, 1, s, kText); }, true},
+        {"ZAVGetKeyWord plain", 0, [](char *s, unsigned char *) { return ZAVGetKeyWord(gBooks->p, 0, 1, s, kText); },
+         true},
+        {"ZAVGetKeyWord dictionary", 0,
+         [](char *s, unsigned char *) { return ZAVGetKeyWord(gBooks->d, 0, 1, s, kText); }, true},
         {"ZAVGetKeyPageNo", 0, [](char *, unsigned char *) { return ZAVGetKeyPageNo(gBooks->p, 0, 2); }},
         {"ZAVGetKeyPageOffset", 0, [](char *, unsigned char *) { return ZAVGetKeyPageOffset(gBooks->p, 0, 1); }},
         {"ZAVPageToKey", ZAV_NO_INDEX, [](char *, unsigned char *) { return ZAVPageToKey(gBooks->p, 0, 2); }},
@@ -178,20 +199,33 @@ std::vector<Call> moduleCalls() {
         {"ZAVIsExistWord", 0, [](char *, unsigned char *) { return ZAVIsExistWord(gBooks->d, 0, "bank"); }},
         {"EBDVPGetCount", 0, [](char *, unsigned char *) { return EBDVPGetCount(gBooks->p, 0); }},
         {"EBDVPGetRootItem", 0, [](char *, unsigned char *) { return EBDVPGetRootItem(gBooks->p, 0); }},
-        {"EBDVPItemHasChildren", 0, [](char *, unsigned char *) { return EBDVPItemHasChildren(gBooks->p, 0, gBooks->root); }},
+        {"EBDVPItemHasChildren", 0,
+         [](char *, unsigned char *) { return EBDVPItemHasChildren(gBooks->p, 0, gBooks->root); }},
         {"EBDVPGetChildItem", 0, [](char *, unsigned char *) { return EBDVPGetChildItem(gBooks->p, 0, gBooks->root); }},
-        {"EBDVPGetNextSiblingItem", 0, [](char *, unsigned char *) { return EBDVPGetNextSiblingItem(gBooks->p, 0, gBooks->child); }},
-        {"EBDVPGetItemText", 0, [text](char *s, unsigned char *) { return EBDVPGetItemText(gBooks->p, 0, gBooks->child, 1, s, text); }, true},
+        {"EBDVPGetNextSiblingItem", 0,
+         [](char *, unsigned char *) { return EBDVPGetNextSiblingItem(gBooks->p, 0, gBooks->child); }},
+        {"EBDVPGetItemText", 0,
+         [text](char *s, unsigned char *) { return EBDVPGetItemText(gBooks->p, 0, gBooks->child, 1, s, text); }, true},
         {"EBDVPPageToItem", 0, [](char *, unsigned char *) { return EBDVPPageToItem(gBooks->p, 0, 1); }},
-        {"EBDVPItemToPage", ZAV_NO_INDEX, [](char *, unsigned char *) { return EBDVPItemToPage(gBooks->p, 0, gBooks->sibling); }},
-        {"EBDVPGetParentItem", 0, [](char *, unsigned char *) { return EBDVPGetParentItem(gBooks->p, 0, gBooks->sibling); }},
-        {"EBDSCCorrection", 0, [w, t](char *, unsigned char *k) { return EBDSCCorrection(gBooks->d, 0, w("bnk"), t(reinterpret_cast<char *>(k)), 4); }},
+        {"EBDVPItemToPage", ZAV_NO_INDEX,
+         [](char *, unsigned char *) { return EBDVPItemToPage(gBooks->p, 0, gBooks->sibling); }},
+        {"EBDVPGetParentItem", 0,
+         [](char *, unsigned char *) { return EBDVPGetParentItem(gBooks->p, 0, gBooks->sibling); }},
+        {"EBDSCCorrection", 0,
+         [w, t](char *, unsigned char *k) {
+             return EBDSCCorrection(gBooks->d, 0, w("bnk"), t(reinterpret_cast<char *>(k)), 4);
+         }},
         {"EBDSCVerify", 0, [w](char *, unsigned char *) { return EBDSCVerify(gBooks->d, 0, w("bank"), 0); }},
-        {"EBDSCWildcard", 0, [w, t](char *s, unsigned char *) { return EBDSCWildcard(gBooks->d, 0, w("b*"), t(s), 8, kText); }, true},
-        {"ZAVIsExistSubPage", 0, [](char *, unsigned char *) { return ZAVIsExistSubPage(gBooks->p, 0, MEMO_SUB_NUMBER, 0); }},
+        {"EBDSCWildcard", 0,
+         [w, t](char *s, unsigned char *) { return EBDSCWildcard(gBooks->d, 0, w("b*"), t(s), 8, kText); }, true},
+        {"ZAVIsExistSubPage", 0,
+         [](char *, unsigned char *) { return ZAVIsExistSubPage(gBooks->p, 0, MEMO_SUB_NUMBER, 0); }},
         {"ZAVGetSubPageSize", 0, [](char *, unsigned char *) { return ZAVGetSubPageSize(gBooks->d, 0, 1, 1); }},
-        {"ZAVGetSubPage", 0, [block](char *, unsigned char *k) { return ZAVGetSubPage(gBooks->p, 0, MEMO_SUB_NUMBER, 0, k, block); }},
-        {"ZAVGetSubPage, the memo library loaded first", 0, [block](char *, unsigned char *k) { return ZAVGetSubPage(gBooks->p, 0, MEMO_SUB_NUMBER, 0, k, block); }, false, kNoPartial, forgetMemoLibrary},
+        {"ZAVGetSubPage", 0,
+         [block](char *, unsigned char *k) { return ZAVGetSubPage(gBooks->p, 0, MEMO_SUB_NUMBER, 0, k, block); }},
+        {"ZAVGetSubPage, the memo library loaded first", 0,
+         [block](char *, unsigned char *k) { return ZAVGetSubPage(gBooks->p, 0, MEMO_SUB_NUMBER, 0, k, block); }, false,
+         kNoPartial, forgetMemoLibrary},
     };
 }
 
@@ -211,26 +245,66 @@ std::vector<Call> companionCalls() {
     const uint32_t block = kBlock;
     auto w = [](const char *s) { return reinterpret_cast<intptr_t>(s); };
     return {
-        {"dicCreateHDICT+dicFreeHDICT", 0, [](char *, unsigned char *) -> int64_t { uintptr_t h = dicCreateHDICT(kDictId); return h ? dicFreeHDICT(h) : 0; }},
+        {"dicCreateHDICT+dicFreeHDICT", 0,
+         [](char *, unsigned char *) -> int64_t {
+             uintptr_t h = dicCreateHDICT(kDictId);
+             return h ? dicFreeHDICT(h) : 0;
+         }},
         {"dicGetWordCount", 0, [](char *, unsigned char *) -> int64_t { return dicGetWordCount(gBooks->hdict); }},
-        {"dicSearchRecord+dicFreeHWORD", 0, [](char *, unsigned char *) -> int64_t { uintptr_t x = dicSearchRecord(gBooks->hdict, 2); return x ? dicFreeHWORD(x) : 0; }},
-        {"dicSearchWord", 0, [](char *, unsigned char *) -> int64_t { uintptr_t x = dicSearchWord(gBooks->hdict, "bank"); return x ? dicFreeHWORD(x) : 0; }},
-        {"dicGetHandleInfo", 0, [](char *, unsigned char *) -> int64_t { uint32_t v; return dicGetHandleInfo(gBooks->hword, 1, &v); }},
-        {"dicIsExistWord", 0, [](char *, unsigned char *) -> int64_t { return dicIsExistWord(gBooks->hdict, "zebra"); }},
+        {"dicSearchRecord+dicFreeHWORD", 0,
+         [](char *, unsigned char *) -> int64_t {
+             uintptr_t x = dicSearchRecord(gBooks->hdict, 2);
+             return x ? dicFreeHWORD(x) : 0;
+         }},
+        {"dicSearchWord", 0,
+         [](char *, unsigned char *) -> int64_t {
+             uintptr_t x = dicSearchWord(gBooks->hdict, "bank");
+             return x ? dicFreeHWORD(x) : 0;
+         }},
+        {"dicGetHandleInfo", 0,
+         [](char *, unsigned char *) -> int64_t {
+             uint32_t v;
+             return dicGetHandleInfo(gBooks->hword, 1, &v);
+         }},
+        {"dicIsExistWord", 0,
+         [](char *, unsigned char *) -> int64_t { return dicIsExistWord(gBooks->hdict, "zebra"); }},
         {"dicGetWordSize", 0, [](char *, unsigned char *) -> int64_t { return dicGetWordSize(gBooks->hword); }},
-        {"dicGetWord", 0, [](char *s, unsigned char *) -> int64_t { return dicGetWord(gBooks->hword, s, kText); }, true},
-        {"dicIsExistContent", 0, [](char *, unsigned char *) -> int64_t { return dicIsExistContent(gBooks->hword, kDictId); }},
-        {"dicGetContentSize", 0, [](char *, unsigned char *) -> int64_t { return dicGetContentSize(gBooks->hword, kDictId); }},
-        {"dicGetContent", 0, [block](char *, unsigned char *k) -> int64_t { return dicGetContent(gBooks->hword, kDictId, k, block); }},
-        {"words opened and freed through a dictionary", 0, [block](char *, unsigned char *k) { return withWord([&](uintptr_t x) { return dicGetContent(x, kDictId, k, block); }); }},
-        {"SCCreateHandleEx+SCFreeHandle", 0, [](char *, unsigned char *) -> int64_t { uintptr_t s = SCCreateHandleEx(kDictId); return s ? SCFreeHandle(s) : 0; }},
-        {"SCCorrection", 0, [w](char *, unsigned char *k) -> int64_t { return SCCorrection(gBooks->spell, w("bnk"), reinterpret_cast<intptr_t>(k), 4); }},
+        {"dicGetWord", 0, [](char *s, unsigned char *) -> int64_t { return dicGetWord(gBooks->hword, s, kText); },
+         true},
+        {"dicIsExistContent", 0,
+         [](char *, unsigned char *) -> int64_t { return dicIsExistContent(gBooks->hword, kDictId); }},
+        {"dicGetContentSize", 0,
+         [](char *, unsigned char *) -> int64_t { return dicGetContentSize(gBooks->hword, kDictId); }},
+        {"dicGetContent", 0,
+         [block](char *, unsigned char *k) -> int64_t { return dicGetContent(gBooks->hword, kDictId, k, block); }},
+        {"words opened and freed through a dictionary", 0,
+         [block](char *, unsigned char *k) {
+             return withWord([&](uintptr_t x) { return dicGetContent(x, kDictId, k, block); });
+         }},
+        {"SCCreateHandleEx+SCFreeHandle", 0,
+         [](char *, unsigned char *) -> int64_t {
+             uintptr_t s = SCCreateHandleEx(kDictId);
+             return s ? SCFreeHandle(s) : 0;
+         }},
+        {"SCCorrection", 0,
+         [w](char *, unsigned char *k) -> int64_t {
+             return SCCorrection(gBooks->spell, w("bnk"), reinterpret_cast<intptr_t>(k), 4);
+         }},
         {"SCVerify", 0, [w](char *, unsigned char *) -> int64_t { return SCVerify(gBooks->spell, w("bank"), 0); }},
-        {"SCWildcard", 0, [w](char *s, unsigned char *) -> int64_t { return SCWildcard(gBooks->spell, w("*a*"), reinterpret_cast<intptr_t>(s), 8, kText); }, true},
+        {"SCWildcard", 0,
+         [w](char *s, unsigned char *) -> int64_t {
+             return SCWildcard(gBooks->spell, w("*a*"), reinterpret_cast<intptr_t>(s), 8, kText);
+         },
+         true},
         {"CBIGetMemoNumber", 0, [](char *, unsigned char *) -> int64_t { return CBIGetMemoNumber(gBooks->p, 0); }},
-        {"CBIGetMemoHandle+CBIFreeMemoHandle", 0, [](char *, unsigned char *) -> int64_t { uintptr_t m = CBIGetMemoHandle(gBooks->p, 0, 0); return m ? CBIFreeMemoHandle(m) : 0; }},
+        {"CBIGetMemoHandle+CBIFreeMemoHandle", 0,
+         [](char *, unsigned char *) -> int64_t {
+             uintptr_t m = CBIGetMemoHandle(gBooks->p, 0, 0);
+             return m ? CBIFreeMemoHandle(m) : 0;
+         }},
         {"CBIGetMemoSize", 0, [](char *, unsigned char *) -> int64_t { return CBIGetMemoSize(gBooks->memo); }},
-        {"CBIGetMemoContent", 0, [block](char *, unsigned char *k) -> int64_t { return CBIGetMemoContent(gBooks->memo, k, block); }},
+        {"CBIGetMemoContent", 0,
+         [block](char *, unsigned char *k) -> int64_t { return CBIGetMemoContent(gBooks->memo, k, block); }},
     };
 }
 
@@ -275,11 +349,15 @@ struct Sweep {
     const char *what;
 };
 const Sweep kSweeps[] = {
-    {Op::Read, FaultMode::Once, "read fails once"},     {Op::Read, FaultMode::Persistent, "read fails on"},
+    {Op::Read, FaultMode::Once, "read fails once"},
+    {Op::Read, FaultMode::Persistent, "read fails on"},
     {Op::Open, FaultMode::Once, "open fails once"},
-    {Op::Open, FaultMode::Persistent, "open fails on"}, {Op::Size, FaultMode::Once, "size fails once"},
-    {Op::Alloc, FaultMode::Once, "allocation fails once"}, {Op::Alloc, FaultMode::Persistent, "allocation fails on"},
-    {Op::Load, FaultMode::Once, "library load fails once"}, {Op::Load, FaultMode::Persistent, "library load fails on"},
+    {Op::Open, FaultMode::Persistent, "open fails on"},
+    {Op::Size, FaultMode::Once, "size fails once"},
+    {Op::Alloc, FaultMode::Once, "allocation fails once"},
+    {Op::Alloc, FaultMode::Persistent, "allocation fails on"},
+    {Op::Load, FaultMode::Once, "library load fails once"},
+    {Op::Load, FaultMode::Persistent, "library load fails on"},
     {Op::Symbol, FaultMode::Once, "entry-point lookup fails once"},
     {Op::Symbol, FaultMode::Persistent, "entry-point lookup fails on"},
 };
@@ -298,8 +376,8 @@ void sweepCall(const Call &call) {
     int64_t expected = call.run(text, block);
     ASSERT_NE(expected, call.failure) << call.name << " fails without faults";
     for (const Sweep &s : kSweeps)
-        gRuns += tovix::test::forEachFailurePoint(s.op, [&](uint64_t n) { checkRun(call, expected, s.what, n); },
-                                                  s.mode, kRunLimit);
+        gRuns += tovix::test::forEachFailurePoint(
+            s.op, [&](uint64_t n) { checkRun(call, expected, s.what, n); }, s.mode, kRunLimit);
     // Short reads deliver one byte of the file, so that a call reading into
     // the host's buffer has written something when it fails.
     for (uint64_t n = 1; n <= kRunLimit; ++n) {
@@ -323,13 +401,14 @@ protected:
         const std::string folder = tovix::test::tempDirectory();
         using zozizid::subContentId;
         ASSERT_TRUE(zozizid::writeDictionary(folder + "/00010001.zzd", kDictId,
-                                                 {{"able", {{kDictId, "able: having the power"}}},
-                                                  {"bank@1", {{kDictId, "bank (1)"}, {subContentId(kDictId, 1), "river"}}},
-                                                  {"bank@2", {{kDictId, "bank (2)"}}},
-                                                  {"zebra", {{kDictId, "striped"}}}},
-                                                 &error))
+                                             {{"able", {{kDictId, "able: having the power"}}},
+                                              {"bank@1", {{kDictId, "bank (1)"}, {subContentId(kDictId, 1), "river"}}},
+                                              {"bank@2", {{kDictId, "bank (2)"}}},
+                                              {"zebra", {{kDictId, "striped"}}}},
+                                             &error))
             << error;
-        ASSERT_TRUE(zavmemo::writeMemoFile(b.plain.path + ZAVMEMO_SIDECAR_SUFFIX, {{0, "first"}, {1, "second"}}, &error))
+        ASSERT_TRUE(
+            zavmemo::writeMemoFile(b.plain.path + ZAVMEMO_SIDECAR_SUFFIX, {{0, "first"}, {1, "second"}}, &error))
             << error;
         setenv(ZOZIZID_DICT_DIR_ENV, folder.c_str(), 1);
         gProgram = dlopen(nullptr, RTLD_NOW);

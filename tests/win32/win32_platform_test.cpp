@@ -69,8 +69,10 @@ TEST(Win32ShareMode, OtherReadersMayOpenAnOpenBookWritersMayNot) {
 
     HANDLE writer = openWith(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "a writer got in while the book is open";
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-    else EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (writer != INVALID_HANDLE_VALUE)
+        CloseHandle(writer);
+    else
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
     book.close();
     writer = openWith(path, GENERIC_WRITE, 0);
@@ -186,8 +188,10 @@ TEST(Win32Registry, OnlyAFourByteDwordCounts) {
         ASSERT_TRUE(value.ok());
         uint32_t got = 0xDEADBEEF;
         EXPECT_EQ(readDefaultLocale(&got), c.expected.has_value());
-        if (c.expected) EXPECT_EQ(got, *c.expected);
-        else EXPECT_EQ(got, 0xDEADBEEFu) << "value written without a setting";
+        if (c.expected)
+            EXPECT_EQ(got, *c.expected);
+        else
+            EXPECT_EQ(got, 0xDEADBEEFu) << "value written without a setting";
     }
     uint32_t got = 0;
     EXPECT_FALSE(readDefaultLocale(&got)) << "key removed";

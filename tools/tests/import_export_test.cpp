@@ -29,18 +29,20 @@ bool found(const std::string &book, const std::string &word, const std::string &
 
 TEST(TolerantImport, BadLinesSkippedAndNamedEveryKeptWordFound) {
     std::string tsv = scratchPath("rough.tsv");
-    spill(tsv, std::string("\xEF\xBB\xBF") + "first\tafter the mark\n"
-               "\tno headword\n"
-               "   \tonly spaces\n" +
-               std::string("zero\0byte\tx\n", 12) +
-               "bad\xC3(\tnot UTF-8\n"
-               "notab\n"
-               "caf\xC3\xA9\tcoffee\n");
+    spill(tsv, std::string("\xEF\xBB\xBF") +
+                   "first\tafter the mark\n"
+                   "\tno headword\n"
+                   "   \tonly spaces\n" +
+                   std::string("zero\0byte\tx\n", 12) +
+                   "bad\xC3(\tnot UTF-8\n"
+                   "notab\n"
+                   "caf\xC3\xA9\tcoffee\n");
     std::string book = scratchPath("rough.zav");
     Result r = zav({"import", "tsv", tsv, book});
     ASSERT_EQ(r.code, 0) << r.err;
-    for (const char *line : {":2: the headword is empty", ":3: the headword is only spaces", ":4: the line holds a zero byte",
-                             ":5: the headword is not valid UTF-8", ":6: expected WORD<TAB>DEFINITION"})
+    for (const char *line :
+         {":2: the headword is empty", ":3: the headword is only spaces", ":4: the line holds a zero byte",
+          ":5: the headword is not valid UTF-8", ":6: expected WORD<TAB>DEFINITION"})
         EXPECT_NE(r.err.find("rough.tsv" + std::string(line)), std::string::npos) << line << "\n" << r.err;
     EXPECT_NE(r.err.find("kept 2 entries, skipped 5"), std::string::npos) << r.err;
     EXPECT_TRUE(found(book, "first", "after the mark"));
@@ -54,11 +56,16 @@ TEST(TolerantImport, BadLinesSkippedAndNamedEveryKeptWordFound) {
 
 TEST(TolerantImport, OtherEncodingConvertedToUtf8) {
     std::string tsv = scratchPath("latin1.tsv");
-    spill(tsv, "caf\xE9\tboisson \xE0 base de caf\xE9\n\xFC" "ber\tover\n");
+    spill(tsv,
+          "caf\xE9\tboisson \xE0 base de caf\xE9\n\xFC"
+          "ber\tover\n");
     std::string book = scratchPath("latin1.zav");
     ASSERT_EQ(zav({"import", "tsv", tsv, book, "--encoding", "LATIN1"}).code, 0);
     EXPECT_TRUE(found(book, "caf\xC3\xA9", "boisson \xC3\xA0 base"));
-    EXPECT_TRUE(found(book, "\xC3\xBC" "ber", "over"));
+    EXPECT_TRUE(found(book,
+                      "\xC3\xBC"
+                      "ber",
+                      "over"));
     // Without the encoding the Latin-1 lines are not taken as UTF-8.
     Result plain = zav({"import", "tsv", tsv, scratchPath("latin1-plain.zav")});
     EXPECT_NE(plain.err.find("kept 0 entries, skipped 2"), std::string::npos) << plain.err;
@@ -86,7 +93,8 @@ TEST(SafeOutput, OutputThatIsAnInputIsRefused) {
 TEST(SafeOutput, InterruptedImportLeavesNoPartialBook) {
     std::string tsv = scratchPath("long.tsv"), book = scratchPath("long.zav");
     std::string text;
-    for (long long i = 0; i < 400000; ++i) text += "word" + std::to_string(i * 7919 % 400000) + "\tdefinition " + std::to_string(i) + "\n";
+    for (long long i = 0; i < 400000; ++i)
+        text += "word" + std::to_string(i * 7919 % 400000) + "\tdefinition " + std::to_string(i) + "\n";
     spill(tsv, text);
     spill(book, "the book that was there");
     std::string stem = scratchPath("interrupted");
@@ -102,7 +110,10 @@ TEST(SafeOutput, InterruptedImportLeavesNoPartialBook) {
 
 TEST(DictdImport, DatabaseEntriesDescribeTheBookAndAreNotKeys) {
     std::string stem = scratchPath("meta");
-    std::string dict = "00-database-short\n     Small Words\n" "00-database-info\nA test.\n" "word\nits meaning\n";
+    std::string dict =
+        "00-database-short\n     Small Words\n"
+        "00-database-info\nA test.\n"
+        "word\nits meaning\n";
     spill(stem + ".dict", dict);
     spill(stem + ".index", "00-database-short\tA\tj\n00-database-info\tj\tZ\n00databasealphabet\tA\tB\nword\ty\tV\n");
     std::string book = scratchPath("meta.zav");
@@ -140,9 +151,9 @@ void writeStardict(const std::string &stem, const std::string &options, const st
         dict += e.data;
     }
     for (const auto &s : synonyms) syn += s.first + '\0' + bigEndian(s.second, 4);
-    spill(stem + ".ifo", "StarDict's dict ifo file\nversion=3.0.0\nbookname=Star Test\nwordcount=" +
-                             std::to_string(entries.size()) + "\nidxfilesize=" + std::to_string(idx.size()) + "\n" +
-                             (offsets64 ? "idxoffsetbits=64\n" : "") + options);
+    spill(stem + ".ifo",
+          "StarDict's dict ifo file\nversion=3.0.0\nbookname=Star Test\nwordcount=" + std::to_string(entries.size()) +
+              "\nidxfilesize=" + std::to_string(idx.size()) + "\n" + (offsets64 ? "idxoffsetbits=64\n" : "") + options);
     gzipTo(stem + ".idx.gz", idx);
     gzipTo(stem + ".dict.dz", dict);
     if (!synonyms.empty()) spill(stem + ".syn", syn);
@@ -184,8 +195,9 @@ TEST(StardictImport, SameTypeSequence) {
 
 std::string roundTripSource() {
     std::string tsv = scratchPath("source.tsv");
-    spill(tsv, "Bank\tmoney\\nhouse\nbank\triver side\nshore\triver side\nback\\slash\ta \\\\ b\ttab\n"
-               "\xC3\xA9t\xC3\xA9\tsummer\ncr\tends in\\r\n");
+    spill(tsv,
+          "Bank\tmoney\\nhouse\nbank\triver side\nshore\triver side\nback\\slash\ta \\\\ b\ttab\n"
+          "\xC3\xA9t\xC3\xA9\tsummer\ncr\tends in\\r\n");
     std::string book = scratchPath("source.zav");
     EXPECT_EQ(zav({"import", "tsv", tsv, book, "--quiet", "--name", "Round"}).code, 0);
     return book;
@@ -206,7 +218,7 @@ TEST(Export, DictdIsDictzipAndReimportsEveryHeadword) {
     std::string dz = slurp(scratchPath("out.dict.dz"));
     ASSERT_GT(dz.size(), 16u);
     EXPECT_EQ(dz.substr(0, 4), std::string("\x1F\x8B\x08\x04", 4));  // gzip with an extra field
-    EXPECT_EQ(dz.substr(12, 2), "RA");                                 // the chunk table
+    EXPECT_EQ(dz.substr(12, 2), "RA");                               // the chunk table
     // One entry for the text that two keys share.
     std::string index = slurp(scratchPath("out.index"));
     EXPECT_NE(index.find("shore\t"), std::string::npos) << index;

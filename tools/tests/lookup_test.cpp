@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 using namespace tooltest;
 
 // Run zav with arguments and `input` on its standard input.
-Result zav(const std::vector<std::string> &args, const std::string &input = "") { return run(ZAV_PROGRAM, args, input); }
+Result zav(const std::vector<std::string> &args, const std::string &input = "") {
+    return run(ZAV_PROGRAM, args, input);
+}
 
 size_t count(const std::string &text, const std::string &what) {
     size_t n = 0;
@@ -65,7 +67,7 @@ struct LookupCase {
     const char *name;
     std::string word;
     int code;
-    size_t entries;               // "--- " lines
+    size_t entries;  // "--- " lines
     std::vector<std::string> present;
     std::vector<std::string> absent;
 };
@@ -88,15 +90,28 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"capital_outside_ascii", "ÜBER", 0, 3, {"over, above", "over-self"}, {}},
         LookupCase{"lower_case_finds_capitalised_headword", "äpfel", 0, 1, {"--- Äpfel", "apples"}, {}},
         LookupCase{"all_capitals", "ÄPFEL", 0, 1, {"apples"}, {}},
-        LookupCase{"decomposed_accent", "e\xCC\x81" "cole", 0, 1, {"school"}, {}},
-        LookupCase{"greek", "ΣΟΦΊΑ", 0, 1, {"wisdom"}, {}},
-        LookupCase{"cyrillic", "москва", 0, 1, {"Moscow"}, {}},
+        LookupCase{"decomposed_accent",
+                   "e\xCC\x81"
+                   "cole",
+                   0,
+                   1,
+                   {"school"},
+                   {}},
+        LookupCase{"greek", "ΣΟΦΊΑ", 0, 1, {"wisdom"}, {}}, LookupCase{"cyrillic", "москва", 0, 1, {"Moscow"}, {}},
         LookupCase{"homographs", "Bank", 0, 3, {"river", "money", "tilt"}, {}},
         LookupCase{"one_homograph", "bank@2", 0, 1, {"tilt"}, {"river"}},
         LookupCase{"one_page_once", "color", 0, 1, {"hue"}, {}},
-        LookupCase{"miss_suggests_and_shows_no_entry", "recieve", 1, 0, {"perhaps you mean: receive"},
+        LookupCase{"miss_suggests_and_shows_no_entry",
+                   "recieve",
+                   1,
+                   0,
+                   {"perhaps you mean: receive"},
                    {"to be given", "a teacher"}},
-        LookupCase{"miss_between_keys_shows_no_neighbour_entry", "qwzxv", 1, 0, {"perhaps you mean:", "rabbi"},
+        LookupCase{"miss_between_keys_shows_no_neighbour_entry",
+                   "qwzxv",
+                   1,
+                   0,
+                   {"perhaps you mean:", "rabbi"},
                    {"a teacher"}}),
     [](const auto &param) { return std::string(param.param.name); });
 

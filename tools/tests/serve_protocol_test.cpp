@@ -36,7 +36,8 @@ bool Shelf::match(size_t db, const std::string &strategy, const std::string &wor
         return false;
     }
     for (const auto &[key, defs] : gDefinitions[db])
-        if (strategy == "lev" ? key.size() == word.size() && key[0] == word[0] : key.rfind(word, 0) == 0) out->words.push_back(key);
+        if (strategy == "lev" ? key.size() == word.size() && key[0] == word[0] : key.rfind(word, 0) == 0)
+            out->words.push_back(key);
     return true;
 }
 int Catalog::find(const std::string &name) const {
@@ -122,7 +123,8 @@ TEST_F(ProtocolTest, AnswersStopAtTheOutputLimit) {
     EXPECT_TRUE(begins(reply, "150 1 definition retrieved (answer cut at 100 bytes)\r\n151 \"bank\""));
     EXPECT_EQ(reply.find("money"), std::string::npos);
     facts.maxOutput = 20;
-    EXPECT_EQ(ask("MATCH * prefix b"), "152 1 match found (answer cut at 20 bytes)\r\nriver \"bank\"\r\n.\r\n250 ok\r\n");
+    EXPECT_EQ(ask("MATCH * prefix b"),
+              "152 1 match found (answer cut at 20 bytes)\r\nriver \"bank\"\r\n.\r\n250 ok\r\n");
 }
 
 TEST_F(ProtocolTest, MatchChecksStrategyAndDatabase) {
@@ -136,9 +138,12 @@ TEST_F(ProtocolTest, MatchChecksStrategyAndDatabase) {
 }
 
 TEST_F(ProtocolTest, ShowAndSessionCommands) {
-    EXPECT_EQ(ask("SHOW DB"), "110 2 databases present\r\nriver \"River \\\"book\\\"\"\r\npark \"Park\"\r\n.\r\n250 ok\r\n");
-    EXPECT_EQ(ask("show strategies"), "111 3 strategies available\r\nprefix \"p\"\r\nlev \"l\"\r\nre \"r\"\r\n.\r\n250 ok\r\n");
-    EXPECT_EQ(ask("SHOW INFO river"), "112 database information follows\r\nabout river\r\n..dot line\r\n.\r\n250 ok\r\n");
+    EXPECT_EQ(ask("SHOW DB"),
+              "110 2 databases present\r\nriver \"River \\\"book\\\"\"\r\npark \"Park\"\r\n.\r\n250 ok\r\n");
+    EXPECT_EQ(ask("show strategies"),
+              "111 3 strategies available\r\nprefix \"p\"\r\nlev \"l\"\r\nre \"r\"\r\n.\r\n250 ok\r\n");
+    EXPECT_EQ(ask("SHOW INFO river"),
+              "112 database information follows\r\nabout river\r\n..dot line\r\n.\r\n250 ok\r\n");
     EXPECT_TRUE(begins(ask("SHOW INFO lake"), "550 "));
     EXPECT_TRUE(begins(ask("SHOW SERVER"), "114 "));
     EXPECT_TRUE(begins(ask("SHOW NOTHING"), "501 "));
@@ -150,8 +155,9 @@ TEST_F(ProtocolTest, ShowAndSessionCommands) {
     EXPECT_EQ(session.client, "dict 1.13");
     EXPECT_FALSE(session.mime);
     EXPECT_TRUE(begins(ask("OPTION MIME"), "250 "));
-    EXPECT_EQ(ask("SHOW INFO park"), "112 database information follows\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                                     "Content-Transfer-Encoding: 8bit\r\n\r\n.\r\n250 ok\r\n");
+    EXPECT_EQ(ask("SHOW INFO park"),
+              "112 database information follows\r\nContent-Type: text/plain; charset=utf-8\r\n"
+              "Content-Transfer-Encoding: 8bit\r\n\r\n.\r\n250 ok\r\n");
     Reply bye = answer("QUIT", session, shelf, facts);
     EXPECT_EQ(bye.status, 221);
     EXPECT_TRUE(bye.close);

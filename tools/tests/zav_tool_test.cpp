@@ -56,8 +56,8 @@ struct CommandCase {
     const char *name;
     std::vector<std::string> args;
     int code;
-    std::string present;       // must appear in stdout + stderr
-    std::string absent = "";   // must not appear
+    std::string present;      // must appear in stdout + stderr
+    std::string absent = "";  // must not appear
 };
 
 class SampleCommands : public ::testing::TestWithParam<CommandCase> {};
@@ -81,13 +81,20 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"info_names_the_book", {"info", G}, 0, "A Little Glossary of Bookbinding"},
         CommandCase{"info_lists_shelf_levels", {"info", G}, 0, "level 1: value 2  [1] \"Crafts\""},
         // The code page 936 name, shown in UTF-8 ("装订小词典").
-        CommandCase{"info_shows_cp936_names_as_utf8", {"info", G}, 0,
+        CommandCase{"info_shows_cp936_names_as_utf8",
+                    {"info", G},
+                    0,
                     "[2] \"\xE8\xA3\x85\xE8\xAE\xA2\xE5\xB0\x8F\xE8\xAF\x8D\xE5\x85\xB8\""},
         CommandCase{"info_falls_back_for_missing_translation", {"info", L}, 0, "\"Synonyms\" (from language 1)"},
         CommandCase{"info_dictionary_table_line", {"info", L}, 0, "dictId 0x00010101  keys 16  pages 16  tree 12"},
-        CommandCase{"keys_are_sorted_with_homographs", {"keys", G, "--count", "3"}, 0,
+        CommandCase{"keys_are_sorted_with_homographs",
+                    {"keys", G, "--count", "3"},
+                    0,
                     "0\tbinding@1\tpage 2\toffset 0\tattribute 0\n1\tbinding@2"},
-        CommandCase{"keys_show_attribute", {"keys", G, "--from", "10", "--count", "1"}, 0, "notes\tpage 1\toffset 0\tattribute 1"},
+        CommandCase{"keys_show_attribute",
+                    {"keys", G, "--from", "10", "--count", "1"},
+                    0,
+                    "notes\tpage 1\toffset 0\tattribute 1"},
         CommandCase{"lookup_finds_homograph_one", {"lookup", G, "binding"}, 0, "The covers and spine"},
         CommandCase{"lookup_finds_numbered_homograph", {"lookup", G, "BINDING@2"}, 0, "The craft of joining"},
         CommandCase{"lookup_second_table", {"lookup", G, "folder", "--table", "1"}, 0, "A smooth flat blade"},
@@ -150,8 +157,8 @@ zav::BookDesc soundBook() {
 
 struct Damage {
     const char *name;
-    std::function<void(zav::BookDesc &)> describe;                       // change the description
-    std::function<uint32_t(zav::WrittenBook &)> patch;                   // damage the bytes; returns the offset to report (0: any)
+    std::function<void(zav::BookDesc &)> describe;      // change the description
+    std::function<uint32_t(zav::WrittenBook &)> patch;  // damage the bytes; returns the offset to report (0: any)
     std::string expected;
 };
 
@@ -174,8 +181,8 @@ TEST_P(DamagedBooks, CheckReportsTheDamage) {
         EXPECT_NE(r.out.find(hex8(offset) + ": "), std::string::npos) << "offset " << hex8(offset) << "\n" << r.out;
     }
     // The tool that reads the book through the module survives it as well.
-    for (auto args : std::vector<std::vector<std::string>>{{"info", path}, {"keys", path}, {"toc", path, "--all"}, {"toc", path},
-                                                          {"lookup", path, "bank"}}) {
+    for (auto args : std::vector<std::vector<std::string>>{
+             {"info", path}, {"keys", path}, {"toc", path, "--all"}, {"toc", path}, {"lookup", path, "bank"}}) {
         Result other = zav(args);
         EXPECT_LT(other.code, 3) << args[0] << ": " << other.all();
     }
@@ -413,8 +420,8 @@ std::vector<IndexEntry> readIndex(const std::string &index, const std::string &d
     while (std::getline(lines, line)) {
         if (line.rfind("00-database-", 0) == 0) continue;  // dictd's own entries are not headwords
         size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
-        out.push_back({line.substr(0, t1),
-                       data.substr(decode(line.substr(t1 + 1, t2 - t1 - 1)), decode(line.substr(t2 + 1)))});
+        out.push_back(
+            {line.substr(0, t1), data.substr(decode(line.substr(t1 + 1, t2 - t1 - 1)), decode(line.substr(t2 + 1)))});
     }
     return out;
 }
@@ -486,12 +493,13 @@ TEST(ImportDictd, MissingDataFile) {
 
 TEST(ImportTsv, KeysSortedDuplicatesKeptEscapesDecoded) {
     std::string tsv = scratchPath("words.tsv");
-    spill(tsv, "zebra\tStriped horse.\r\n"
-               "bank@2\tMoney house.\n"
-               "apple\tA fruit.\\nRound and sweet.\n"
-               "\n"
-               "bank@1\tRiver side.\n"
-               "Apple\tThe same word, capitalised.\n");
+    spill(tsv,
+          "zebra\tStriped horse.\r\n"
+          "bank@2\tMoney house.\n"
+          "apple\tA fruit.\\nRound and sweet.\n"
+          "\n"
+          "bank@1\tRiver side.\n"
+          "Apple\tThe same word, capitalised.\n");
     std::string book = scratchPath("words.zav");
     Result r = zav({"import", "tsv", tsv, book, "--name", "Words"});
     ASSERT_EQ(r.code, 0) << r.all();
@@ -546,19 +554,21 @@ TEST_P(ManifestErrors, MessageNamesTheLine) {
 INSTANTIATE_TEST_SUITE_P(
     Build, ManifestErrors,
     ::testing::Values(
-        ManifestCase{"syntax", "{\n  \"kind\": 2,\n  \"tables\": [\n    {\"name\": \"x\",,}\n  ]\n}\n", "4: syntax error"},
+        ManifestCase{"syntax", "{\n  \"kind\": 2,\n  \"tables\": [\n    {\"name\": \"x\",,}\n  ]\n}\n",
+                     "4: syntax error"},
         ManifestCase{"unknown_field", "{\n  \"kind\": 2,\n  \"nmae\": \"x\"\n}\n", "3: /nmae: unknown field \"nmae\""},
         ManifestCase{"bad_kind", "{\n  \"kind\": 3\n}\n", "2: /kind: kind must be 1, 2 or 4"},
-        ManifestCase{"bad_language",
-                     "{\n  \"name\": {\n    \"1\": \"a\",\n    \"7\": \"b\"\n  }\n}\n", "4: /name/7: \"7\" is not a language code"},
+        ManifestCase{"bad_language", "{\n  \"name\": {\n    \"1\": \"a\",\n    \"7\": \"b\"\n  }\n}\n",
+                     "4: /name/7: \"7\" is not a language code"},
         ManifestCase{"key_page_out_of_range",
                      "{\"tables\": [{\n  \"pages\": [\"one\"],\n  \"keys\": [\n    {\"text\": \"a\", \"page\": 0},\n"
                      "    {\"text\": \"b\",\n     \"page\": 5}\n  ]\n}]}\n",
                      "6: /tables/0/keys/1/page: the number 5 is out of range"},
-        ManifestCase{"toc_word_unknown",
-                     "{\"tables\": [{\n  \"entries\": [{\"keys\": [\"a\"], \"text\": \"x\"}],\n"
-                     "  \"toc\": [{\"caption\": \"root\",\n    \"children\": [{\"caption\": \"c\", \"page\": \"zz\"}]}]\n}]}\n",
-                     "4: /tables/0/toc/0/children/0/page: no key \"zz\""},
+        ManifestCase{
+            "toc_word_unknown",
+            "{\"tables\": [{\n  \"entries\": [{\"keys\": [\"a\"], \"text\": \"x\"}],\n"
+            "  \"toc\": [{\"caption\": \"root\",\n    \"children\": [{\"caption\": \"c\", \"page\": \"zz\"}]}]\n}]}\n",
+            "4: /tables/0/toc/0/children/0/page: no key \"zz\""},
         ManifestCase{"missing_page_file",
                      "{\"tables\": [{\n  \"pages\": [\n    {\"file\": \"nothere.txt\"}\n  ]\n}]}\n",
                      "3: /tables/0/pages/0/file: "},

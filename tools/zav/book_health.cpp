@@ -33,8 +33,8 @@ bool bookPageFits(RawBook &raw, uint32_t page, std::string *why) {
         return false;
     }
     if (page >= count) {
-        *why = "book page " + std::to_string(page) + " is not in the page directory (" + std::to_string(count) +
-               " pages)";
+        *why =
+            "book page " + std::to_string(page) + " is not in the page directory (" + std::to_string(count) + " pages)";
         return false;
     }
     if (!raw.u32At(dir + 4ull + 4ull * page, &record)) {
@@ -48,8 +48,8 @@ bool bookPageFits(RawBook &raw, uint32_t page, std::string *why) {
         at += 2ull + static_cast<uint64_t>(links) * kLinkEntry;
     }
     if (!raw.u32At(at, &size) || !raw.fits(at + 4, size)) {
-        *why = "book page " + std::to_string(page) + " lies past the end of the file (" +
-               std::to_string(raw.size()) + " bytes)";
+        *why = "book page " + std::to_string(page) + " lies past the end of the file (" + std::to_string(raw.size()) +
+               " bytes)";
         return false;
     }
     return true;
@@ -106,8 +106,8 @@ bool dictionaryServed(const HostBook &book, int32_t table, std::string *why) {
     if (!book.isDictionary() || ZAVGetKeyCount(book, table) > 0) return true;
     char id[16];
     std::snprintf(id, sizeof id, "0x%08X", static_cast<uint32_t>(ZAVGetDictClass(book, table)));
-    *why = "table " + std::to_string(table) + " shows no words: the dictionary engine cannot open dictionary " +
-           id + " (set ZOZIZID_DICT_DIR to the folder that holds it)";
+    *why = "table " + std::to_string(table) + " shows no words: the dictionary engine cannot open dictionary " + id +
+           " (set ZOZIZID_DICT_DIR to the folder that holds it)";
     return false;
 }
 

@@ -31,12 +31,8 @@ int32_t HostBook::open(const std::string &path, std::string *error) {
         case ZAV_OPEN_BAD_KIND:
             *error = path + ": not a book this module reads: its kind is not 1, 2 or 4 or its version is above 1";
             break;
-        case ZAV_OPEN_NO_MEMORY:
-            *error = path + ": out of memory while opening the book";
-            break;
-        default:
-            *error = path + ": cannot open (result " + std::to_string(r) + ")";
-            break;
+        case ZAV_OPEN_NO_MEMORY: *error = path + ": out of memory while opening the book"; break;
+        default: *error = path + ": cannot open (result " + std::to_string(r) + ")"; break;
     }
     return r == 0 ? -1 : r;
 }
@@ -187,9 +183,8 @@ std::optional<int32_t> tableOption(const std::string &command, const Args &args,
         return std::nullopt;
     }
     if (table < 0 || table >= count) {
-        complain(command, "table " + std::to_string(table) + " does not exist: the book has " +
-                              std::to_string(count) + (count == 1 ? " table (0)" : " tables (0 to " +
-                              std::to_string(count - 1) + ")"));
+        complain(command, "table " + std::to_string(table) + " does not exist: the book has " + std::to_string(count) +
+                              (count == 1 ? " table (0)" : " tables (0 to " + std::to_string(count - 1) + ")"));
         return std::nullopt;
     }
     return static_cast<int32_t>(table);

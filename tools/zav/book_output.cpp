@@ -25,7 +25,8 @@ void Progress::step(uint64_t done) {
 }
 
 void Progress::note(const std::string &message) const {
-    if (!quiet_ && total_ >= kProgressThreshold) std::fprintf(stderr, "zav %s: %s\n", command_.c_str(), message.c_str());
+    if (!quiet_ && total_ >= kProgressThreshold)
+        std::fprintf(stderr, "zav %s: %s\n", command_.c_str(), message.c_str());
 }
 
 int writeBookFile(const std::string &command, const zav::BookDesc &desc, const std::string &out, bool quiet) {

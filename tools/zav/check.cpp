@@ -158,8 +158,9 @@ int Checker::stringList(uint64_t fieldOffset, const std::string &where, uint64_t
             return -1;
         }
         if (!tovix::isLanguageCode(head[0]))
-            report(at, where, what + ": entry " + n(static_cast<uint64_t>(k) + 1) + " has language code " +
-                                  n(head[0]) + ", not one of 1 to 5");
+            report(at, where,
+                   what + ": entry " + n(static_cast<uint64_t>(k) + 1) + " has language code " + n(head[0]) +
+                       ", not one of 1 to 5");
         at += sizeof head + head[1];
     }
     return count;
@@ -207,22 +208,19 @@ void Checker::checkBookLists() {
 
     at = header_.field(tovix::HDR_LANGUAGE_LIST_OFFSET);
     uint8_t count = 0;
-    if (at && region(tovix::HDR_LANGUAGE_LIST_OFFSET, "header", at, 1, "the language list") &&
-        raw_.u8At(at, &count) &&
+    if (at && region(tovix::HDR_LANGUAGE_LIST_OFFSET, "header", at, 1, "the language list") && raw_.u8At(at, &count) &&
         region(at, "language list", at + tovix::COUNT8_SIZE, count, n(count) + " language codes")) {
         for (uint32_t i = 0; i < count; ++i) {
             uint64_t entry = uint64_t{at} + tovix::COUNT8_SIZE + uint64_t{tovix::LANGUAGE_ENTRY_SIZE} * i;
             uint8_t code = 0;
             raw_.u8At(entry, &code);
             if (!tovix::isLanguageCode(code))
-                report(entry, "language list", "language " + n(i) + " has code " + n(code) +
-                                                         ", not one of 1 to 5");
+                report(entry, "language list", "language " + n(i) + " has code " + n(code) + ", not one of 1 to 5");
         }
     }
 
     at = header_.field(tovix::HDR_SHELF_LEVEL_OFFSET);
-    if (at && region(tovix::HDR_SHELF_LEVEL_OFFSET, "header", at, 1, "the shelf level list") &&
-        raw_.u8At(at, &count)) {
+    if (at && region(tovix::HDR_SHELF_LEVEL_OFFSET, "header", at, 1, "the shelf level list") && raw_.u8At(at, &count)) {
         uint64_t first = uint64_t{at} + tovix::COUNT8_SIZE;
         uint64_t fit = entriesInFile(first, count, tovix::SHELF_LEVEL_ENTRY_SIZE);
         region(at, "shelf level list", first, uint64_t{tovix::SHELF_LEVEL_ENTRY_SIZE} * count,
@@ -303,7 +301,8 @@ void Checker::checkTable(int32_t table, uint64_t entryOffset) {
         report(at, where, "the table record cannot be read" + (why.empty() ? std::string() : ": " + why));
         return;
     }
-    if (uint32_t name = r.field(tovix::TBL_NAME_OFFSET)) stringList(record + tovix::TBL_NAME_OFFSET, where, name, "the table name");
+    if (uint32_t name = r.field(tovix::TBL_NAME_OFFSET))
+        stringList(record + tovix::TBL_NAME_OFFSET, where, name, "the table name");
     checkSubs(where, record, r);
     if (kind_ == tovix::KIND_DICTIONARY)
         checkDictionaryTable(where, table, record, r);
@@ -328,8 +327,9 @@ std::vector<uint32_t> Checker::checkTablePages(const std::string &where, uint32_
         uint32_t page = 0;
         raw_.u32At(entry, &page);
         if (page >= pageCount)
-            report(entry, where, "table page " + n(i) + " names book page " + n(page) + ", but the book has " +
-                                     n(pageCount) + " pages");
+            report(
+                entry, where,
+                "table page " + n(i) + " names book page " + n(page) + ", but the book has " + n(pageCount) + " pages");
         else if (page < pageSizes_.size())
             tablePageSizes[i] = pageSizes_[page];
     }
@@ -357,12 +357,12 @@ bool Checker::readKey(const KeyContext &c, uint64_t i, std::string *text, uint64
     raw_.bytesAt(textAt, text->data(), length);
     const std::vector<uint32_t> &sizes = *c.tablePageSizes;
     if (pageNo >= c.pages)
-        report(at, keyWhere, shortText(*text) + " leads to table page " + n(pageNo) + ", but the table has " +
-                                 n(c.pages) + " pages");
+        report(at, keyWhere,
+               shortText(*text) + " leads to table page " + n(pageNo) + ", but the table has " + n(c.pages) + " pages");
     else if (pageNo < sizes.size() && sizes[pageNo] != kNoSize && pageOffset > sizes[pageNo])
         report(uint64_t{at} + tovix::KEY_PAGE_OFFSET, keyWhere,
-               shortText(*text) + ": offset " + n(pageOffset) + " lies past the end of table page " + n(pageNo) +
-                   " (" + n(sizes[pageNo]) + " bytes)");
+               shortText(*text) + ": offset " + n(pageOffset) + " lies past the end of table page " + n(pageNo) + " (" +
+                   n(sizes[pageNo]) + " bytes)");
     return true;
 }
 
@@ -382,8 +382,8 @@ void Checker::lookUpKeys(const std::string &where, int32_t table, const std::vec
             report(entries[i], keyWhere, shortText(text) + " holds a zero byte: a host cannot look it up");
             continue;
         }
-        uint32_t found = static_cast<uint32_t>(
-            ZAVSearchKeyWord(*host_, table, text.c_str(), static_cast<int32_t>(text.size())));
+        uint32_t found =
+            static_cast<uint32_t>(ZAVSearchKeyWord(*host_, table, text.c_str(), static_cast<int32_t>(text.size())));
         bool exists = ZAVIsExistWord(*host_, table, text.c_str()) != 0;
         bool match = false;
         if (found < texts.size()) {
@@ -440,9 +440,10 @@ void Checker::checkPageMap(const std::string &where, uint64_t field, uint32_t li
         uint32_t value = 0;
         raw_.u32At(entry, &value);
         if (value >= limit)
-            report(entry, where, "table page " + n(i) + " maps to " + target + " " + n(value) + ", but the " +
-                                     (std::string(target) == "key" ? "table has " + n(limit) + " keys"
-                                                                   : "tree has " + n(limit - 1) + " items"));
+            report(entry, where,
+                   "table page " + n(i) + " maps to " + target + " " + n(value) + ", but the " +
+                       (std::string(target) == "key" ? "table has " + n(limit) + " keys"
+                                                     : "tree has " + n(limit - 1) + " items"));
     }
 }
 
@@ -490,7 +491,8 @@ void Checker::checkDictionaryTable(const std::string &where, int32_t table, uint
                 bool match = found == k;
                 if (!match && found < words) {
                     std::string other = keyWord(*host_, table, found);
-                    match = tovix::compareStoredKey(other.data(), static_cast<uint32_t>(other.size()), word.c_str()) == 0;
+                    match =
+                        tovix::compareStoredKey(other.data(), static_cast<uint32_t>(other.size()), word.c_str()) == 0;
                 }
                 if (!exists || !match)
                     report(record + tovix::TBL_DICT_ID, wordWhere,
@@ -526,12 +528,14 @@ void Checker::readTreeItems(const std::string &where, const Tree &tree, int64_t 
                           {l.firstChild, tovix::VP_FIRST_CHILD, "first child"}};
         for (const auto &f : linkFields) {
             if (f.value > tree.count)
-                report(uint64_t{at} + f.field, itemWhere, std::string(f.name) + " link to item " + n(f.value) +
-                                                              ", but the tree has " + n(tree.count) + " items");
+                report(uint64_t{at} + f.field, itemWhere,
+                       std::string(f.name) + " link to item " + n(f.value) + ", but the tree has " + n(tree.count) +
+                           " items");
         }
         if (l.pagePlusOne && tablePages >= 0 && l.pagePlusOne - 1u >= static_cast<uint64_t>(tablePages))
-            report(at, itemWhere, "leads to table page " + n(l.pagePlusOne - 1u) + ", but the table has " +
-                                      n(static_cast<uint64_t>(tablePages)) + " pages");
+            report(at, itemWhere,
+                   "leads to table page " + n(l.pagePlusOne - 1u) + ", but the table has " +
+                       n(static_cast<uint64_t>(tablePages)) + " pages");
     }
 }
 
@@ -674,7 +678,8 @@ int runCheck(int argc, char **argv) {
         report["treeItems"] = checker.itemCount;
         nlohmann::json list = nlohmann::json::array();
         for (const Problem &p : checker.problems)
-            list.push_back({{"offset", p.offset}, {"offsetHex", hex(p.offset, 8)}, {"where", p.where}, {"problem", p.what}});
+            list.push_back(
+                {{"offset", p.offset}, {"offsetHex", hex(p.offset, 8)}, {"where", p.where}, {"problem", p.what}});
         report["problems"] = std::move(list);
         report["truncated"] = checker.total > checker.problems.size();
         std::puts(report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -685,11 +690,10 @@ int runCheck(int argc, char **argv) {
             std::printf("%s: ... %llu more problems not listed\n", path.c_str(),
                         static_cast<unsigned long long>(checker.total - checker.problems.size()));
         if (checker.total == 0)
-            std::printf("%s: sound (%llu tables, %llu pages, %llu keys, %llu tree items)\n", path.c_str(),
-                        static_cast<unsigned long long>(checker.tableCount),
-                        static_cast<unsigned long long>(checker.pageCount),
-                        static_cast<unsigned long long>(checker.keyCount),
-                        static_cast<unsigned long long>(checker.itemCount));
+            std::printf(
+                "%s: sound (%llu tables, %llu pages, %llu keys, %llu tree items)\n", path.c_str(),
+                static_cast<unsigned long long>(checker.tableCount), static_cast<unsigned long long>(checker.pageCount),
+                static_cast<unsigned long long>(checker.keyCount), static_cast<unsigned long long>(checker.itemCount));
         else
             std::printf("%s: %llu problem%s\n", path.c_str(), static_cast<unsigned long long>(checker.total),
                         checker.total == 1 ? "" : "s");

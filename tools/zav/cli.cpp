@@ -93,10 +93,14 @@ std::optional<int64_t> parseInteger(const std::string &text) {
     for (; i < text.size(); ++i) {
         char c = text[i];
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return std::nullopt;
         value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
         if (value > (uint64_t{1} << 40)) return std::nullopt;  // far beyond any 32-bit argument
     }
@@ -205,8 +209,10 @@ std::wstring widenPath(const std::string &path) {
         bool ok = extra >= 0 && i + static_cast<size_t>(extra) < n;
         for (int k = 1; ok && k <= extra; ++k) {
             unsigned char t = p[i + static_cast<size_t>(k)];
-            if ((t & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (t & 0x3Fu);
+            if ((t & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (t & 0x3Fu);
         }
         if (ok) {
             points.push_back(cp);

@@ -15,8 +15,8 @@ namespace zavtool {
 
 // Exit codes of every command.
 constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;   // the command ran but the answer is "no" / the book has problems
-constexpr int EXIT_USAGE = 2;    // bad arguments, unreadable input, I/O errors
+constexpr int EXIT_FAILED = 1;  // the command ran but the answer is "no" / the book has problems
+constexpr int EXIT_USAGE = 2;   // bad arguments, unreadable input, I/O errors
 
 // Parsed arguments of one command: positional words and --options. Options
 // named in `valued` take the next argument (or --name=value); others are flags.

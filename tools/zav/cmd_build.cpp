@@ -89,7 +89,9 @@ public:
     std::vector<zavmemo::MemoEntry> memos;
 
 private:
-    [[noreturn]] void fail(const std::string &at, const std::string &message) const { throw ManifestError(at, message); }
+    [[noreturn]] void fail(const std::string &at, const std::string &message) const {
+        throw ManifestError(at, message);
+    }
 
     void allowFields(const json &j, const std::string &at, std::initializer_list<const char *> names) const {
         if (!j.is_object()) fail(at, "expected an object");
@@ -149,7 +151,8 @@ private:
 
     uint8_t language(const std::string &code, const std::string &at) const {
         auto v = parseInteger(code);
-        if (!v || !tovix::isLanguageCode(static_cast<uint32_t>(*v))) fail(at, "\"" + code + "\" is not a language code (1 to 5)");
+        if (!v || !tovix::isLanguageCode(static_cast<uint32_t>(*v)))
+            fail(at, "\"" + code + "\" is not a language code (1 to 5)");
         return static_cast<uint8_t>(*v);
     }
 
@@ -165,8 +168,9 @@ private:
                 std::string where = at + "/" + std::to_string(i);
                 const json &e = j[i];
                 if (!e.is_array() || e.size() != 2) fail(where, "expected [language, text]");
-                list.entries.emplace_back(static_cast<uint8_t>(number(e[0], where + "/0", tovix::LANG_FIRST, tovix::LANG_LAST)),
-                                          text(e[1], where + "/1", tovix::STRING_TEXT_MAX));
+                list.entries.emplace_back(
+                    static_cast<uint8_t>(number(e[0], where + "/0", tovix::LANG_FIRST, tovix::LANG_LAST)),
+                    text(e[1], where + "/1", tovix::STRING_TEXT_MAX));
             }
         } else {
             list.entries.emplace_back(tovix::LANG_BASE, text(j, at, tovix::STRING_TEXT_MAX));
@@ -208,8 +212,9 @@ private:
 
 void ManifestReader::read(zav::BookDesc *book) {
     const json &root = doc_.value;
-    allowFields(root, "", {"kind", "version", "caps", "serial", "positionId", "name", "exBookNo", "languages",
-                           "charAttributes", "shelfLevels", "tables", "reserved"});
+    allowFields(root, "",
+                {"kind", "version", "caps", "serial", "positionId", "name", "exBookNo", "languages", "charAttributes",
+                 "shelfLevels", "tables", "reserved"});
     if (root.contains("kind")) {
         book->kind = static_cast<uint32_t>(number(root["kind"], "/kind", 1, 4));
         if (book->kind == 3) fail("/kind", "kind must be 1, 2 or 4");
@@ -221,7 +226,8 @@ void ManifestReader::read(zav::BookDesc *book) {
         book->capsWord1 = static_cast<uint32_t>(number(c[0], "/caps/0", 0, 0xFFFFFFFFu));
         book->capsWord2 = static_cast<uint32_t>(number(c[1], "/caps/1", 0, 0xFFFFFFFFu));
     }
-    if (root.contains("serial")) book->serial = static_cast<uint32_t>(number(root["serial"], "/serial", 0, 0xFFFFFFFFu));
+    if (root.contains("serial"))
+        book->serial = static_cast<uint32_t>(number(root["serial"], "/serial", 0, 0xFFFFFFFFu));
     if (root.contains("positionId"))
         book->positionId = static_cast<uint32_t>(number(root["positionId"], "/positionId", 0, 0xFFFFFFFFu));
     if (root.contains("name")) book->bookName = texts(root["name"], "/name");
@@ -232,7 +238,8 @@ void ManifestReader::read(zav::BookDesc *book) {
         if (l.size() > tovix::MAX_COUNT8) fail("/languages", "at most 255 languages");
         std::vector<uint8_t> codes;
         for (size_t i = 0; i < l.size(); ++i)
-            codes.push_back(static_cast<uint8_t>(number(l[i], "/languages/" + std::to_string(i), tovix::LANG_FIRST, tovix::LANG_LAST)));
+            codes.push_back(static_cast<uint8_t>(
+                number(l[i], "/languages/" + std::to_string(i), tovix::LANG_FIRST, tovix::LANG_LAST)));
         book->languages = codes;
     }
     if (root.contains("charAttributes")) {
@@ -249,13 +256,15 @@ void ManifestReader::read(zav::BookDesc *book) {
     }
     if (root.contains("shelfLevels")) {
         const json &s = root["shelfLevels"];
-        if (!s.is_array() || s.size() > tovix::MAX_COUNT8) fail("/shelfLevels", "expected a list of at most 255 shelf levels");
+        if (!s.is_array() || s.size() > tovix::MAX_COUNT8)
+            fail("/shelfLevels", "expected a list of at most 255 shelf levels");
         std::vector<zav::BookDesc::ShelfLevel> levels;
         for (size_t i = 0; i < s.size(); ++i) {
             std::string at = "/shelfLevels/" + std::to_string(i);
             allowFields(s[i], at, {"value", "name"});
             zav::BookDesc::ShelfLevel level;
-            if (s[i].contains("value")) level.levelValue = static_cast<uint32_t>(number(s[i]["value"], at + "/value", 0, 0xFFFFFFFFu));
+            if (s[i].contains("value"))
+                level.levelValue = static_cast<uint32_t>(number(s[i]["value"], at + "/value", 0, 0xFFFFFFFFu));
             if (s[i].contains("name")) level.name = texts(s[i]["name"], at + "/name");
             levels.push_back(level);
         }
@@ -282,8 +291,10 @@ void ManifestReader::readTable(const json &j, const std::string &at, uint32_t ki
         allowFields(j, at, {"name", "locale", "dictId", "pages", "entries", "keys", "toc", "subs", "memos"});
     if (j.contains("name")) table->name = texts(j["name"], at + "/name");
     if (j.contains("locale")) table->locale = static_cast<uint8_t>(number(j["locale"], at + "/locale", 0, UINT8_MAX));
-    if (j.contains("dictId")) table->dictId = static_cast<uint32_t>(number(j["dictId"], at + "/dictId", 0, UINT32_MAX));
-    else if (dictionary) fail(at, "a dictionary table needs a \"dictId\"");
+    if (j.contains("dictId"))
+        table->dictId = static_cast<uint32_t>(number(j["dictId"], at + "/dictId", 0, UINT32_MAX));
+    else if (dictionary)
+        fail(at, "a dictionary table needs a \"dictId\"");
     if (j.contains("subs")) readSubs(j["subs"], at + "/subs", table);
     if (dictionary)
         readDictionaryTable(j, at, table);
@@ -398,7 +409,8 @@ zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, 
         if (!l.is_array() || l.size() > tovix::MAX_PAGE_LINKS)
             fail(where + "/links", "expected a list of at most 65535 numbers");
         for (size_t k = 0; k < l.size(); ++k)
-            page.links.push_back(static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, UINT32_MAX)));
+            page.links.push_back(
+                static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, UINT32_MAX)));
     }
     return page;
 }
@@ -413,7 +425,8 @@ void ManifestReader::readEntries(const json &e, const std::string &at, const Pag
         if (e[i].contains("text") == e[i].contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
         uint32_t pageIndex = static_cast<uint32_t>(table->pageList.size());
         zav::PageDesc page;
-        page.data = content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
+        page.data =
+            content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
         addPage(std::move(page));
         if (!e[i].contains("keys") || !e[i]["keys"].is_array() || e[i]["keys"].empty())
             fail(where, "an entry needs \"keys\": a list of at least one key");
@@ -428,8 +441,8 @@ void ManifestReader::readEntries(const json &e, const std::string &at, const Pag
     }
 }
 
-zav::KeyDesc ManifestReader::readKey(const json &k, const std::string &where, const zav::BookDesc &book,
-                                     uint32_t base, uint32_t pages) {
+zav::KeyDesc ManifestReader::readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
+                                     uint32_t pages) {
     allowFields(k, where, {"text", "page", "offset", "attribute"});
     if (!k.contains("text") || !k.contains("page")) fail(where, "a key needs \"text\" and \"page\"");
     zav::KeyDesc key;
@@ -523,9 +536,12 @@ void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDes
         zav::VpItemDesc desc;
         bool hidden = item.contains("hidden") && item["hidden"].is_boolean() && item["hidden"].get<bool>();
         if (item.contains("hidden") && !item["hidden"].is_boolean()) fail(p.at + "/hidden", "expected true or false");
-        if (hidden) desc.caption.entries.emplace_back(1, zav::kHiddenItemMarker);
-        else if (item.contains("caption")) desc.caption = texts(item["caption"], p.at + "/caption");
-        else fail(p.at, "an item needs a \"caption\" (or \"hidden\": true)");
+        if (hidden)
+            desc.caption.entries.emplace_back(1, zav::kHiddenItemMarker);
+        else if (item.contains("caption"))
+            desc.caption = texts(item["caption"], p.at + "/caption");
+        else
+            fail(p.at, "an item needs a \"caption\" (or \"hidden\": true)");
         if (item.contains("page")) desc.pagePlusOne = pageOf(item["page"], p.at + "/page") + 1;
         table->vpItems.push_back(std::move(desc));
         parents.push_back(p.parent);
@@ -533,7 +549,8 @@ void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDes
         if (item.contains("children")) {
             const json &c = item["children"];
             if (!c.is_array()) fail(p.at + "/children", "expected a list of items");
-            for (size_t i = c.size(); i-- > 0;) stack.push_back({&c[i], p.at + "/children/" + std::to_string(i), number});
+            for (size_t i = c.size(); i-- > 0;)
+                stack.push_back({&c[i], p.at + "/children/" + std::to_string(i), number});
         }
     }
     zav::linkTree(table->vpItems, parents);
@@ -541,7 +558,8 @@ void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDes
     table->pageToItem.assign(pages, 0);
     for (size_t n = 0; n < table->vpItems.size(); ++n) {
         uint32_t p1 = table->vpItems[n].pagePlusOne;
-        if (p1 && p1 - 1 < pages && table->pageToItem[p1 - 1] == 0) table->pageToItem[p1 - 1] = static_cast<uint32_t>(n + 1);
+        if (p1 && p1 - 1 < pages && table->pageToItem[p1 - 1] == 0)
+            table->pageToItem[p1 - 1] = static_cast<uint32_t>(n + 1);
     }
     if (pages == 0) table->pageToItem.clear();
 }

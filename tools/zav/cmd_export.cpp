@@ -127,7 +127,8 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
     if (!files.commit(&error)) return complain(command, error), EXIT_USAGE;
     for (size_t i = 0; i < unused.size(); ++i)
         if (unused[i]) std::remove(targets[i].c_str());  // a stale optional file would join the new ones
-    if (!quiet) complain(command, "wrote " + std::to_string(walk.written) + " keys, skipped " + std::to_string(walk.skipped));
+    if (!quiet)
+        complain(command, "wrote " + std::to_string(walk.written) + " keys, skipped " + std::to_string(walk.skipped));
     return EXIT_OK;
 }
 

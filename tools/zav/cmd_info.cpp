@@ -71,7 +71,9 @@ std::string namesLine(const std::vector<int32_t> &languages, Fetch fetch) {
     return line;
 }
 
-bool spellCapable(uint32_t dictId) { return (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0; }
+bool spellCapable(uint32_t dictId) {
+    return (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0;
+}
 
 // The book-level lines, as label and value pairs (JSON keys and text lines).
 void bookLines(const HostBook &book, const std::string &path, const std::vector<int32_t> &languages,
@@ -141,8 +143,10 @@ void printBookText(const HostBook &book, const std::string &path, const std::vec
         std::printf("kind:             (header unreadable)\n");
     }
     uint32_t serial = 0;
-    if (ZAVBookSerial(book, &serial) == 0) std::printf("serial:           %u\n", serial);
-    else std::printf("serial:           (unreadable)\n");
+    if (ZAVBookSerial(book, &serial) == 0)
+        std::printf("serial:           %u\n", serial);
+    else
+        std::printf("serial:           (unreadable)\n");
     int32_t exLength = ZAVExBookNoLength(book);
     std::string exNo(static_cast<size_t>(exLength > 0 ? exLength : 0), '\0');
     if (exLength > 0 && ZAVExBookNo(book, exNo.data(), exLength) == 1)

@@ -80,10 +80,14 @@ int runKeys(int argc, char **argv) {
                                   std::to_string(*table) + " cannot be read (see 'zav check')");
             return EXIT_USAGE;
         }
-        int64_t page = dictionary ? ZAVGetKeyPageNo(book, *table, k) : static_cast<uint32_t>(ZAVGetKeyPageNo(book, *table, k));
+        int64_t page =
+            dictionary ? ZAVGetKeyPageNo(book, *table, k) : static_cast<uint32_t>(ZAVGetKeyPageNo(book, *table, k));
         uint32_t offset = dictionary ? 0 : static_cast<uint32_t>(ZAVGetKeyPageOffset(book, *table, k));
         if (json) {
-            list.push_back({{"keyIndex", i}, {"key", text}, {"page", page}, {"offset", offset},
+            list.push_back({{"keyIndex", i},
+                            {"key", text},
+                            {"page", page},
+                            {"offset", offset},
                             {"attribute", dictionary ? 0 : result}});
         } else if (dictionary) {
             std::printf("%lld\t%s\tpage %lld\n", static_cast<long long>(i), escapeText(text).c_str(),

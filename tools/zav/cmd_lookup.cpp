@@ -74,10 +74,8 @@ int answerWord(const std::string &command, const HostBook &book, const Options &
         for (const Entry &e : found.entries)
             entries.push_back(
                 {{"key", e.key}, {"keyIndex", e.keyIndex}, {"page", e.page}, {"offset", e.offset}, {"text", e.text}});
-        nlohmann::json answer = {{"query", word},
-                                 {"found", !found.entries.empty()},
-                                 {"entries", entries},
-                                 {"suggestions", near.keys}};
+        nlohmann::json answer = {
+            {"query", word}, {"found", !found.entries.empty()}, {"entries", entries}, {"suggestions", near.keys}};
         std::printf("%s\n", jsonLine(answer).c_str());
         return found.entries.empty() ? EXIT_FAILED : EXIT_OK;
     }

@@ -129,7 +129,12 @@ struct TocNode {
 class TocWalker {
 public:
     TocWalker(const HostBook &book, int32_t table, int64_t count, bool all, RawBook *raw, uint32_t vpList)
-        : book_(book), table_(table), count_(count), all_(all), raw_(raw), vpList_(vpList),
+        : book_(book),
+          table_(table),
+          count_(count),
+          all_(all),
+          raw_(raw),
+          vpList_(vpList),
           seen_(static_cast<size_t>(count) + 1, 0) {}
 
     std::vector<TocNode> walk() { return nodes(children(EBDVPGetRootItem(book_, table_), true), 0); }
@@ -317,8 +322,8 @@ int runSubpage(int argc, char **argv) {
     HostBook book;
     if (int rc = openForCommand(command, p[0], book)) return rc;
     if (*table >= book.tableCount()) {
-        complain(command, "table " + p[1] + " does not exist: the book has " + std::to_string(book.tableCount()) +
-                              " tables");
+        complain(command,
+                 "table " + p[1] + " does not exist: the book has " + std::to_string(book.tableCount()) + " tables");
         return EXIT_FAILED;
     }
     int32_t t = static_cast<int32_t>(*table), s = static_cast<int32_t>(*sub);
@@ -366,8 +371,7 @@ int runSpell(int argc, char **argv) {
     }
     uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, *table));
     if ((dictId & 0xFF) != 1 || ((dictId >> 16) & 0xFF) != 1 || (dictId >> 24) != 0) {
-        complain(command, "table " + std::to_string(*table) + " (dictId " + hex(dictId, 8) +
-                              ") is not spell-capable");
+        complain(command, "table " + std::to_string(*table) + " (dictId " + hex(dictId, 8) + ") is not spell-capable");
         return EXIT_FAILED;
     }
     auto w = reinterpret_cast<intptr_t>(word.c_str());
@@ -378,7 +382,8 @@ int runSpell(int argc, char **argv) {
     }
     if (mode == "correct") {
         std::vector<char> slots(static_cast<size_t>(max) * ZOZIZID_SLOT_SIZE, '\0');
-        int32_t r = EBDSCCorrection(book, *table, w, reinterpret_cast<intptr_t>(slots.data()), static_cast<uint32_t>(max));
+        int32_t r =
+            EBDSCCorrection(book, *table, w, reinterpret_cast<intptr_t>(slots.data()), static_cast<uint32_t>(max));
         if (r < 0 || r > max) r = 0;
         for (int32_t i = 0; i < r; ++i) {
             char *slot = slots.data() + static_cast<size_t>(i) * ZOZIZID_SLOT_SIZE;

@@ -15,9 +15,9 @@ namespace {
 constexpr unsigned char kGzipId1 = 0x1F, kGzipId2 = 0x8B, kDeflate = 8;
 constexpr unsigned kFlagHeaderCrc = 2, kFlagExtra = 4, kFlagName = 8, kFlagComment = 16;
 constexpr size_t kGzipFixedHeader = 10;
-constexpr uint32_t kChunkLength = 58315;  // the chunk size of dictzip itself
+constexpr uint32_t kChunkLength = 58315;            // the chunk size of dictzip itself
 constexpr size_t kMaxChunks = (65535 - 4 - 6) / 2;  // what the extra field can list
-constexpr uint64_t kMaxDataBytes = 0x7FFFFFFFull;  // a book holds less than 2 GiB
+constexpr uint64_t kMaxDataBytes = 0x7FFFFFFFull;   // a book holds less than 2 GiB
 constexpr size_t kCachedChunks = 16;
 
 uint32_t le16(const unsigned char *p) { return static_cast<uint32_t>(p[0] | p[1] << 8); }
@@ -161,7 +161,8 @@ bool DataFile::openDictzip(std::string *error) {
 const std::string *DataFile::readChunk(size_t chunk, std::string *error) {
     for (size_t i = 0; i < cache_.size(); ++i) {
         if (cache_[i].chunk != chunk) continue;
-        std::rotate(cache_.begin(), cache_.begin() + static_cast<ptrdiff_t>(i), cache_.begin() + static_cast<ptrdiff_t>(i) + 1);
+        std::rotate(cache_.begin(), cache_.begin() + static_cast<ptrdiff_t>(i),
+                    cache_.begin() + static_cast<ptrdiff_t>(i) + 1);
         return &cache_[0].data;
     }
     std::string compressed, data;
@@ -259,8 +260,16 @@ bool DictzipWriter::write(const std::string &bytes, std::string *error) {
 
 bool DictzipWriter::finish(FILE *out, std::string *error) {
     if (!compress(true, error)) return false;
-    std::string head = {static_cast<char>(kGzipId1), static_cast<char>(kGzipId2), static_cast<char>(kDeflate),
-                        static_cast<char>(kFlagExtra), 0, 0, 0, 0, 2, 3};
+    std::string head = {static_cast<char>(kGzipId1),
+                        static_cast<char>(kGzipId2),
+                        static_cast<char>(kDeflate),
+                        static_cast<char>(kFlagExtra),
+                        0,
+                        0,
+                        0,
+                        0,
+                        2,
+                        3};
     auto put16 = [&](size_t v) {
         head += static_cast<char>(v & 0xFF);
         head += static_cast<char>(v >> 8 & 0xFF);

@@ -138,8 +138,7 @@ bool readEntry(KeyReader &reader, uint32_t index, Entry *entry, std::string *err
     const std::string *content = &*page.content;
     if (entry->offset > content->size()) {
         *error = "the entry's offset " + std::to_string(entry->offset) + " lies past the end of " +
-                 describe(reader.table(), entry->page, entry->key) + ", " + std::to_string(content->size()) +
-                 " bytes";
+                 describe(reader.table(), entry->page, entry->key) + ", " + std::to_string(content->size()) + " bytes";
         return false;
     }
     entry->text = content->substr(entry->offset);

@@ -28,7 +28,7 @@ constexpr uint8_t kFoldedKeyAttribute = 0x46;
 // page from the key's offset on).
 struct Entry {
     uint32_t keyIndex = 0;
-    std::string key;  // the headword as stored (the original, for a folded key)
+    std::string key;   // the headword as stored (the original, for a folded key)
     int64_t page = 0;  // table page index
     uint32_t offset = 0;
     std::string text;

@@ -55,9 +55,15 @@ public:
     bool key(const std::string &word, uint32_t, const std::string &text, std::string *) override {
         std::string line = word + '\t';
         for (char c : text) {
-            const char *escaped = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
-            if (escaped) line += escaped;
-            else line += c;
+            const char *escaped = c == '\n'   ? "\\n"
+                                  : c == '\t' ? "\\t"
+                                  : c == '\r' ? "\\r"
+                                  : c == '\\' ? "\\\\"
+                                              : nullptr;
+            if (escaped)
+                line += escaped;
+            else
+                line += c;
         }
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), file_);
@@ -113,12 +119,13 @@ std::u32string dictdFolded(const std::string &word) {
     return out;
 }
 
-
 // OUT.index and OUT.dict.dz; keys that share a definition are index lines
 // to the same place.
 class DictdFormat : public ExportFormat {
 public:
-    std::vector<std::string> outputs(const std::string &out) const override { return {out + ".index", out + ".dict.dz"}; }
+    std::vector<std::string> outputs(const std::string &out) const override {
+        return {out + ".index", out + ".dict.dz"};
+    }
     bool begin(const std::vector<std::string> &paths, const ExportedBook &book, std::string *error) override {
         paths_ = paths;
         if (!data_.open(error)) return false;
@@ -146,8 +153,10 @@ public:
         // headwords in lower case (as dictfmt writes them), in that order.
         for (size_t i = 0; i < lines_.size(); ++i) {
             std::u32string folded = dictdFolded(lines_[i].word);
-            if (utf8_) lines_[i].word = utf8Of(folded);
-            else for (char &c : lines_[i].word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (utf8_)
+                lines_[i].word = utf8Of(folded);
+            else
+                for (char &c : lines_[i].word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             order.emplace_back(std::move(folded), static_cast<uint32_t>(i));
         }
         std::sort(order.begin(), order.end(), [&](const auto &a, const auto &b) {
@@ -157,7 +166,8 @@ public:
         if (!openForWriting(paths_[0], &index, error)) return false;
         for (const auto &o : order) {
             const Line &l = lines_[o.second];
-            std::fprintf(index, "%s\t%s\t%s\n", l.word.c_str(), dictdNumber(l.offset).c_str(), dictdNumber(l.length).c_str());
+            std::fprintf(index, "%s\t%s\t%s\n", l.word.c_str(), dictdNumber(l.offset).c_str(),
+                         dictdNumber(l.length).c_str());
         }
         if (!closeFile(index, error) || !openForWriting(paths_[1], &dict, error)) return false;
         bool ok = data_.finish(dict, error);

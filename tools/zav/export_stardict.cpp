@@ -30,8 +30,10 @@ void putBigEndian(std::string *out, uint32_t value) {
 std::string ifoValue(const std::string &text) {
     std::string out;
     for (char c : text) {
-        if (c == '\n') out += "<br>";
-        else if (c != '\r') out += c;
+        if (c == '\n')
+            out += "<br>";
+        else if (c != '\r')
+            out += c;
     }
     return out;
 }
@@ -52,12 +54,15 @@ public:
     }
     std::string keyProblem(const std::string &word) const override {
         std::string problem = ExportFormat::keyProblem(word);
-        if (problem.empty() && word.size() > kMaxWordBytes) problem = "the key is longer than a StarDict word (255 bytes)";
+        if (problem.empty() && word.size() > kMaxWordBytes)
+            problem = "the key is longer than a StarDict word (255 bytes)";
         return problem;
     }
     bool key(const std::string &word, uint32_t id, const std::string &, std::string *) override {
-        if (words_[id].word.empty()) words_[id].word = word;
-        else synonyms_.push_back({word, id});
+        if (words_[id].word.empty())
+            words_[id].word = word;
+        else
+            synonyms_.push_back({word, id});
         return true;
     }
     bool finish(std::string *error) override;
@@ -86,11 +91,17 @@ private:
 
 bool StardictFormat::finish(std::string *error) {
     // A definition whose keys could not be written has no word.
-    words_.erase(std::remove_if(words_.begin(), words_.end(), [](const Word &w) { return w.word.empty(); }), words_.end());
-    std::stable_sort(words_.begin(), words_.end(), [](const Word &a, const Word &b) { return stardictOrder(a.word, b.word); });
-    std::vector<uint32_t> position(words_.empty() ? 0 : std::max_element(words_.begin(), words_.end(), [](const Word &a, const Word &b) {
-                                                           return a.id < b.id;
-                                                       })->id + 1,
+    words_.erase(std::remove_if(words_.begin(), words_.end(), [](const Word &w) { return w.word.empty(); }),
+                 words_.end());
+    std::stable_sort(words_.begin(), words_.end(),
+                     [](const Word &a, const Word &b) { return stardictOrder(a.word, b.word); });
+    std::vector<uint32_t> position(words_.empty() ? 0
+                                                  : std::max_element(
+                                                        words_.begin(), words_.end(),
+                                                        [](const Word &a, const Word &b) {
+                                                            return a.id < b.id;
+                                                        })->id +
+                                                        1,
                                    kNoWord);
     std::string idx, syn;
     for (size_t i = 0; i < words_.size(); ++i) {
@@ -100,7 +111,8 @@ bool StardictFormat::finish(std::string *error) {
         putBigEndian(&idx, static_cast<uint32_t>(words_[i].offset));
         putBigEndian(&idx, static_cast<uint32_t>(words_[i].length));
     }
-    std::stable_sort(synonyms_.begin(), synonyms_.end(), [](const auto &a, const auto &b) { return stardictOrder(a.first, b.first); });
+    std::stable_sort(synonyms_.begin(), synonyms_.end(),
+                     [](const auto &a, const auto &b) { return stardictOrder(a.first, b.first); });
     for (const auto &s : synonyms_) {
         syn += s.first;
         syn += '\0';

@@ -15,9 +15,9 @@ namespace zavtool {
 
 // One headword and where its definition lies in the input.
 struct ImportEntry {
-    std::string word;      // UTF-8
-    uint64_t line = 0;     // line (or entry) of the input it came from, for messages
-    uint64_t offset = 0;   // the definition's place in the data the source reads
+    std::string word;     // UTF-8
+    uint64_t line = 0;    // line (or entry) of the input it came from, for messages
+    uint64_t offset = 0;  // the definition's place in the data the source reads
     uint64_t length = 0;
 };
 

@@ -60,7 +60,9 @@ private:
 
 // dictd's own entries (00-database-short, 00databasealphabet, ...) describe
 // the dictionary; they are not headwords.
-bool isDatabaseEntry(const std::string &word) { return word.rfind("00-database-", 0) == 0 || word.rfind("00database", 0) == 0; }
+bool isDatabaseEntry(const std::string &word) {
+    return word.rfind("00-database-", 0) == 0 || word.rfind("00database", 0) == 0;
+}
 
 // The text of a 00-database entry without its first line when that line
 // repeats the headword, trimmed.
@@ -156,9 +158,12 @@ int importDictd(const ImportOptions &o) {
         complain(o.command, o.input + ": read error");
         return EXIT_USAGE;
     }
-    if (o.name) book.name = *o.name;
-    else if (book.name.empty()) book.name = defaultBookName(o.input);
-    else book.name = book.name.substr(0, book.name.find('\n'));
+    if (o.name)
+        book.name = *o.name;
+    else if (book.name.empty())
+        book.name = defaultBookName(o.input);
+    else
+        book.name = book.name.substr(0, book.name.find('\n'));
     return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);
 }
 

@@ -59,7 +59,8 @@ bool readIfo(const std::string &path, StardictFiles *files, std::string *error) 
         if (eq != std::string::npos) files->options[line.substr(0, eq)] = line.substr(eq + 1);
     }
     files->offsets64 = files->options["idxoffsetbits"] == "64";
-    std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".ifo") == 0 ? path.substr(0, path.size() - 4) : path;
+    std::string stem =
+        path.size() > 4 && path.compare(path.size() - 4, 4, ".ifo") == 0 ? path.substr(0, path.size() - 4) : path;
     files->idx = firstExisting(stem, {".idx", ".idx.gz"});
     files->dict = firstExisting(stem, {".dict", ".dict.dz"});
     files->syn = firstExisting(stem, {".syn", ".syn.gz"});
@@ -105,7 +106,8 @@ private:
 
 class StardictDefinitions : public DefinitionSource {
 public:
-    StardictDefinitions(const std::string &idx, DataFile &data, TextDecoder &decoder, std::string types, bool keepMarkup)
+    StardictDefinitions(const std::string &idx, DataFile &data, TextDecoder &decoder, std::string types,
+                        bool keepMarkup)
         : idx_(idx), data_(data), decoder_(decoder), types_(std::move(types)), keepMarkup_(keepMarkup) {}
     bool fetch(const ImportEntry &entry, std::string *text, std::string *reason) override;
     const std::string &file() const override { return idx_; }
@@ -123,7 +125,8 @@ private:
 bool StardictDefinitions::field(char type, const std::string &data, std::string *text, std::string *reason) {
     static const std::string kTextTypes = "mtyl", kHtml = "h", kMarkupTypes = "gxkw";
     bool html = kHtml.find(type) != std::string::npos;
-    if (kTextTypes.find(type) == std::string::npos && !html && kMarkupTypes.find(type) == std::string::npos) return true;
+    if (kTextTypes.find(type) == std::string::npos && !html && kMarkupTypes.find(type) == std::string::npos)
+        return true;
     std::string decoded;
     if (!decoder_.decode(data, &decoded)) {
         *reason = std::string("the '") + type + "' text is not valid " + decoder_.name();
@@ -191,7 +194,7 @@ bool readIdx(const StardictFiles &files, TextDecoder &decoder, ImportLog &log, I
         if (!in.number(files.offsets64 ? 8 : 4, &entry.offset) || !in.number(4, &entry.length)) break;
         places->emplace_back(entry.offset, entry.length);
         std::string problem = decoder.decode(raw, &entry.word) ? headwordProblem(entry.word)
-                                                                : "the headword is not valid " + decoder.name();
+                                                               : "the headword is not valid " + decoder.name();
         if (!problem.empty()) {
             if (!log.skip(files.idx, number, problem)) return false;
             continue;
@@ -219,9 +222,10 @@ bool readSyn(const StardictFiles &files, TextDecoder &decoder, ImportLog &log, I
         ImportEntry entry;
         entry.line = number;
         std::string problem = !decoder.decode(raw, &entry.word) ? "the synonym is not valid " + decoder.name()
-                              : target >= places.size() ? "the synonym points at entry " + std::to_string(target) +
-                                                              ", past the " + std::to_string(places.size()) + " of " + files.idx
-                                                        : headwordProblem(entry.word);
+                              : target >= places.size()
+                                  ? "the synonym points at entry " + std::to_string(target) + ", past the " +
+                                        std::to_string(places.size()) + " of " + files.idx
+                                  : headwordProblem(entry.word);
         if (!problem.empty()) {
             if (!log.skip(files.syn, number, problem)) return false;
             continue;
@@ -262,7 +266,8 @@ int importStardict(const ImportOptions &o) {
         complain(o.command, error.empty() ? "nothing written (--strict)" : error);
         return error.empty() ? EXIT_FAILED : EXIT_USAGE;
     }
-    book.name = o.name.value_or(files.options["bookname"].empty() ? defaultBookName(o.input) : files.options["bookname"]);
+    book.name =
+        o.name.value_or(files.options["bookname"].empty() ? defaultBookName(o.input) : files.options["bookname"]);
     book.description = markupToText(files.options["description"], true);
     StardictDefinitions source(files.idx, data, decoder, files.options["sametypesequence"], o.keepMarkup);
     return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);

@@ -17,7 +17,8 @@ namespace zavtool {
 // an error instead.
 class ImportLog {
 public:
-    ImportLog(std::string command, bool strict, bool quiet) : command_(std::move(command)), strict_(strict), quiet_(quiet) {}
+    ImportLog(std::string command, bool strict, bool quiet)
+        : command_(std::move(command)), strict_(strict), quiet_(quiet) {}
     // Record a line that cannot become an entry. Returns false when the
     // import must stop (strict).
     bool skip(const std::string &file, uint64_t line, const std::string &reason);

@@ -66,10 +66,14 @@ bool readTsvLines(LineReader &reader, const std::string &path, TextDecoder &deco
         if (row.empty()) continue;
         size_t tab = row.find('\t');
         std::string problem;
-        if (row.find('\0') != std::string::npos) problem = "the line holds a zero byte";
-        else if (tab == std::string::npos) problem = "expected WORD<TAB>DEFINITION, found no tab";
-        else if (!decoder.decode(row.substr(0, tab), &word)) problem = "the headword is not valid " + decoder.name();
-        else problem = headwordProblem(word);
+        if (row.find('\0') != std::string::npos)
+            problem = "the line holds a zero byte";
+        else if (tab == std::string::npos)
+            problem = "expected WORD<TAB>DEFINITION, found no tab";
+        else if (!decoder.decode(row.substr(0, tab), &word))
+            problem = "the headword is not valid " + decoder.name();
+        else
+            problem = headwordProblem(word);
         if (!problem.empty()) {
             if (!log.skip(path, reader.line(), problem)) return false;
             continue;

@@ -34,7 +34,9 @@ size_t bodyEnd(const std::string &key) {
 }  // namespace
 
 KeyReader::KeyReader(const HostBook &book, int32_t table)
-    : book_(book), table_(table), count_(static_cast<uint32_t>(ZAVGetKeyCount(book, table))),
+    : book_(book),
+      table_(table),
+      count_(static_cast<uint32_t>(ZAVGetKeyCount(book, table))),
       dictionary_(book.isDictionary()) {}
 
 const KeyReader::Key *KeyReader::load(uint32_t index) {

@@ -57,9 +57,12 @@ private:
 std::string escapePointerToken(const std::string &token) {
     std::string out;
     for (char c : token) {
-        if (c == '~') out += "~0";
-        else if (c == '/') out += "~1";
-        else out += c;
+        if (c == '~')
+            out += "~0";
+        else if (c == '/')
+            out += "~1";
+        else
+            out += c;
     }
     return out;
 }
@@ -147,7 +150,8 @@ private:
 
     // Whether path names the target or a value that encloses it.
     bool leadsToTarget(const std::string &path) const {
-        return target_.compare(0, path.size(), path) == 0 && (target_.size() == path.size() || target_[path.size()] == '/');
+        return target_.compare(0, path.size(), path) == 0 &&
+               (target_.size() == path.size() || target_[path.size()] == '/');
     }
 
     // The line of the token the parser has just read. It may have read one

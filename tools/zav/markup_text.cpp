@@ -9,8 +9,9 @@ namespace zavtool {
 namespace {
 
 bool isBlock(const char *name) {
-    static const char *const kBlocks[] = {"p",  "div", "li", "tr", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote",
-                                          "dd", "dt",  "ul", "ol", "table", "pre", "hr", "def", "ar", "k"};
+    static const char *const kBlocks[] = {"p",  "div",   "li",  "tr",         "h1",  "h2", "h3",
+                                          "h4", "h5",    "h6",  "blockquote", "dd",  "dt", "ul",
+                                          "ol", "table", "pre", "hr",         "def", "ar", "k"};
     for (const char *b : kBlocks)
         if (std::strcmp(name, b) == 0) return true;
     return false;

@@ -59,11 +59,10 @@ int runServe(int argc, char **argv) {
     std::string pendingName, listen = options.address + ":" + std::to_string(options.port);
     int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
             idle = options.idleSeconds, maxOutput = static_cast<int64_t>(options.maxOutput);
-    const std::vector<std::pair<Limit, int64_t *>> numbers = {
-        {{"--threads", 1, 64}, &threads},
-        {{"--max-clients", 1, 10000}, &maxClients},
-        {{"--idle-timeout", 1, 86400}, &idle},
-        {{"--max-output", 1024, 1ll << 30}, &maxOutput}};
+    const std::vector<std::pair<Limit, int64_t *>> numbers = {{{"--threads", 1, 64}, &threads},
+                                                              {{"--max-clients", 1, 10000}, &maxClients},
+                                                              {{"--idle-timeout", 1, 86400}, &idle},
+                                                              {{"--max-output", 1024, 1ll << 30}, &maxOutput}};
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {

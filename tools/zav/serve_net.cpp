@@ -82,8 +82,8 @@ public:
         ServerFacts f;
         f.maxOutput = options_.maxOutput;
         f.host = host_;
-        f.uptimeSeconds = static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count());
+        f.uptimeSeconds =
+            static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count());
         f.clients = clients_.load();
         f.commands = commands_.load();
         return f;
@@ -152,10 +152,9 @@ void Connection::armTimer() {
 
 void Connection::readLine() {
     armTimer();
-    asio::async_read_until(socket_, input_, '\n',
-                           [self = shared_from_this()](const asio::error_code &ec, size_t length) {
-                               self->onRead(ec, length);
-                           });
+    asio::async_read_until(
+        socket_, input_, '\n',
+        [self = shared_from_this()](const asio::error_code &ec, size_t length) { self->onRead(ec, length); });
 }
 
 void Connection::onRead(const asio::error_code &ec, size_t length) {

@@ -37,7 +37,8 @@ bool tameExpression(const std::string &pattern, std::string *error) {
             uint64_t bound = 0;
             size_t j = i + 1;
             for (; j < pattern.size() && pattern[j] != '}'; ++j)
-                if (pattern[j] >= '0' && pattern[j] <= '9') bound = std::min<uint64_t>(bound * 10 + (pattern[j] - '0'), kMaxRepeatProduct + 1);
+                if (pattern[j] >= '0' && pattern[j] <= '9')
+                    bound = std::min<uint64_t>(bound * 10 + (pattern[j] - '0'), kMaxRepeatProduct + 1);
             product *= std::max<uint64_t>(bound, 1) + 1;
             if (product > kMaxRepeatProduct) {
                 *error = "repeat counts too large";

@@ -123,7 +123,8 @@ struct Candidate {
 class Search {
 public:
     Search(KeyReader &reader, const std::string &word)
-        : reader_(reader), target_(foldCase(keyBody(word))),
+        : reader_(reader),
+          target_(foldCase(keyBody(word))),
           limit_(codePoints(target_).size() <= kShortWord ? 1 : 2),
           budget_(reader.book().isDictionary() ? kEngineReadBudget : kReadBudget) {}
 

@@ -32,7 +32,9 @@ struct DescriptionError {
 // grows the buffer.
 class Image {
 public:
-    explicit Image(uint64_t expected) { bytes_.reserve(static_cast<size_t>(std::min(expected, uint64_t{BOOK_MAX_FILE_SIZE}))); }
+    explicit Image(uint64_t expected) {
+        bytes_.reserve(static_cast<size_t>(std::min(expected, uint64_t{BOOK_MAX_FILE_SIZE})));
+    }
 
     uint32_t pos() const { return static_cast<uint32_t>(bytes_.size()); }
 
@@ -137,8 +139,7 @@ void checkTable(const BookDesc &desc, const TableDesc &table, const std::string 
         refuse(what + ": appFlags, dictionary levels and a simple name belong to dictionary books (kind 1)");
     if (table.autoPageToKey && !table.pageToKey.empty())
         refuse(what + ": give either a page-to-key list or autoPageToKey, not both");
-    if (table.keys.size() > UINT32_MAX || table.vpItems.size() > UINT32_MAX)
-        refuse(what + ": too many entries");
+    if (table.keys.size() > UINT32_MAX || table.vpItems.size() > UINT32_MAX) refuse(what + ": too many entries");
     for (size_t k = 0; k < table.keys.size(); ++k)
         if (table.keys[k].text.size() > KEY_TEXT_LENGTH_MASK)
             refuse(what + ": key " + std::to_string(k) + " is " + std::to_string(table.keys[k].text.size()) +
@@ -313,8 +314,7 @@ void checkBook(const BookDesc &desc) {
     if (desc.pages.size() > UINT32_MAX) refuse("too many pages");
     for (size_t p = 0; p < desc.pages.size(); ++p) {
         const PageDesc &page = desc.pages[p];
-        if (page.data.size() > UINT32_MAX)
-            refuse("page " + std::to_string(p) + " is larger than a u32 size can hold");
+        if (page.data.size() > UINT32_MAX) refuse("page " + std::to_string(p) + " is larger than a u32 size can hold");
         if (!page.links.empty() && desc.kind != KIND_PREFIXED)
             refuse("page " + std::to_string(p) + " has links, but only kind-4 books carry link blocks");
         if (page.links.size() > MAX_PAGE_LINKS)
@@ -378,8 +378,7 @@ void putBookLists(Image &img, const BookDesc &desc, BookLayout &lay) {
         img.raw(desc.defCharAttr->data(), DEF_CHAR_ATTR_SIZE);
     }
     if (desc.exBookNo) lay.exBookNoOffset = putCountedBytes(img, desc.exBookNo->data(), desc.exBookNo->size());
-    if (desc.languages)
-        lay.languageListOffset = putCountedBytes(img, desc.languages->data(), desc.languages->size());
+    if (desc.languages) lay.languageListOffset = putCountedBytes(img, desc.languages->data(), desc.languages->size());
     if (desc.shelfLevels) putShelfLevels(img, *desc.shelfLevels, lay);
 }
 

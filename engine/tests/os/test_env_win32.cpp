@@ -5,8 +5,6 @@
 
 namespace companiontest {
 
-bool setEnvironment(const char *name, const char *value) {
-    return _putenv_s(name, value ? value : "") == 0;
-}
+bool setEnvironment(const char *name, const char *value) { return _putenv_s(name, value ? value : "") == 0; }
 
 }  // namespace companiontest

@@ -33,32 +33,32 @@ extern const std::string kHiddenItemMarker;  // bytes 01 02 ... 09
 // One page of the page directory. Kind-4 books write u16 linkCount, the
 // links, u32 size, data; other kinds write u32 size, data.
 struct PageDesc {
-    std::string data;                // page bytes, opaque
-    std::vector<uint32_t> links;     // kind-4 books only (at most 65535): the link block;
-                                     //   links in a book of another kind are refused
+    std::string data;             // page bytes, opaque
+    std::vector<uint32_t> links;  // kind-4 books only (at most 65535): the link block;
+                                  //   links in a book of another kind are refused
 };
 
 // One key of a table's key list, written as a KeyRecord: u32 pageNo,
 // u32 pageOffset, u32 lengthWord = length | spare << 16 | attribute << 24,
 // then the text.
 struct KeyDesc {
-    std::string text;        // key text, no terminator, up to 65535 bytes
-    uint32_t pageNo = 0;     // the page the key leads to (a table page index
-                             //   for autoPageToKey)
-    uint32_t pageOffset = 0; // position within that page
-    uint8_t attribute = 0;   // bits 24-31 of the length word
-    uint8_t spare = 0;       // bits 16-23 of the length word (never read)
+    std::string text;         // key text, no terminator, up to 65535 bytes
+    uint32_t pageNo = 0;      // the page the key leads to (a table page index
+                              //   for autoPageToKey)
+    uint32_t pageOffset = 0;  // position within that page
+    uint8_t attribute = 0;    // bits 24-31 of the length word
+    uint8_t spare = 0;        // bits 16-23 of the length word (never read)
 };
 
 // A tree item. Links are item numbers (1-based, 0 = none) written as given,
 // so any shape, including a damaged one, can be described. Use
 // linkTree() to fill the links of a well-formed tree from parent numbers.
 struct VpItemDesc {
-    uint32_t pagePlusOne = 0;   // the item's page plus one; 0 = no page
-    uint32_t previous = 0;      // previous sibling, or the parent for a first child; 0 for the root
-    uint32_t nextSibling = 0;   // 0 = last
-    uint32_t firstChild = 0;    // 0 = no children
-    StringListDesc caption;     // written right after the 16 fixed bytes
+    uint32_t pagePlusOne = 0;  // the item's page plus one; 0 = no page
+    uint32_t previous = 0;     // previous sibling, or the parent for a first child; 0 for the root
+    uint32_t nextSibling = 0;  // 0 = last
+    uint32_t firstChild = 0;   // 0 = no children
+    StringListDesc caption;    // written right after the 16 fixed bytes
 };
 
 // One entry of a table's sub list (8 bytes: u32 subId, u32 nameOffset).
@@ -70,16 +70,16 @@ struct SubEntryDesc {
 // One table: its 52-byte TableRecord and every list the record points to.
 // A list that is not described is absent (its offset field 0) unless noted.
 struct TableDesc {
-    uint8_t locale = 0;                   // byte 0 of the record
-    uint8_t localeSpare[3] = {0, 0, 0};   // bytes 1-3 of the locale field
-    std::optional<StringListDesc> name;   // nullopt: nameOffset 0
-    std::vector<SubEntryDesc> subs;       // sub list; subCount = subs.size(), offset 0 when empty
-    uint32_t dictId = 0;                  // +48, written as given
+    uint8_t locale = 0;                  // byte 0 of the record
+    uint8_t localeSpare[3] = {0, 0, 0};  // bytes 1-3 of the locale field
+    std::optional<StringListDesc> name;  // nullopt: nameOffset 0
+    std::vector<SubEntryDesc> subs;      // sub list; subCount = subs.size(), offset 0 when empty
+    uint32_t dictId = 0;                 // +48, written as given
 
     // Plain books (kinds 2, 4). A page list in a dictionary book is refused
     // (its record has no page count or page list field).
-    std::vector<uint32_t> pageList;       // table page index -> book page number; pageCount = size;
-                                          //   pageListOffset 0 when empty
+    std::vector<uint32_t> pageList;  // table page index -> book page number; pageCount = size;
+                                     //   pageListOffset 0 when empty
     // Key list: u32 offsets to KeyRecords; keyCount = keys.size() (plain books
     // only: a dictionary record holds simpleNameOffset at +24). keyListOffset
     // is 0 when there are no keys unless keyListAlways is set. Sorted under
@@ -102,13 +102,13 @@ struct TableDesc {
     // Dictionary level list (u32 entries, no stored count): each a 256-byte
     // record, or nullopt for an entry of 0. dictLevelListOffset 0 when empty.
     std::vector<std::optional<std::vector<uint8_t>>> dictLevels;
-    std::optional<StringListDesc> simpleName;                       // nullopt: simpleNameOffset 0
+    std::optional<StringListDesc> simpleName;  // nullopt: simpleNameOffset 0
 
     // Virtual page tree: item n is vpItems[n - 1]; vpCount = size. vpListOffset
     // is 0 when empty unless vpListAlways is set.
     std::vector<VpItemDesc> vpItems;
     bool vpListAlways = false;
-    std::vector<uint32_t> pageToItem;     // u32 item numbers; written when non-empty
+    std::vector<uint32_t> pageToItem;  // u32 item numbers; written when non-empty
 
     // Raw overrides of record fields, applied last (for broken books). In a
     // dictionary book the page and key count overrides land on appFlags and
@@ -125,47 +125,47 @@ struct TableDesc {
 // the table record fields at +16/+20/+24 (1: dictionary).
 // Every optional book-level structure that is nullopt has its header offset 0.
 struct BookDesc {
-    uint32_t kind = 2;          // 1 dictionary, 2 plain, 4 prefixed (page link blocks)
+    uint32_t kind = 2;  // 1 dictionary, 2 plain, 4 prefixed (page link blocks)
     uint32_t version = 0;
     uint32_t magic = 0x44424544;
     uint32_t capsWord1 = 0, capsWord2 = 0;
     uint32_t serial = 0;
     uint32_t positionId = 0;
     std::optional<StringListDesc> bookName;
-    std::optional<std::vector<uint8_t>> defCharAttr;   // exactly 84 bytes
-    std::optional<std::string> exBookNo;               // u8 length + bytes; up to 255 bytes
-    std::optional<std::vector<uint8_t>> languages;     // language list: u8 count + codes; at most 255
+    std::optional<std::vector<uint8_t>> defCharAttr;  // exactly 84 bytes
+    std::optional<std::string> exBookNo;              // u8 length + bytes; up to 255 bytes
+    std::optional<std::vector<uint8_t>> languages;    // language list: u8 count + codes; at most 255
     struct ShelfLevel {
         uint32_t levelValue = 0;
-        std::optional<StringListDesc> name;            // nullopt: nameOffset 0
+        std::optional<StringListDesc> name;  // nullopt: nameOffset 0
     };
     std::optional<std::vector<ShelfLevel>> shelfLevels;  // u8 count + 8-byte entries; at most 255
-    std::vector<PageDesc> pages;                       // the page directory (absent when empty
-    bool pageDirAlways = false;                        //   unless pageDirAlways)
-    std::vector<TableDesc> tables;                     // the table directory (absent when empty
-    bool tableDirAlways = false;                       //   unless tableDirAlways)
-    std::vector<uint8_t> reserved;                     // header bytes 56.. (at most 456)
+    std::vector<PageDesc> pages;                         // the page directory (absent when empty
+    bool pageDirAlways = false;                          //   unless pageDirAlways)
+    std::vector<TableDesc> tables;                       // the table directory (absent when empty
+    bool tableDirAlways = false;                         //   unless tableDirAlways)
+    std::vector<uint8_t> reserved;                       // header bytes 56.. (at most 456)
 };
 
 // Where writeBook put things: absolute file offsets (0 = not written).
 struct TableLayout {
-    uint32_t record = 0;          // the 52-byte TableRecord
+    uint32_t record = 0;  // the 52-byte TableRecord
     uint32_t nameOffset = 0, simpleNameOffset = 0, subListOffset = 0, pageListOffset = 0;
     uint32_t keyListOffset = 0, pageToKeyOffset = 0, vpListOffset = 0, pageToItemOffset = 0;
     uint32_t dictLevelListOffset = 0;
-    std::vector<uint32_t> keyRecords;   // in key-list order (after sorting)
-    std::vector<std::string> keyTexts;  // texts in key-list order
-    std::vector<uint32_t> vpItems;      // item n at vpItems[n - 1]
-    std::vector<uint32_t> subNames;     // per sub entry, 0 when it has none
+    std::vector<uint32_t> keyRecords;        // in key-list order (after sorting)
+    std::vector<std::string> keyTexts;       // texts in key-list order
+    std::vector<uint32_t> vpItems;           // item n at vpItems[n - 1]
+    std::vector<uint32_t> subNames;          // per sub entry, 0 when it has none
     std::vector<uint32_t> dictLevelRecords;  // per dictionary level entry, 0 when nullopt
 };
 
 struct BookLayout {
     uint32_t bookNameOffset = 0, defCharAttrOffset = 0, exBookNoOffset = 0, languageListOffset = 0;
     uint32_t tableDirOffset = 0, pageDirOffset = 0, shelfLevelOffset = 0;
-    std::vector<uint32_t> pageRecords;        // per book page: the PageRecord
-    std::vector<uint32_t> pageData;           // per book page: the first data byte
-    std::vector<uint32_t> shelfLevelNames;    // per shelf level
+    std::vector<uint32_t> pageRecords;      // per book page: the PageRecord
+    std::vector<uint32_t> pageData;         // per book page: the first data byte
+    std::vector<uint32_t> shelfLevelNames;  // per shelf level
     std::vector<TableLayout> tables;
 };
 
