@@ -133,7 +133,7 @@ bool readContents(const Dictionary &dict, uint32_t recordOffset, WordRecord *r) 
     bool ok = r->contents && (4 + tableSize <= have || (table && readBytes(dict, uint64_t{recordOffset} + 4, table,
                                                                            static_cast<size_t>(tableSize))));
     for (uint32_t i = 0; ok && i < count; ++i) {
-        const unsigned char *e = entries + kContentEntrySize * i;
+        const unsigned char *e = entries + size_t{kContentEntrySize} * i;
         ContentEntry c{le32(e), le32(e + 4), le32(e + 8)};
         ok = c.length <= kMaxContentLength && inside(c.offset, c.length, dict.recordsOffset, dict.recordsEnd);
         r->contents[i] = c;
