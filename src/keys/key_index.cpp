@@ -163,8 +163,8 @@ void place(uint64_t first, uint64_t last, uint64_t at, uint32_t capacity, uint64
 
 // The bytes one look-up reads ahead: a window of the key list and one of the
 // key records, in one heap block.
-constexpr uint32_t KEY_LIST_WINDOW = 8192;
-constexpr uint32_t KEY_RECORD_WINDOW = 8192;
+constexpr uint32_t KEY_LIST_WINDOW = 32768;
+constexpr uint32_t KEY_RECORD_WINDOW = 16384;
 // The header is read with the bytes after it, where the table directory and
 // the first table records usually lie.
 constexpr uint32_t HEADER_WINDOW = 1024;
@@ -198,19 +198,18 @@ bool recordOffset(Bisection *b, uint32_t index, uint32_t lo, uint32_t hi, uint32
 
 // The span of the records of keys lo to hi when the list window holds all
 // their entries: from the first length word to PROBE_TEXT_WINDOW text bytes
-// after the last. False when the window does not hold them.
+// after the last. Records usually lie in key order, so the records of the
+// first and the last key bound it; where they do not, the window read from
+// the span misses and the record is read on its own. False when the window
+// does not hold the entries.
 bool recordSpan(const Bisection &b, uint32_t lo, uint32_t hi, uint64_t *first, uint64_t *last) {
     uint64_t from = b.keys.offset + uint64_t{U32_ENTRY_SIZE} * lo;
     uint64_t count = uint64_t{hi} - lo + 1;
     if (!b.list.covers(from, count * U32_ENTRY_SIZE)) return false;
-    uint32_t low = UINT32_MAX, high = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        uint32_t r = le32(b.list.at(from + i * U32_ENTRY_SIZE));
-        if (r < low) low = r;
-        if (r > high) high = r;
-    }
-    *first = uint64_t{low} + KEY_LENGTH_WORD;
-    *last = uint64_t{high} + KEY_LENGTH_WORD + 4 + PROBE_TEXT_WINDOW;
+    uint32_t a = le32(b.list.at(from));
+    uint32_t z = le32(b.list.at(from + (count - 1) * U32_ENTRY_SIZE));
+    *first = uint64_t{a < z ? a : z} + KEY_LENGTH_WORD;
+    *last = uint64_t{a < z ? z : a} + KEY_LENGTH_WORD + 4 + PROBE_TEXT_WINDOW;
     return true;
 }
 
@@ -224,10 +223,11 @@ ProbeResult probeKey(Bisection *b, uint32_t index, uint32_t lo, uint32_t hi) {
     uint64_t lengthWord = static_cast<uint64_t>(record) + KEY_LENGTH_WORD;
     uint64_t first, last;
     // Records are read ahead only once the list window holds every key left
-    // to probe: the whole span of their records when it fits, else a window
-    // around this one.
+    // to probe and their records span at most twice the window (the later
+    // probes then fall within it): the whole span when it fits, else a
+    // window around this record. Before that a record is read on its own.
     if (!b->records.covers(lengthWord, 4) && lengthWord < b->file->size && b->file->size - lengthWord >= 4 &&
-        recordSpan(*b, lo, hi, &first, &last)) {
+        recordSpan(*b, lo, hi, &first, &last) && last - first <= 2 * uint64_t{b->records.capacity}) {
         if (first > lengthWord || last < lengthWord + 4) {
             first = lengthWord > b->records.capacity ? lengthWord - b->records.capacity : 0;
             last = lengthWord + b->records.capacity;
