@@ -1,0 +1,20 @@
+# Shared part of the Linux cross toolchains: set TOVIX_CROSS_TRIPLE (the
+# Debian cross compiler's prefix), CMAKE_SYSTEM_PROCESSOR and
+# TOVIX_CROSS_QEMU (the qemu-user program) before including this file.
+set(CMAKE_SYSTEM_NAME Linux)
+
+set(CMAKE_C_COMPILER ${TOVIX_CROSS_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${TOVIX_CROSS_TRIPLE}-g++)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOVIX_CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs run under qemu-user, with the cross system's libraries.
+find_program(TOVIX_QEMU NAMES ${TOVIX_CROSS_QEMU} ${TOVIX_CROSS_QEMU}-static)
+if(TOVIX_QEMU)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TOVIX_QEMU} -L /usr/${TOVIX_CROSS_TRIPLE})
+endif()
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
