@@ -86,16 +86,38 @@ Localized itemText(BookHandle book, int32_t table, int32_t item, int32_t languag
     return fetchName([&](char *b, uint32_t n) { return EBDVPGetItemText(book, table, item, language, b, n); });
 }
 
+namespace {
+// Most keys are short: one ZAVGetKeyWord call into a buffer of this size
+// reads them; longer ones (and empty answers) ask for the length first.
+constexpr int32_t kShortKeyBuffer = 256;
+// A plain book stores at most 65535 bytes of key text.
+constexpr int32_t kLongestKey = 65535;
+}  // namespace
+
+bool readKeyWord(BookHandle book, int32_t table, uint32_t key, std::string *text, int32_t *result,
+                 int32_t *length) {
+    char buffer[kShortKeyBuffer] = {};
+    *result = ZAVGetKeyWord(book, table, key, buffer, kShortKeyBuffer);
+    buffer[kShortKeyBuffer - 1] = '\0';
+    *text = buffer;
+    *length = static_cast<int32_t>(text->size());
+    if (!text->empty() && text->size() < static_cast<size_t>(kShortKeyBuffer - 1)) return true;
+    *length = ZAVGetKeyWordLength(book, table, key);
+    if (*length <= 0 || *length > kLongestKey) return false;
+    if (static_cast<size_t>(*length) == text->size()) return true;
+    std::vector<char> whole(static_cast<size_t>(*length) + 1, '\0');
+    *result = ZAVGetKeyWord(book, table, key, whole.data(), *length + 1);
+    whole.back() = '\0';
+    *text = whole.data();
+    return text->size() == static_cast<size_t>(*length);
+}
+
 std::string keyWord(BookHandle book, int32_t table, uint32_t key, int32_t *result) {
-    int32_t length = ZAVGetKeyWordLength(book, table, key);
-    // Plain books store at most 65535 bytes; an engine answer beyond that is
-    // not trusted for the buffer size.
-    if (length < 0 || length > 65535) length = 65535;
-    std::vector<char> buffer(static_cast<size_t>(length) + 2, '\0');
-    int32_t r = ZAVGetKeyWord(book, table, key, buffer.data(), length + 1);
-    if (result) *result = r;
-    buffer.back() = '\0';
-    return std::string(buffer.data());
+    std::string text;
+    int32_t got = 0, length = 0;
+    readKeyWord(book, table, key, &text, &got, &length);
+    if (result) *result = got;
+    return text;
 }
 
 std::optional<std::string> readPage(const HostBook &book, int32_t table, int64_t page) {

@@ -54,8 +54,14 @@ Localized tableName(BookHandle book, int32_t table, int32_t language);
 Localized tableSimpleName(BookHandle book, int32_t table, int32_t language);
 Localized itemText(BookHandle book, int32_t table, int32_t item, int32_t language);
 
-// A key's text (through ZAVGetKeyWordLength and ZAVGetKeyWord); *result gets
-// what ZAVGetKeyWord returned (the attribute in plain books).
+// A key's text through ZAVGetKeyWord (one call for a short key; a long or
+// empty one asks ZAVGetKeyWordLength first). *result gets what
+// ZAVGetKeyWord returned (the attribute in plain books), *length the text's
+// length. False when the length cannot be read (or is 0) or the text does not
+// come whole; *text then holds what came.
+bool readKeyWord(BookHandle book, int32_t table, uint32_t key, std::string *text, int32_t *result,
+                 int32_t *length);
+// The same, giving whatever came.
 std::string keyWord(BookHandle book, int32_t table, uint32_t key, int32_t *result = nullptr);
 
 // A whole page: book page `page`, or table page `page` when table >= 0.

@@ -10,9 +10,6 @@ namespace zavtool {
 
 namespace {
 
-// Most keys are short: one ZAVGetKeyWord call into a buffer of this size
-// reads them; longer ones (and empty answers) ask for the length first.
-constexpr int32_t kShortKeyBuffer = 256;
 // A plain book stores at most 65535 bytes of key text.
 constexpr int32_t kLongestKey = 65535;
 
@@ -44,31 +41,15 @@ const KeyReader::Key *KeyReader::load(uint32_t index) {
     if (found != cache_.end()) return &found->second;
     if (failed()) return nullptr;
     ++reads_;
-    char buffer[kShortKeyBuffer] = {};
-    int32_t result = ZAVGetKeyWord(book_, table_, index, buffer, kShortKeyBuffer);
-    buffer[kShortKeyBuffer - 1] = '\0';
     Key key;
-    key.text = buffer;
-    key.attribute = dictionary_ ? 0 : result;
-    if (key.text.empty() || key.text.size() == static_cast<size_t>(kShortKeyBuffer - 1)) {
-        int32_t length = ZAVGetKeyWordLength(book_, table_, index);
-        if (length <= 0 || length > kLongestKey) {
-            error_ = "key " + std::to_string(index) + " of table " + std::to_string(table_) + " cannot be read";
-            return nullptr;
-        }
-        if (static_cast<size_t>(length) != key.text.size()) {
-            std::vector<char> whole(static_cast<size_t>(length) + 1, '\0');
-            result = ZAVGetKeyWord(book_, table_, index, whole.data(), length + 1);
-            whole.back() = '\0';
-            key.text = whole.data();
-            if (!dictionary_) key.attribute = result;
-            if (key.text.size() != static_cast<size_t>(length)) {
-                error_ = "key " + std::to_string(index) + " of table " + std::to_string(table_) +
-                         " cannot be read whole (" + std::to_string(length) + " bytes)";
-                return nullptr;
-            }
-        }
+    int32_t result = 0, length = 0;
+    if (!readKeyWord(book_, table_, index, &key.text, &result, &length)) {
+        error_ = "key " + std::to_string(index) + " of table " + std::to_string(table_) +
+                 (length <= 0 || length > kLongestKey ? std::string(" cannot be read")
+                                                      : " cannot be read whole (" + std::to_string(length) + " bytes)");
+        return nullptr;
     }
+    key.attribute = dictionary_ ? 0 : result;
     return &cache_.emplace(index, std::move(key)).first->second;
 }
 
