@@ -52,6 +52,10 @@ struct PlatformMethods {
     void (*freeLibrary)(LibHandle lib);
     // Open an existing file by narrow path (see PathText), as openRead.
     NativeFile (*openReadNarrow)(const char *path, PathText text);
+    // The entry point `symbol` of the library `baseName` when that library is
+    // already loaded in the process (nothing is loaded), failing that of the
+    // program itself; null when neither has it.
+    void *(*findLoadedSymbol)(const char *baseName, const char *symbol);
 };
 
 // The table in use. Tests may swap it; the libraries never do.
@@ -153,10 +157,11 @@ bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out
 constexpr size_t kLibraryPathBytes = size_t{260} * 3;
 
 // The entry point `symbol` of the library `baseName` when that library is
-// already loaded in the process (nothing is loaded), failing that of the
-// program itself; null when neither has it. The caller must know that the
-// library stays loaded while it uses the entry point.
-void *findLoadedSymbol(const char *baseName, const char *symbol);
+// already loaded in the process (see PlatformMethods). The caller must know
+// that the library stays loaded while it uses the entry point.
+inline void *findLoadedSymbol(const char *baseName, const char *symbol) {
+    return gPlatform->findLoadedSymbol(baseName, symbol);
+}
 
 }  // namespace tovix
 

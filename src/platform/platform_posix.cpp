@@ -135,9 +135,11 @@ bool sameCodeSet(const char *name, const char *want) {
 
 }  // namespace
 
+static void *posixFindLoadedSymbol(const char *baseName, const char *symbol);
+
 const PlatformMethods kNativePlatform = {
     posixOpenRead, posixReadAt,      posixFileSize,   posixClose,       posixAllocate,
-    posixRelease,  posixLoadLibrary, posixFindSymbol, posixFreeLibrary, posixOpenReadNarrow,
+    posixRelease,  posixLoadLibrary, posixFindSymbol, posixFreeLibrary, posixOpenReadNarrow, posixFindLoadedSymbol,
 };
 
 bool files::pathStamp(const char *path, FileStamp *stamp, PathText) {
@@ -239,7 +241,7 @@ size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity) {
     return dir;
 }
 
-void *findLoadedSymbol(const char *baseName, const char *symbol) {
+static void *posixFindLoadedSymbol(const char *baseName, const char *symbol) {
     char file[64];
     libraryFileName(baseName, file, sizeof file);
     char versioned[72];

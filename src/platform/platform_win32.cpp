@@ -127,9 +127,11 @@ int clampToInt(size_t n) { return n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>
 
 }  // namespace
 
+static void *winFindLoadedSymbol(const char *baseName, const char *symbol);
+
 const PlatformMethods kNativePlatform = {
     winOpenRead, winReadAt,      winFileSize,   winClose,       winAllocate,
-    winRelease,  winLoadLibrary, winFindSymbol, winFreeLibrary, winOpenReadNarrow,
+    winRelease,  winLoadLibrary, winFindSymbol, winFreeLibrary, winOpenReadNarrow, winFindLoadedSymbol,
 };
 
 bool files::pathStamp(const char *path, FileStamp *stamp, PathText text) {
@@ -225,7 +227,7 @@ size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity) {
     return static_cast<size_t>(bytes - 1);
 }
 
-void *findLoadedSymbol(const char *baseName, const char *symbol) {
+static void *winFindLoadedSymbol(const char *baseName, const char *symbol) {
     char file[64];
     libraryFileName(baseName, file, sizeof file);
     wchar_t wide[64];

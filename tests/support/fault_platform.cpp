@@ -171,9 +171,21 @@ void fpFreeLibrary(LibHandle lib) {
     if (!substitute) kNativePlatform.freeLibrary(lib);
 }
 
+// An entry point of a library that is already loaded counts as a symbol
+// look-up: it fails in turn and can be hidden.
+void *fpFindLoadedSymbol(const char *baseName, const char *symbol) {
+    State &s = state();
+    Guard g(s.lock);
+    std::string n = symbol ? symbol : "";
+    s.lookups.push_back(n);
+    if (tick(s, Op::Symbol)) return nullptr;
+    if (s.hidden.count(n)) return nullptr;
+    return kNativePlatform.findLoadedSymbol(baseName, symbol);
+}
+
 const PlatformMethods kFaultTable = {
-    fpOpenRead, fpReadAt,      fpFileSize,   fpClose,       fpAllocate,
-    fpRelease,  fpLoadLibrary, fpFindSymbol, fpFreeLibrary, fpOpenReadNarrow,
+    fpOpenRead, fpReadAt,      fpFileSize,   fpClose,          fpAllocate,         fpRelease,
+    fpLoadLibrary, fpFindSymbol, fpFreeLibrary, fpOpenReadNarrow, fpFindLoadedSymbol,
 };
 
 }  // namespace
