@@ -11,10 +11,10 @@ using namespace zozizid;
 namespace {
 
 uintptr_t newWordHandle(Dictionary *dict, uint32_t index) {
-    WordHandle *w = new (std::nothrow) WordHandle;
+    WordHandle *w = os::heapNew<WordHandle>();
     if (!w) return 0;
     if (!readRecord(*dict, index, &w->record)) {
-        delete w;
+        os::heapDelete(w);
         return 0;
     }
     retain(dict);
@@ -70,7 +70,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL dicFreeHWORD(uintptr_t hword) noexcept {
     w->tag = kTagFreed;
     freeRecord(&w->record);
     release(w->dict);
-    delete w;
+    os::heapDelete(w);
     return 1;
 }
 

@@ -53,7 +53,7 @@ Dictionary *openDictionaryFile(const char *path) {
     if (!r) return nullptr;
     // A dictionary kept whole needs no open file.
     os::File file = r->whole ? os::kNoFile : os::openRead(path);
-    Dictionary *d = r->whole || file != os::kNoFile ? new (std::nothrow) Dictionary : nullptr;
+    Dictionary *d = r->whole || file != os::kNoFile ? os::heapNew<Dictionary>() : nullptr;
     if (!d) {
         os::closeFile(file);
         releaseResident(r);
@@ -66,7 +66,7 @@ Dictionary *openDictionaryFile(const char *path) {
 }
 
 Dictionary *openDictionary(uint32_t dictId) {
-    char *path = static_cast<char *>(malloc(kPathCapacity));
+    char *path = static_cast<char *>(os::heapAlloc(kPathCapacity));
     if (!path) return nullptr;
     Dictionary *d = nullptr;
     size_t n = os::dictionaryFolder(path, kPathCapacity - 16);
@@ -82,7 +82,7 @@ Dictionary *openDictionary(uint32_t dictId) {
             d = nullptr;
         }
     }
-    free(path);
+    os::heapFree(path);
     return d;
 }
 
@@ -93,7 +93,7 @@ void release(Dictionary *dict) {
     if (dict->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         os::closeFile(dict->file);
         releaseResident(dict->resident);
-        delete dict;
+        os::heapDelete(dict);
     }
 }
 
@@ -127,9 +127,9 @@ bool readContents(const Dictionary &dict, uint32_t recordOffset, WordRecord *r) 
         return false;
     if (count == 0) return true;
     unsigned char *table =
-        4 + tableSize <= have ? nullptr : static_cast<unsigned char *>(malloc(static_cast<size_t>(tableSize)));
+        4 + tableSize <= have ? nullptr : static_cast<unsigned char *>(os::heapAlloc(static_cast<size_t>(tableSize)));
     const unsigned char *entries = table ? table : head + 4;
-    r->contents = static_cast<ContentEntry *>(malloc(sizeof(ContentEntry) * count));
+    r->contents = static_cast<ContentEntry *>(os::heapAlloc(sizeof(ContentEntry) * count));
     bool ok = r->contents && (4 + tableSize <= have || (table && readBytes(dict, uint64_t{recordOffset} + 4, table,
                                                                            static_cast<size_t>(tableSize))));
     for (uint32_t i = 0; ok && i < count; ++i) {
@@ -138,7 +138,7 @@ bool readContents(const Dictionary &dict, uint32_t recordOffset, WordRecord *r) 
         ok = c.length <= kMaxContentLength && inside(c.offset, c.length, dict.recordsOffset, dict.recordsEnd);
         r->contents[i] = c;
     }
-    free(table);
+    os::heapFree(table);
     if (ok) r->contentCount = count;
     return ok;
 }
@@ -156,7 +156,7 @@ bool readRecord(const Dictionary &dict, uint32_t index, WordRecord *out) {
         return false;
     r.wordLength = le16(lengthBytes);
     if (r.wordLength == 0) return false;
-    r.word = static_cast<char *>(malloc(r.wordLength + 1u));
+    r.word = static_cast<char *>(os::heapAlloc(r.wordLength + 1u));
     uint32_t length = 0;
     if (!r.word || !readWordAt(dict, wordOffset, r.word, &length) || !readContents(dict, recordOffset, &r)) {
         freeRecord(&r);
@@ -167,8 +167,8 @@ bool readRecord(const Dictionary &dict, uint32_t index, WordRecord *out) {
 }
 
 void freeRecord(WordRecord *record) {
-    free(record->word);
-    free(record->contents);
+    os::heapFree(record->word);
+    os::heapFree(record->contents);
     record->word = nullptr;
     record->contents = nullptr;
     record->contentCount = 0;
@@ -191,7 +191,7 @@ bool lowerBound(const Dictionary &dict, const char *word, char *buffer, uint32_t
 
 bool findWord(const Dictionary &dict, const char *word, uint32_t *index) {
     if (!word) return false;
-    char *buffer = static_cast<char *>(malloc(kWordBufferSize));
+    char *buffer = static_cast<char *>(os::heapAlloc(kWordBufferSize));
     if (!buffer) return false;
     // Every record equal to the word sorts at the lower bound, and so does
     // the first homograph 1 of a word without a homograph number (bank@1
@@ -199,7 +199,7 @@ bool findWord(const Dictionary &dict, const char *word, uint32_t *index) {
     uint32_t at = 0, length = 0;
     bool found = lowerBound(dict, word, buffer, &at) && at < dict.wordCount && readWord(dict, at, buffer, &length) &&
                  tovix::compareStoredKey(buffer, length, word) == 0;
-    free(buffer);
+    os::heapFree(buffer);
     if (found) *index = at;
     return found;
 }

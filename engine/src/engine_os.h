@@ -12,6 +12,12 @@
 namespace zozizid {
 namespace os {
 
+// The heap of the platform layer, so that a failed allocation can be
+// injected as any other failure.
+using tovix::heapAlloc;
+using tovix::heapDelete;
+using tovix::heapFree;
+using tovix::heapNew;
 using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt, FileStamp, pathStamp
 using tovix::kPathSeparator;
 

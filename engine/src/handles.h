@@ -52,7 +52,7 @@ template <typename H>
 uintptr_t openHandle(uint32_t dictId) {
     Dictionary *dict = openDictionary(dictId);
     if (!dict) return 0;
-    H *h = new (std::nothrow) H;
+    H *h = os::heapNew<H>();
     if (!h) {
         release(dict);
         return 0;
@@ -68,7 +68,7 @@ int32_t freeHandle(H *h) {
     if (!h) return 0;
     h->tag = kTagFreed;
     release(h->dict);
-    delete h;
+    os::heapDelete(h);
     return 1;
 }
 

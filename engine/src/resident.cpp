@@ -48,18 +48,18 @@ bool readLayout(os::File file, uint64_t actualSize, Layout *out) {
 }
 
 void destroy(Resident *r) {
-    free(r->whole);
-    free(r->index);
-    free(r->words);
-    free(r->path);
-    delete r;
+    os::heapFree(r->whole);
+    os::heapFree(r->index);
+    os::heapFree(r->words);
+    os::heapFree(r->path);
+    os::heapDelete(r);
 }
 
 // A copy of [at, at + n) of the file in new memory, or null.
 unsigned char *copyOf(os::File file, uint32_t at, size_t n) {
-    unsigned char *bytes = static_cast<unsigned char *>(malloc(n > 0 ? n : 1));
+    unsigned char *bytes = static_cast<unsigned char *>(os::heapAlloc(n > 0 ? n : 1));
     if (bytes && n > 0 && !os::readAt(file, at, bytes, n)) {
-        free(bytes);
+        os::heapFree(bytes);
         return nullptr;
     }
     return bytes;
@@ -82,7 +82,7 @@ void copySections(os::File file, Resident *r) {
     r->index = copyOf(file, layout.indexOffset, static_cast<size_t>(indexSize));
     r->words = r->index ? copyOf(file, layout.wordsOffset, static_cast<size_t>(wordsSize)) : nullptr;
     if (!r->words) {
-        free(r->index);
+        os::heapFree(r->index);
         r->index = nullptr;
         return;
     }
@@ -96,8 +96,8 @@ Resident *load(const char *path, const os::FileStamp &stamp) {
     uint64_t size = 0;
     Resident *r = nullptr;
     size_t pathSize = strlen(path) + 1;
-    if (os::fileSize(file, &size) && readLayout(file, size, &layout)) r = new (std::nothrow) Resident;
-    if (r) r->path = static_cast<char *>(malloc(pathSize));
+    if (os::fileSize(file, &size) && readLayout(file, size, &layout)) r = os::heapNew<Resident>();
+    if (r) r->path = static_cast<char *>(os::heapAlloc(pathSize));
     if (r && r->path) {
         memcpy(r->path, path, pathSize);
         r->stamp = stamp;

@@ -21,10 +21,10 @@ class WordScanner {
 public:
     explicit WordScanner(const Dictionary &d)
         : dict_(d),
-          buffer_(static_cast<unsigned char *>(malloc(kScanBufferSize))),
+          buffer_(static_cast<unsigned char *>(os::heapAlloc(kScanBufferSize))),
           filePos_(d.wordsOffset),
           remaining_(d.wordCount) {}
-    ~WordScanner() { free(buffer_); }
+    ~WordScanner() { os::heapFree(buffer_); }
     WordScanner(const WordScanner &) = delete;
     WordScanner &operator=(const WordScanner &) = delete;
 
@@ -214,7 +214,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCVerify(uintptr_t spell, intptr_t w, intptr_t)
     SpellHandle *s = asSpell(spell);
     const char *word = reinterpret_cast<const char *>(w);
     if (!s || !word) return 0;
-    char *buffer = static_cast<char *>(malloc(kWordBufferSize));
+    char *buffer = static_cast<char *>(os::heapAlloc(kWordBufferSize));
     if (!buffer) return 0;
     int32_t result = 0;
     uint32_t at = 0, length = 0;
@@ -231,7 +231,7 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCVerify(uintptr_t spell, intptr_t w, intptr_t)
             if (!wordHasSuffix && tovix::compareKeys(buffer + start, word) == 0) result = 1;
         }
     }
-    free(buffer);
+    os::heapFree(buffer);
     return result;
 }
 
@@ -251,9 +251,9 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCCorrection(uintptr_t spell, intptr_t w, intpt
     const size_t maxChars = qn + static_cast<size_t>(maxDistance);
 
     WordScanner scanner(*s->dict);
-    Candidate *kept = static_cast<Candidate *>(malloc(sizeof(Candidate) * y));
-    uint16_t *chars = static_cast<uint16_t *>(malloc(sizeof(uint16_t) * (maxChars + 1)));
-    int *rows = static_cast<int *>(malloc(sizeof(int) * 2 * (maxChars + 2)));
+    Candidate *kept = static_cast<Candidate *>(os::heapAlloc(sizeof(Candidate) * y));
+    uint16_t *chars = static_cast<uint16_t *>(os::heapAlloc(sizeof(uint16_t) * (maxChars + 1)));
+    int *rows = static_cast<int *>(os::heapAlloc(sizeof(int) * 2 * (maxChars + 2)));
     size_t count = 0;
     if (scanner.ok() && kept && chars && rows) {
         const unsigned char *entry;
@@ -291,9 +291,9 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCCorrection(uintptr_t spell, intptr_t w, intpt
             out[ZOZIZID_SLOT_SIZE * i + n] = 0;
         }
     }
-    free(rows);
-    free(chars);
-    free(kept);
+    os::heapFree(rows);
+    os::heapFree(chars);
+    os::heapFree(kept);
     return static_cast<int32_t>(count);
 }
 
@@ -319,8 +319,8 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCWildcard(uintptr_t spell, intptr_t w, intptr_
     }
 
     WordScanner scanner(*s->dict);
-    uint16_t *chars = static_cast<uint16_t *>(malloc(sizeof(uint16_t) * kMaxWordChars));
-    char *headText = static_cast<char *>(malloc(kWordBufferSize));
+    uint16_t *chars = static_cast<uint16_t *>(os::heapAlloc(sizeof(uint16_t) * kMaxWordChars));
+    char *headText = static_cast<char *>(os::heapAlloc(kWordBufferSize));
     size_t count = 0, used = 0, last = 0;  // last: where the previous word written starts
     if (scanner.ok() && chars && headText) {
         const unsigned char *entry;
@@ -341,8 +341,8 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCWildcard(uintptr_t spell, intptr_t w, intptr_
             ++count;
         }
     }
-    free(headText);
-    free(chars);
+    os::heapFree(headText);
+    os::heapFree(chars);
     return static_cast<int32_t>(count);
 }
 

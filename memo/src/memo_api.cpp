@@ -107,7 +107,7 @@ private:
 };
 
 MemoHandle *newHandle(size_t size) {
-    MemoHandle *m = static_cast<MemoHandle *>(malloc(sizeof(MemoHandle) + size));
+    MemoHandle *m = static_cast<MemoHandle *>(os::heapAlloc(sizeof(MemoHandle) + size));
     if (!m) return nullptr;
     m->tag = kTagMemo;
     m->size = static_cast<uint32_t>(size);
@@ -152,7 +152,7 @@ ZAVMEMO_API uintptr_t ZAVMEMO_CALL CBIGetMemoHandle(BookHandle book, uint32_t pa
         // Read again: the length must still fit what was allocated.
         if (!sidecar.text(first + i, &offset, &length) || length > total - at ||
             !sidecar.read(offset, m->text + at, length)) {
-            free(m);
+            os::heapFree(m);
             return 0;
         }
         at += length;
@@ -178,7 +178,7 @@ ZAVMEMO_API int32_t ZAVMEMO_CALL CBIFreeMemoHandle(uintptr_t memo) noexcept {
     MemoHandle *m = asMemo(memo);
     if (!m) return 0;
     m->tag = kTagFreed;
-    free(m);
+    os::heapFree(m);
     return 1;
 }
 

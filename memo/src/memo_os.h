@@ -14,6 +14,12 @@
 namespace zavmemo {
 namespace os {
 
+// The heap of the platform layer, so that a failed allocation can be
+// injected as any other failure.
+using tovix::heapAlloc;
+using tovix::heapDelete;
+using tovix::heapFree;
+using tovix::heapNew;
 using namespace tovix::files;  // File, kNoFile, closeFile, fileSize, readAt
 
 // Book paths come from the book module in the ANSI code page.

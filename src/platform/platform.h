@@ -17,6 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <new>
+
 namespace tovix {
 
 // A native file: a POSIX descriptor or a Windows HANDLE, widened.
@@ -69,6 +71,19 @@ inline void *heapAlloc(size_t size) { return gPlatform->allocate(size, false); }
 inline void *heapAllocZeroed(size_t size) { return gPlatform->allocate(size, true); }
 inline void heapFree(void *block) {
     if (block) gPlatform->release(block);
+}
+// A value-initialized object of type T in the heap, or null; heapDelete
+// destroys and frees it (null is ignored).
+template <typename T>
+T *heapNew() {
+    void *block = heapAlloc(sizeof(T));
+    return block ? new (block) T() : nullptr;
+}
+template <typename T>
+void heapDelete(T *object) {
+    if (!object) return;
+    object->~T();
+    heapFree(object);
 }
 
 // Read exactly n bytes at `at` (a 64-bit position: false when it or its end
