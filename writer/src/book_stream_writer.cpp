@@ -304,16 +304,21 @@ bool BookStreamWriter::addPage(std::string_view data, std::string *error) {
     return true;
 }
 
+uint64_t BookStreamWriter::pageSize(uint32_t index) const {
+    if (index >= pageStarts_.size()) return 0;
+    const uint64_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
+    uint64_t end = index + 1 < pageStarts_.size() ? pageStarts_[index + 1] : pageBytes_;
+    return end - pageStarts_[index] - head;
+}
+
 bool BookStreamWriter::readPage(uint32_t index, std::string *out, std::string *error) const {
     if (index >= pageStarts_.size()) {
         *error = "no page " + std::to_string(index);
         return false;
     }
     const uint64_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
-    uint64_t start = pageStarts_[index];
-    uint64_t end = index + 1 < pageStarts_.size() ? pageStarts_[index + 1] : pageBytes_;
-    out->resize(static_cast<size_t>(end - start - head));
-    return readAll(fd_, out->data(), out->size(), pagesAt_ + start + head, error);
+    out->resize(static_cast<size_t>(pageSize(index)));
+    return readAll(fd_, out->data(), out->size(), pagesAt_ + pageStarts_[index] + head, error);
 }
 
 uint64_t BookStreamWriter::frontSize(const BookDesc &book, const std::vector<StreamTableDesc> &tables,

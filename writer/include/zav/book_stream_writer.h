@@ -86,6 +86,8 @@ public:
     // The bytes of a page already added (read back from the file).
     bool readPage(uint32_t index, std::string *out, std::string *error) const;
     uint32_t pageCount() const { return static_cast<uint32_t>(pageStarts_.size()); }
+    // The data size of a page already added (0 for an index past the end).
+    uint64_t pageSize(uint32_t index) const;
 
     // Write the structures before the pages: `book` gives the header and
     // book lists (its kind, pages, tables and shelf levels are not used;
