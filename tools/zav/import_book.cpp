@@ -34,6 +34,14 @@ std::string nameText(std::string text) {
     return text;
 }
 
+// An ASCII headword has no key for its fold: the key collation folds ASCII
+// letters itself.
+bool hasFold(const char *word) {
+    for (; *word; ++word)
+        if (static_cast<unsigned char>(*word) >= 0x80) return true;
+    return false;
+}
+
 bool samePlace(const ImportEntries::Packed &a, const ImportEntries::Packed &b) {
     return a.offset == b.offset && a.length == b.length;
 }
@@ -129,8 +137,7 @@ Expected expect(const ImportEntries &entries, const std::vector<uint32_t> &plan,
         const char *word = entries.word(plan[p]);
         size_t length = std::strlen(word);
         keys += tovix::U32_ENTRY_SIZE + tovix::KEY_RECORD_FIXED_SIZE + length;
-        // An ASCII headword has no key for its fold: the collation folds ASCII.
-        if (std::any_of(word, word + length, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        if (hasFold(word))
             for (const std::string &folded : foldedKeysFor(word)) {
                 keys += tovix::U32_ENTRY_SIZE + tovix::KEY_RECORD_FIXED_SIZE + folded.size();
                 ++e.foldedKeys;
@@ -156,7 +163,8 @@ struct LayoutState {
 // The entry's key (its text already in the keys' arena) and the keys of its
 // case fold.
 bool addKey(LayoutState &s, uint32_t word, uint32_t page) {
-    std::vector<std::string> folds = foldedKeysFor(s.keys.textAt(word));
+    std::vector<std::string> folds;
+    if (hasFold(s.keys.textAt(word))) folds = foldedKeysFor(s.keys.textAt(word));
     bool ok = s.keys.addAt(word, page);
     for (const std::string &folded : folds) ok = ok && s.keys.add(folded, page, kFoldedKeyAttribute);
     if (!ok) s.error = "a key is longer than 65535 bytes, or the keys reach 2 GiB";

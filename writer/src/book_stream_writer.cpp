@@ -287,6 +287,12 @@ void PackedKeys::sort() {
                      [arena](const Key &a, const Key &b) { return compareKeys(arena + a.text, arena + b.text) < 0; });
 }
 
+bool BookStreamWriter::flushPages(std::string *error) {
+    bool ok = writeAll(fd_, pending_.data(), pending_.size(), pagesAt_ + pageBytes_ - pending_.size(), error);
+    pending_.clear();
+    return ok;
+}
+
 bool BookStreamWriter::addPage(std::string_view data, std::string *error) {
     const uint64_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
     if (pagesAt_ + pageBytes_ + head + data.size() > BOOK_MAX_FILE_SIZE || pageStarts_.size() == UINT32_MAX) {
@@ -296,9 +302,15 @@ bool BookStreamWriter::addPage(std::string_view data, std::string *error) {
     unsigned char bytes[PAGE_LINK_COUNT_SIZE + PAGE_SIZE_FIELD_SIZE] = {};
     const size_t sizeAt = kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0;
     putLe32(bytes + sizeAt, static_cast<uint32_t>(data.size()));
-    if (!writeAll(fd_, bytes, head, pagesAt_ + pageBytes_, error) ||
-        !writeAll(fd_, data.data(), data.size(), pagesAt_ + pageBytes_ + head, error))
-        return false;
+    if (pending_.size() + head + data.size() > kBufferBytes && !flushPages(error)) return false;
+    if (head + data.size() > kBufferBytes) {
+        if (!writeAll(fd_, bytes, head, pagesAt_ + pageBytes_, error) ||
+            !writeAll(fd_, data.data(), data.size(), pagesAt_ + pageBytes_ + head, error))
+            return false;
+    } else {
+        pending_.append(reinterpret_cast<const char *>(bytes), head);
+        pending_.append(data);
+    }
     pageStarts_.push_back(static_cast<uint32_t>(pageBytes_));
     pageBytes_ += head + data.size();
     return true;
@@ -317,8 +329,13 @@ bool BookStreamWriter::readPage(uint32_t index, std::string *out, std::string *e
         return false;
     }
     const uint64_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
+    const uint64_t pendingFrom = pageBytes_ - pending_.size(), start = pageStarts_[index] + head;
+    if (start >= pendingFrom && !pending_.empty()) {
+        out->assign(pending_, static_cast<size_t>(start - pendingFrom), static_cast<size_t>(pageSize(index)));
+        return true;
+    }
     out->resize(static_cast<size_t>(pageSize(index)));
-    return readAll(fd_, out->data(), out->size(), pagesAt_ + pageStarts_[index] + head, error);
+    return readAll(fd_, out->data(), out->size(), pagesAt_ + start, error);
 }
 
 uint64_t BookStreamWriter::frontSize(const BookDesc &book, const std::vector<StreamTableDesc> &tables,
@@ -356,7 +373,7 @@ bool BookStreamWriter::movePages(uint64_t to, std::string *error) {
 
 bool BookStreamWriter::finish(const BookDesc &book, const std::vector<StreamTableDesc> &tables, uint64_t *size,
                               std::string *error) {
-    if (!checkFront(book, tables, error)) return false;
+    if (!checkFront(book, tables, error) || !flushPages(error)) return false;
     const uint64_t front = frontSize(book, tables, pageCount());
     if (front + pageBytes_ > BOOK_MAX_FILE_SIZE) {
         *error = "the book would reach 2 GiB; every position must stay below 2^31";

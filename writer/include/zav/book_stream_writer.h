@@ -102,11 +102,15 @@ public:
 
 private:
     bool movePages(uint64_t to, std::string *error);
+    bool flushPages(std::string *error);
     int fd_;
     uint32_t kind_;
     uint64_t pagesAt_;
     uint64_t pageBytes_ = 0;             // bytes of page records written
     std::vector<uint32_t> pageStarts_;   // per page, its record's start after pagesAt_
+    // Page records not yet written: they start at pageBytes_ - pending_.size().
+    // A page lies either wholly here or wholly in the file.
+    std::string pending_;
 };
 
 }  // namespace zav
