@@ -89,25 +89,37 @@ public:
     uint32_t offset(uint32_t key) const {
         return dictionary_ ? 0 : static_cast<uint32_t>(ZAVGetKeyPageOffset(book_, table_, key));
     }
-    bool readPage(uint32_t page, std::string *out) const {
+    // A page in one call when it fits the buffer (which grows to the largest
+    // page read); the size is asked only for an empty, cut or failed read.
+    bool readPage(uint32_t page, std::string *out) {
         if (page >= pages_) return false;
+        if (!dictionary_) {
+            int32_t got = ZAVGetTablePage(book_, table_, page, page_.data(), static_cast<uint32_t>(page_.size()));
+            if (got > 0 && static_cast<size_t>(got) < page_.size()) {
+                out->assign(page_.data(), static_cast<size_t>(got));
+                return true;
+            }
+        }
         int32_t size = ZAVGetTablePageSize(book_, table_, page);
         if (size < 0 || static_cast<uint64_t>(size) > book_.contentLimit()) return false;
-        out->assign(static_cast<size_t>(size), '\0');
+        out->clear();
         if (size == 0) return true;
-        int32_t got = ZAVGetTablePage(book_, table_, page, out->data(), static_cast<uint32_t>(size));
+        if (page_.size() <= static_cast<size_t>(size)) page_.resize(static_cast<size_t>(size) + 1);
+        int32_t got = ZAVGetTablePage(book_, table_, page, page_.data(), static_cast<uint32_t>(size));
         if (got <= 0) return false;
-        out->resize(std::min(static_cast<size_t>(got), out->size()));
+        out->assign(page_.data(), std::min(static_cast<size_t>(got), static_cast<size_t>(size)));
         return true;
     }
 
 private:
     static constexpr size_t kMaxKeyBytes = 65535;
+    static constexpr size_t kFirstPageBuffer = 64 * 1024;
     const HostBook &book_;
     int32_t table_;
     bool dictionary_;
     uint32_t pages_;
     std::vector<char> word_;
+    std::vector<char> page_ = std::vector<char>(kFirstPageBuffer);
 };
 
 // The definition id of each (page, offset) seen: a slot per table page for
