@@ -113,7 +113,7 @@ public:
 
 private:
     static constexpr size_t kMaxKeyBytes = 65535;
-    static constexpr size_t kFirstPageBuffer = 64 * 1024;
+    static constexpr size_t kFirstPageBuffer = size_t{64} << 10;
     const HostBook &book_;
     int32_t table_;
     bool dictionary_;
