@@ -1,9 +1,11 @@
 // zav export: a table of any book, read through the module's exported calls
 // as a host reads it, written as a word list or a dictionary of a common
 // format.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "atomic_output.h"
 #include "book_host.h"
@@ -63,39 +65,120 @@ bool skipKey(Walk &w, uint32_t key, const std::string &word, const std::string &
     return true;
 }
 
+// Reads keys and pages with as few calls of the module as a host needs:
+// every call reads the book's header and table record again, so the calls
+// per key decide the export's speed.
+class TableReader {
+public:
+    TableReader(const HostBook &book, int32_t table)
+        : book_(book), table_(table), dictionary_(book.isDictionary()),
+          pages_(static_cast<uint32_t>(std::max(0, ZAVGetTablePageCount(book, table)))), word_(kMaxKeyBytes + 2) {}
+    uint32_t pageCount() const { return pages_; }
+    bool dictionary() const { return dictionary_; }
+    // One call: the buffer holds any key text and its terminator.
+    std::string word(uint32_t key) {
+        word_[0] = '\0';
+        ZAVGetKeyWord(book_, table_, key, word_.data(), static_cast<int32_t>(word_.size() - 1));
+        word_.back() = '\0';
+        return std::string(word_.data());
+    }
+    // A key of a dictionary book leads to the page of its own index.
+    uint32_t page(uint32_t key) const {
+        return dictionary_ ? key : static_cast<uint32_t>(ZAVGetKeyPageNo(book_, table_, key));
+    }
+    uint32_t offset(uint32_t key) const {
+        return dictionary_ ? 0 : static_cast<uint32_t>(ZAVGetKeyPageOffset(book_, table_, key));
+    }
+    // A page in one call when it fits the buffer (which grows to the largest
+    // page read); the size is asked only for an empty, cut or failed read.
+    bool readPage(uint32_t page, std::string *out) {
+        if (page >= pages_) return false;
+        if (!dictionary_) {
+            int32_t got = ZAVGetTablePage(book_, table_, page, page_.data(), static_cast<uint32_t>(page_.size()));
+            if (got > 0 && static_cast<size_t>(got) < page_.size()) {
+                out->assign(page_.data(), static_cast<size_t>(got));
+                return true;
+            }
+        }
+        int32_t size = ZAVGetTablePageSize(book_, table_, page);
+        if (size < 0 || static_cast<uint64_t>(size) > book_.contentLimit()) return false;
+        out->clear();
+        if (size == 0) return true;
+        if (page_.size() <= static_cast<size_t>(size)) page_.resize(static_cast<size_t>(size) + 1);
+        int32_t got = ZAVGetTablePage(book_, table_, page, page_.data(), static_cast<uint32_t>(size));
+        if (got <= 0) return false;
+        out->assign(page_.data(), std::min(static_cast<size_t>(got), static_cast<size_t>(size)));
+        return true;
+    }
+
+private:
+    static constexpr size_t kMaxKeyBytes = 65535;
+    static constexpr size_t kFirstPageBuffer = size_t{64} << 10;
+    const HostBook &book_;
+    int32_t table_;
+    bool dictionary_;
+    uint32_t pages_;
+    std::vector<char> word_;
+    std::vector<char> page_ = std::vector<char>(kFirstPageBuffer);
+};
+
+// The definition id of each (page, offset) seen: a slot per table page for
+// the texts that start a page, a map for the rest.
+class DefinitionIds {
+public:
+    explicit DefinitionIds(uint32_t pages) : byPage_(pages, kNone) {}
+    static constexpr uint32_t kNone = UINT32_MAX;
+    uint32_t find(uint32_t page, uint32_t offset) const {
+        if (offset == 0 && page < byPage_.size()) return byPage_[page];
+        auto found = others_.find(uint64_t{page} << 32 | offset);
+        return found == others_.end() ? kNone : found->second;
+    }
+    uint32_t add(uint32_t page, uint32_t offset) {
+        if (offset == 0 && page < byPage_.size())
+            byPage_[page] = count_;
+        else
+            others_.emplace(uint64_t{page} << 32 | offset, count_);
+        return count_++;
+    }
+
+private:
+    std::vector<uint32_t> byPage_;
+    std::unordered_map<uint64_t, uint32_t> others_;
+    uint32_t count_ = 0;
+};
+
 // Every key of the table, each text handed over once; false on a write error.
 bool walkKeys(Walk &w, std::string *error) {
     uint32_t count = static_cast<uint32_t>(ZAVGetKeyCount(w.book, w.table));
     Progress progress(w.command, "keys exported", count, w.quiet);
-    std::unordered_map<uint64_t, uint32_t> ids;  // (page, offset) -> definition id
+    TableReader reader(w.book, w.table);
+    DefinitionIds ids(reader.pageCount());
     uint64_t cachedPlace = UINT64_MAX;
-    std::string text;
+    std::string page, text;
     for (uint32_t k = 0; k < count; ++k) {
         progress.step(k + 1);
-        std::string word = keyWord(w.book, w.table, k);
+        std::string word = reader.word(k);
         std::string problem = w.format.keyProblem(word);
         if (!problem.empty()) {
             skipKey(w, k, word, problem);
             continue;
         }
-        uint32_t page = w.book.isDictionary() ? k : static_cast<uint32_t>(ZAVGetKeyPageNo(w.book, w.table, k));
-        uint32_t offset = w.book.isDictionary() ? 0 : static_cast<uint32_t>(ZAVGetKeyPageOffset(w.book, w.table, k));
-        uint64_t place = uint64_t{page} << 32 | offset;
-        auto found = ids.find(place);
-        if (place != cachedPlace && (found == ids.end() || w.format.needsText())) {
-            auto content = readPage(w.book, w.table, page);
-            if (!content || offset > content->size()) {
-                skipKey(w, k, word, "its page " + std::to_string(page) + " cannot be read");
+        const uint32_t pageNo = reader.page(k), offset = reader.offset(k);
+        const uint64_t place = uint64_t{pageNo} << 32 | offset;
+        uint32_t id = ids.find(pageNo, offset);
+        if (place != cachedPlace && (id == DefinitionIds::kNone || w.format.needsText())) {
+            if (!reader.readPage(pageNo, &page) || offset > page.size()) {
+                skipKey(w, k, word, "its page " + std::to_string(pageNo) + " cannot be read");
                 continue;
             }
-            text = content->substr(offset);
+            text.assign(page, offset, std::string::npos);
             cachedPlace = place;
         }
-        if (found == ids.end()) {
-            found = ids.emplace(place, static_cast<uint32_t>(ids.size())).first;
-            if (!w.format.definition(found->second, text, error)) return false;
+        if (id == DefinitionIds::kNone) {
+            id = ids.add(pageNo, offset);
+            if (!w.format.definition(id, text, error)) return false;
         }
-        if (!w.format.key(word, found->second, w.format.needsText() ? text : std::string(), error)) return false;
+        if (!w.format.key(word, id, w.format.needsText() ? text : std::string(), error)) return false;
         ++w.written;
     }
     return true;

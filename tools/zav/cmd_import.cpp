@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "import_dictionary.h"
 #include "importers.h"
 
 namespace zavtool {
@@ -20,7 +21,8 @@ const char kImportHelp[] =
     "Build a plain book with one table from a dictionary: one page per\n"
     "definition and one key per headword leading to it, sorted under the key\n"
     "collation. Headwords that share a definition share its page; duplicate\n"
-    "headwords are kept.\n"
+    "headwords are kept. With --dictionary-book the words go into an engine\n"
+    "dictionary instead, named by a dictionary book.\n"
     "\n"
     "tsv       one entry per line: WORD<TAB>DEFINITION. In the definition \\n, \\t,\n"
     "          \\r and \\\\ stand for a line feed, a tab, a carriage return and a\n"
@@ -57,15 +59,40 @@ const char kImportHelp[] =
     "  --strict           a line that cannot become an entry is an error: nothing\n"
     "                     is written\n"
     "  --keep-markup      StarDict: keep HTML, Pango and XDXF markup as it is\n"
-    "  --quiet            no progress or summary lines\n";
+    "  --dictionary-book  make a dictionary book (kind 1): its one table names\n"
+    "                     an engine dictionary, written as DIR/XXXXXXXX.zzd (the\n"
+    "                     dictId in hex), that holds every key with its text, so\n"
+    "                     that the engine serves look-ups, spell correction and\n"
+    "                     wildcard search. A host finds the file when\n"
+    "                     ZOZIZID_DICT_DIR names DIR. The description is not kept.\n"
+    "  --dict-id N        the dictionary's id (default: 0x0001XX01 with XX from\n"
+    "                     the book's name; only ids of that form are offered\n"
+    "                     spell checking)\n"
+    "  --dict-dir DIR     where the dictionary file goes (default: OUT's folder)\n"
+    "  --quiet            no progress or summary lines\n"
+    "\n"
+    "The definitions are read from the input while the book is written, one at\n"
+    "a time; memory holds the headwords, not the texts (a dictionary book's\n"
+    "dictionary file is laid out in memory).\n";
 
 }  // namespace
+
+ImportTarget importTarget(const ImportOptions &o, const std::string &bookName) {
+    ImportTarget target;
+    target.out = o.out;
+    target.quiet = o.quiet;
+    target.dictionaryBook = o.dictionaryBook;
+    target.dictId = o.dictId.value_or(defaultDictId(bookName));
+    target.dictDir = o.dictDir.value_or(directoryOf(o.out));
+    return target;
+}
 
 int runImport(int argc, char **argv) {
     ImportOptions o;
     o.command = "import";
     Args args;
-    if (!args.parse(o.command, argc, argv, {"name", "dict", "encoding"}, {"quiet", "strict", "keep-markup"}))
+    if (!args.parse(o.command, argc, argv, {"name", "dict", "encoding", "dict-id", "dict-dir"},
+                    {"quiet", "strict", "keep-markup", "dictionary-book"}))
         return EXIT_USAGE;
     if (args.help()) {
         std::fputs(kImportHelp, stdout);
@@ -81,6 +108,16 @@ int runImport(int argc, char **argv) {
     o.quiet = args.flag("quiet");
     o.strict = args.flag("strict");
     o.keepMarkup = args.flag("keep-markup");
+    o.dictionaryBook = args.flag("dictionary-book");
+    o.dictDir = args.value("dict-dir");
+    if (auto id = args.value("dict-id")) {
+        auto value = parseInteger(*id);
+        if (!value || *value <= 0 || *value > UINT32_MAX)
+            return usageError(o.command, "--dict-id takes a number from 1 to 0xFFFFFFFF, not '" + *id + "'");
+        o.dictId = static_cast<uint32_t>(*value);
+    }
+    if ((o.dictId || o.dictDir) && !o.dictionaryBook)
+        return usageError(o.command, "--dict-id and --dict-dir belong to --dictionary-book");
     if (o.dict && p[0] != "dictd") return usageError(o.command, "--dict belongs to dictd imports");
     if (o.keepMarkup && p[0] != "stardict") return usageError(o.command, "--keep-markup belongs to stardict imports");
     if (p[0] == "tsv") return importTsv(o);

@@ -119,6 +119,56 @@ std::u32string dictdFolded(const std::string &word) {
     return out;
 }
 
+// The index lines of a dictd export, packed so that they can be sorted
+// without a string per line: per line its sort key (the word as dictd folds
+// it, in UTF-8) and, when it differs, the word itself, NUL-terminated in one
+// arena, beside a 24-byte record.
+class IndexLines {
+public:
+    void add(const std::string &word, uint64_t offset, uint64_t length) {
+        std::string key = utf8Of(dictdFolded(word));
+        lines_.push_back({arena_.size(), offset, length});
+        arena_ += key;
+        arena_ += '\0';
+        if (key != word) arena_ += word;
+        arena_ += '\0';
+    }
+    // dictd looks a word up in lower case, so the index holds the headwords
+    // in lower case (as dictfmt writes them), in that order: in UTF-8 the
+    // folded word, else the word with ASCII letters in lower case.
+    void sort(bool utf8) {
+        if (!utf8)
+            for (Line &l : lines_) {
+                for (char *c = &arena_[l.text + std::strlen(&arena_[l.text]) + 1]; *c; ++c)
+                    *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+            }
+        std::stable_sort(lines_.begin(), lines_.end(), [&](const Line &a, const Line &b) {
+            int c = std::strcmp(key(a), key(b));
+            return c != 0 ? c < 0 : (!utf8 && std::strcmp(word(a, false), word(b, false)) < 0);
+        });
+    }
+    bool write(FILE *index, bool utf8) const {
+        for (const Line &l : lines_)
+            std::fprintf(index, "%s\t%s\t%s\n", word(l, utf8), dictdNumber(l.offset).c_str(),
+                         dictdNumber(l.length).c_str());
+        return !std::ferror(index);
+    }
+
+private:
+    struct Line {
+        size_t text;
+        uint64_t offset, length;
+    };
+    const char *key(const Line &l) const { return arena_.data() + l.text; }
+    // The word the index holds: the sort key in UTF-8, else the (lower-cased) word.
+    const char *word(const Line &l, bool utf8) const {
+        const char *own = key(l) + std::strlen(key(l)) + 1;
+        return utf8 || *own == '\0' ? key(l) : own;
+    }
+    std::string arena_;
+    std::vector<Line> lines_;
+};
+
 // OUT.index and OUT.dict.dz; keys that share a definition are index lines
 // to the same place.
 class DictdFormat : public ExportFormat {
@@ -141,44 +191,23 @@ public:
         return data_.write(text, error);
     }
     bool key(const std::string &word, uint32_t id, const std::string &, std::string *) override {
-        lines_.push_back({word, places_[id].first, places_[id].second});
+        lines_.add(word, places_[id].first, places_[id].second);
         utf8_ = utf8_ && isUtf8(word);
         return true;
     }
     bool finish(std::string *error) override {
         // dictd reads the keys and texts as UTF-8 when this entry is there.
         if (utf8_ && !meta("00-database-utf8", "")) return *error = "cannot compress the data", false;
-        std::vector<std::pair<std::u32string, uint32_t>> order;
-        // dictd looks a word up in lower case, so the index holds the
-        // headwords in lower case (as dictfmt writes them), in that order.
-        for (size_t i = 0; i < lines_.size(); ++i) {
-            std::u32string folded = dictdFolded(lines_[i].word);
-            if (utf8_)
-                lines_[i].word = utf8Of(folded);
-            else
-                for (char &c : lines_[i].word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            order.emplace_back(std::move(folded), static_cast<uint32_t>(i));
-        }
-        std::sort(order.begin(), order.end(), [&](const auto &a, const auto &b) {
-            return a.first != b.first ? a.first < b.first : lines_[a.second].word < lines_[b.second].word;
-        });
+        lines_.sort(utf8_);
         FILE *index = nullptr, *dict = nullptr;
         if (!openForWriting(paths_[0], &index, error)) return false;
-        for (const auto &o : order) {
-            const Line &l = lines_[o.second];
-            std::fprintf(index, "%s\t%s\t%s\n", l.word.c_str(), dictdNumber(l.offset).c_str(),
-                         dictdNumber(l.length).c_str());
-        }
+        lines_.write(index, utf8_);
         if (!closeFile(index, error) || !openForWriting(paths_[1], &dict, error)) return false;
         bool ok = data_.finish(dict, error);
         return closeFile(dict, error) && ok;
     }
 
 private:
-    struct Line {
-        std::string word;
-        uint64_t offset, length;
-    };
     // dictd's own entries: the headword on the first line, the text indented.
     bool meta(const std::string &word, const std::string &text) {
         std::string entry = word + "\n";
@@ -189,13 +218,13 @@ private:
             at = nl + 1;
         }
         std::string error;
-        lines_.push_back({word, data_.written(), entry.size()});
+        lines_.add(word, data_.written(), entry.size());
         return data_.write(entry, &error);
     }
     std::vector<std::string> paths_;
     DictzipWriter data_;
     std::vector<std::pair<uint64_t, uint64_t>> places_;
-    std::vector<Line> lines_;
+    IndexLines lines_;
     bool utf8_ = true;
 };
 

@@ -1,14 +1,21 @@
 #include "import_book.h"
 
-#include <algorithm>
-#include <unordered_map>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+#include "atomic_output.h"
 #include "book_output.h"
 #include "cli.h"
 #include "entries.h"
+#include "import_dictionary.h"
 #include "tovix/collation.h"
 #include "tovix/format.h"
-#include "zav/book_writer.h"
+#include "zav/book_stream_writer.h"
 
 namespace zavtool {
 
@@ -16,6 +23,7 @@ namespace {
 
 constexpr uint8_t kBaseLanguage = 1;
 constexpr size_t kMaxNameBytes = 255;
+constexpr uint64_t kMaxArenaBytes = UINT32_MAX;
 
 // A name cut to what a string list holds, without splitting a UTF-8 character.
 std::string nameText(std::string text) {
@@ -26,125 +34,289 @@ std::string nameText(std::string text) {
     return text;
 }
 
+// An ASCII headword has no key for its fold: the key collation folds ASCII
+// letters itself.
+bool hasFold(const char *word) {
+    for (; *word; ++word)
+        if (static_cast<unsigned char>(*word) >= 0x80) return true;
+    return false;
+}
+
+bool samePlace(const ImportEntries::Packed &a, const ImportEntries::Packed &b) {
+    return a.offset == b.offset && a.length == b.length;
+}
+
 // The entries that become keys: every headword leads to the page of its own
 // definition, so equal headwords with different definitions ("Bank" and
 // "bank", or one headword listed twice) stay separate entries that a look-up
 // of every equal key finds. A headword listed twice for the same definition
 // gives one key. In the order the definitions lie in the input, so that a
 // compressed data file is read chunk after chunk.
-bool samePlace(const ImportEntry &a, const ImportEntry &b) { return a.offset == b.offset && a.length == b.length; }
-
-std::vector<uint32_t> planKeys(const std::vector<ImportEntry> &entries) {
+std::vector<uint32_t> planKeys(const ImportEntries &entries) {
     std::vector<uint32_t> order(entries.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        int32_t c = tovix::compareKeys(entries[a].word.c_str(), entries[b].word.c_str());
+        int32_t c = tovix::compareKeys(entries.word(a), entries.word(b));
         if (c != 0) return c < 0;
-        return entries[a].word < entries[b].word;
+        return std::strcmp(entries.word(a), entries.word(b)) < 0;
     });
     std::vector<uint32_t> keep;
     for (size_t i = 0; i < order.size(); ++i) {
-        const ImportEntry &entry = entries[order[i]];
+        const char *word = entries.word(order[i]);
         bool repeated = false;
-        for (size_t j = i; j-- > 0 && entries[order[j]].word == entry.word && !repeated;)
-            repeated = samePlace(entries[order[j]], entry);
+        for (size_t j = i; j-- > 0 && std::strcmp(entries.word(order[j]), word) == 0 && !repeated;)
+            repeated = samePlace(entries[order[j]], entries[order[i]]);
         if (!repeated) keep.push_back(order[i]);
     }
+    order.clear();
+    order.shrink_to_fit();
     std::stable_sort(keep.begin(), keep.end(),
                      [&](uint32_t a, uint32_t b) { return entries[a].offset < entries[b].offset; });
     return keep;
 }
 
-// Adds pages and keys to the book; a definition already on a page is not
-// stored twice.
-class Layout {
+// Pages by the hash of their text: a text already on a page is not stored
+// twice. Only 32 bits of each hash are kept (8 bytes per slot); a hit is
+// confirmed by reading the page back from the book.
+class PagesByText {
 public:
-    Layout(zav::BookDesc &book, zav::TableDesc &table) : book_(book), table_(table) {}
-    uint32_t page(std::string text) {
-        size_t hash = std::hash<std::string>{}(text);
-        auto found = pageByHash_.find(hash);
-        if (found != pageByHash_.end() && book_.pages[found->second].data == text) return found->second;
-        uint32_t index = static_cast<uint32_t>(book_.pages.size());
-        if (found == pageByHash_.end()) pageByHash_.emplace(hash, index);
-        table_.pageList.push_back(index);
-        book_.pages.push_back(zav::PageDesc{std::move(text), {}});
-        return index;
-    }
-    void key(std::string word, uint32_t page) {
-        zav::KeyDesc key;
-        key.text = std::move(word);
-        key.pageNo = page;
-        table_.keys.push_back(std::move(key));
-        addFoldedKeys(&table_.keys, table_.keys.back().text, page);
+    explicit PagesByText(zav::BookStreamWriter &writer) : writer_(writer) {}
+    // The page holding `text`, added when it is new.
+    bool page(const std::string &text, uint32_t *index, std::string *error) {
+        const auto hash = static_cast<uint32_t>(std::hash<std::string>{}(text));
+        size_t s = slots_.empty() ? 0 : hash & (slots_.size() - 1);
+        for (; !slots_.empty() && slots_[s].page != kEmpty; s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s].hash != hash) continue;
+            if (!writer_.readPage(slots_[s].page, &back_, error)) return false;
+            if (back_ == text) return *index = slots_[s].page, true;
+        }
+        *index = writer_.pageCount();
+        if (!writer_.addPage(text, error)) return false;
+        insert(hash, *index);
+        return true;
     }
 
 private:
-    zav::BookDesc &book_;
-    zav::TableDesc &table_;
-    std::unordered_map<size_t, uint32_t> pageByHash_;
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    struct Slot {
+        uint32_t hash = 0, page = kEmpty;
+    };
+    void insert(uint32_t hash, uint32_t page) {
+        if ((used_ + 1) * 4 > slots_.size() * 3) grow();
+        size_t s = hash & (slots_.size() - 1);
+        while (slots_[s].page != kEmpty) s = (s + 1) & (slots_.size() - 1);
+        slots_[s] = Slot{hash, page};
+        ++used_;
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? kFirstSlots : old.size() * 2, Slot{});
+        used_ = 0;
+        for (const Slot &slot : old)
+            if (slot.page != kEmpty) insert(slot.hash, slot.page);
+    }
+    static constexpr size_t kFirstSlots = 1024;
+    zav::BookStreamWriter &writer_;
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
+    std::string back_;
 };
 
-// Lays the pages and keys of the table out; false when the import must stop.
-bool layOut(ImportedBook &imported, DefinitionSource &source, ImportLog &log, Layout &layout, Progress &progress) {
-    std::vector<ImportEntry> &entries = imported.entries;
-    std::vector<uint32_t> plan = planKeys(entries);
-    // A headword listed twice for the same definition is kept as one key.
-    log.keep(entries.size() - plan.size());
-    // Headwords that share a definition share its page.
-    std::unordered_map<uint64_t, std::unordered_map<uint64_t, uint32_t>> pageByPlace;
+struct Expected {
+    uint64_t front = 0;                     // where the page records will start
+    uint64_t foldedKeys = 0, foldedBytes = 0;  // the keys added for case folds
+};
+
+// Where the page records will start when every planned entry is kept and
+// every place of the input gets its own page (the pages move when not).
+Expected expect(const ImportEntries &entries, const std::vector<uint32_t> &plan, const zav::BookDesc &book,
+                std::vector<zav::StreamTableDesc> &tables, bool described) {
+    Expected e;
+    uint64_t keys = 0, places = 0;
+    for (size_t p = 0; p < plan.size(); ++p) {
+        const char *word = entries.word(plan[p]);
+        size_t length = std::strlen(word);
+        keys += tovix::U32_ENTRY_SIZE + tovix::KEY_RECORD_FIXED_SIZE + length;
+        if (hasFold(word))
+            for (const std::string &folded : foldedKeysFor(word)) {
+                keys += tovix::U32_ENTRY_SIZE + tovix::KEY_RECORD_FIXED_SIZE + folded.size();
+                ++e.foldedKeys;
+                e.foldedBytes += folded.size() + 1;
+            }
+        if (p == 0 || !samePlace(entries[plan[p]], entries[plan[p - 1]])) ++places;
+    }
+    tables[0].pageList.resize(places);
+    e.front = zav::BookStreamWriter::frontSize(book, tables, static_cast<uint32_t>(places + described)) + keys;
+    tables[0].pageList.clear();
+    return e;
+}
+
+struct LayoutState {
+    ImportedBook &imported;
+    DefinitionSource &source;
+    ImportLog &log;
+    zav::BookStreamWriter &writer;
+    zav::PackedKeys &keys;
+    std::string error;  // an I/O or format error: the import stops
+};
+
+// The entry's key (its text already in the keys' arena) and the keys of its
+// case fold.
+bool addKey(LayoutState &s, uint32_t word, uint32_t page) {
+    std::vector<std::string> folds;
+    if (hasFold(s.keys.textAt(word))) folds = foldedKeysFor(s.keys.textAt(word));
+    bool ok = s.keys.addAt(word, page);
+    for (const std::string &folded : folds) ok = ok && s.keys.add(folded, page, kFoldedKeyAttribute);
+    if (!ok) s.error = "a key is longer than 65535 bytes, or the keys reach 2 GiB";
+    return ok;
+}
+
+// Writes the pages and collects the keys; false when the import must stop
+// (s.error is empty for --strict).
+bool layOut(LayoutState &s, const std::vector<uint32_t> &plan, Progress &progress) {
+    const ImportEntries &entries = s.imported.entries;
+    PagesByText pages(s.writer);
+    // Headwords that share a definition share its page. The plan is in the
+    // order of the definitions' offsets, so the places seen at the current
+    // offset are all that is needed.
+    uint64_t groupOffset = UINT64_MAX;
+    std::vector<std::pair<uint64_t, uint32_t>> group;  // length -> page
     std::string text, reason;
     uint64_t done = 0;
     for (uint32_t i : plan) {
-        ImportEntry &entry = entries[i];
+        const ImportEntries::Packed &entry = entries[i];
         progress.step(++done);
-        auto &byLength = pageByPlace[entry.offset];
-        auto place = byLength.find(entry.length);
-        if (place == byLength.end()) {
-            if (!source.fetch(entry, &text, &reason)) {
-                if (!log.skip(source.file(), entry.line, reason)) return false;
+        if (entry.offset != groupOffset) group.clear(), groupOffset = entry.offset;
+        auto place = std::find_if(group.begin(), group.end(), [&](const auto &g) { return g.first == entry.length; });
+        if (place == group.end()) {
+            if (!s.source.fetch(entry.offset, entry.length, &text, &reason)) {
+                if (!s.log.skip(s.source.file(), entry.line, reason)) return false;
                 continue;
             }
-            place = byLength.emplace(entry.length, layout.page(std::move(text))).first;
+            uint32_t page = 0;
+            if (!pages.page(text, &page, &s.error)) return false;
+            place = group.emplace(group.end(), entry.length, page);
         }
-        layout.key(std::move(entry.word), place->second);
-        log.keep();
+        if (!addKey(s, entry.word, place->second)) return false;
+        s.log.keep();
     }
     return true;
 }
 
-}  // namespace
-
-int buildImported(const std::string &command, ImportedBook imported, DefinitionSource &source, ImportLog &log,
-                  const std::string &out, bool quiet) {
+zav::BookDesc bookHeader(const std::string &name, uint32_t kind) {
     zav::BookDesc book;
-    book.kind = tovix::KIND_PLAIN;
-    book.bookName = zav::StringListDesc{{kBaseLanguage, nameText(imported.name)}};
+    book.kind = kind;
+    book.bookName = zav::StringListDesc{{kBaseLanguage, nameText(name)}};
     book.languages = std::vector<uint8_t>{kBaseLanguage};
-    zav::TableDesc table;
-    table.name = zav::StringListDesc{{kBaseLanguage, nameText(imported.name)}};
-    table.locale = kBaseLanguage;
-    table.keys.reserve(imported.entries.size());
-    Progress progress(command, "entries laid out", imported.entries.size(), quiet);
-    Layout layout(book, table);
-    if (!layOut(imported, source, log, layout, progress)) {
-        log.summary();
-        complain(command, "stopped at the first line that cannot become an entry (--strict); nothing written");
-        return EXIT_FAILED;
-    }
-    imported.entries.clear();
-    imported.entries.shrink_to_fit();
+    return book;
+}
+
+int stopped(const std::string &command, ImportLog &log, const std::string &error, const std::string &out) {
     log.summary();
-    if (table.keys.empty()) {
-        complain(command, source.file() + ": no entries");
-        return EXIT_FAILED;
-    }
+    if (!error.empty()) return complain(command, out + ": " + error), EXIT_USAGE;
+    complain(command, "stopped at the first line that cannot become an entry (--strict); nothing written");
+    return EXIT_FAILED;
+}
+
+// Opens the temporary that becomes `out`; -1 after a message.
+int openTemporary(const std::string &command, OutputFiles &files, const std::string &out) {
+    std::string error;
+    std::string temporary = files.add(out, &error);
+    if (temporary.empty()) return complain(command, error), -1;
+    int fd = ::open(temporary.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) complain(command, out + ": cannot write: " + std::strerror(errno));
+    return fd;
+}
+
+struct Streamed {
+    zav::BookDesc book;
+    std::vector<zav::StreamTableDesc> tables;
+    uint32_t tablePages = 0;
+};
+
+// Lays out and writes the plain book into fd; EXIT_OK or an exit code
+// after a message.
+int streamBook(const std::string &command, ImportedBook &imported, DefinitionSource &source, ImportLog &log,
+               const ImportTarget &target, int fd, Streamed &s) {
+    std::vector<uint32_t> plan = planKeys(imported.entries);
+    // A headword listed twice for the same definition is kept as one key.
+    log.keep(imported.entries.size() - plan.size());
+    const bool described = !imported.description.empty() && !target.dictionaryBook;
+    const Expected expected = expect(imported.entries, plan, s.book, s.tables, described);
+    zav::BookStreamWriter writer(fd, tovix::KIND_PLAIN, expected.front);
+    Progress progress(command, "entries laid out", imported.entries.size(), target.quiet);
+    LayoutState state{imported, source, log, writer, s.tables[0].keys, {}};
+    // The keys' texts are the headwords: the words move over to the keys.
+    if (!state.keys.adopt(imported.entries.takeWords()))
+        return complain(command, target.out + ": the headwords reach 2 GiB"), EXIT_FAILED;
+    state.keys.reserve(plan.size() + expected.foldedKeys, expected.foldedBytes);
+    if (!layOut(state, plan, progress)) return stopped(command, log, state.error, target.out);
+    plan.clear();
+    plan.shrink_to_fit();
+    imported.entries.clear();
+    log.summary();
+    if (state.keys.empty()) return complain(command, source.file() + ": no entries"), EXIT_FAILED;
+    s.tablePages = writer.pageCount();
+    s.tables[0].pageList.resize(s.tablePages);
+    for (uint32_t p = 0; p < s.tablePages; ++p) s.tables[0].pageList[p] = p;
     // The description is a page of the book that no key leads to, after the
     // table's pages.
-    if (!imported.description.empty()) book.pages.push_back(zav::PageDesc{std::move(imported.description), {}});
-    table.autoPageToKey = true;
-    book.tables.push_back(std::move(table));
+    std::string error;
+    if (described && !writer.addPage(imported.description, &error))
+        return complain(command, target.out + ": " + error), EXIT_USAGE;
     progress.note("sorting the keys and writing the book");
-    return writeBookFile(command, book, out, quiet);
+    state.keys.sort();
+    uint64_t size = 0;
+    if (!writer.finish(s.book, s.tables, &size, &error))
+        return complain(command, target.out + ": " + error), EXIT_USAGE;
+    if (!target.quiet && !target.dictionaryBook)
+        std::printf("wrote %s: %llu bytes, 1 tables, %u pages, %zu keys\n", target.out.c_str(),
+                    static_cast<unsigned long long>(size), writer.pageCount(), state.keys.size());
+    if (target.dictionaryBook)
+        return writeDictionaryBook(command, s.tables[0].name->entries[0].second, s.tables[0].keys, writer, target);
+    return EXIT_OK;
+}
+
+}  // namespace
+
+bool ImportEntries::add(const ImportEntry &entry) {
+    if (arena_.size() + entry.word.size() + 1 > kMaxArenaBytes) return false;
+    uint32_t line = entry.line > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(entry.line);
+    entries_.push_back(Packed{entry.offset, entry.length, static_cast<uint32_t>(arena_.size()), line});
+    arena_.append(entry.word);
+    arena_.push_back('\0');
+    return true;
+}
+
+void ImportEntries::clear() {
+    std::string().swap(arena_);
+    std::vector<Packed>().swap(entries_);
+}
+
+int buildImported(const std::string &command, ImportedBook &imported, DefinitionSource &source, ImportLog &log,
+                  const ImportTarget &target) {
+    Streamed s;
+    s.book = bookHeader(imported.name, tovix::KIND_PLAIN);
+    s.tables.emplace_back();
+    s.tables[0].name = zav::StringListDesc{{kBaseLanguage, nameText(imported.name)}};
+    s.tables[0].locale = kBaseLanguage;
+    s.tables[0].autoPageToKey = true;
+    // A dictionary book's words are laid out as a plain book first, in a
+    // temporary that is never kept; its pages are read back for the words.
+    OutputFiles files;
+    const std::string plainOut = target.dictionaryBook ? target.out + ".words" : target.out;
+    int fd = openTemporary(command, files, plainOut);
+    if (fd < 0) return EXIT_USAGE;
+    int rc = streamBook(command, imported, source, log, target, fd, s);
+    bool closed = ::close(fd) == 0;
+    if (rc != EXIT_OK) return rc;
+    if (target.dictionaryBook) return EXIT_OK;  // the temporary is removed with `files`
+    std::string error;
+    if (!closed || !files.commit(&error)) {
+        complain(command, error.empty() ? target.out + ": cannot write the book" : error);
+        return EXIT_USAGE;
+    }
+    return EXIT_OK;
 }
 
 }  // namespace zavtool

@@ -37,9 +37,9 @@ class DictdDefinitions : public DefinitionSource {
 public:
     DictdDefinitions(const std::string &index, DataFile &data, TextDecoder &decoder)
         : index_(index), data_(data), decoder_(decoder) {}
-    bool fetch(const ImportEntry &entry, std::string *text, std::string *reason) override {
+    bool fetch(uint64_t offset, uint64_t length, std::string *text, std::string *reason) override {
         std::string raw;
-        if (!data_.read(entry.offset, entry.length, &raw, reason)) return false;
+        if (!data_.read(offset, length, &raw, reason)) return false;
         if (raw.find('\0') != std::string::npos) {
             *reason = "the definition holds a zero byte";
             return false;
@@ -105,7 +105,7 @@ bool readIndex(LineReader &reader, const std::string &index, TextDecoder &decode
             std::string text;
             bool isShort = entry.word == "00-database-short" || entry.word == "00databaseshort";
             bool isInfo = entry.word == "00-database-info" || entry.word == "00databaseinfo";
-            if ((isShort || isInfo) && source.fetch(entry, &text, &problem)) {
+            if ((isShort || isInfo) && source.fetch(entry.offset, entry.length, &text, &problem)) {
                 std::string &field = isShort ? book->name : book->description;
                 if (field.empty()) field = databaseText(entry.word, text);
             }
@@ -115,7 +115,7 @@ bool readIndex(LineReader &reader, const std::string &index, TextDecoder &decode
             if (!log.skip(index, entry.line, problem)) return false;
             continue;
         }
-        book->entries.push_back(std::move(entry));
+        if (!book->entries.add(entry) && !log.skip(index, entry.line, "the headwords reach 4 GiB")) return false;
     }
     return true;
 }
@@ -164,7 +164,7 @@ int importDictd(const ImportOptions &o) {
         book.name = defaultBookName(o.input);
     else
         book.name = book.name.substr(0, book.name.find('\n'));
-    return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);
+    return buildImported(o.command, book, source, log, importTarget(o, book.name));
 }
 
 }  // namespace zavtool

@@ -109,7 +109,7 @@ public:
     StardictDefinitions(const std::string &idx, DataFile &data, TextDecoder &decoder, std::string types,
                         bool keepMarkup)
         : idx_(idx), data_(data), decoder_(decoder), types_(std::move(types)), keepMarkup_(keepMarkup) {}
-    bool fetch(const ImportEntry &entry, std::string *text, std::string *reason) override;
+    bool fetch(uint64_t offset, uint64_t length, std::string *text, std::string *reason) override;
     const std::string &file() const override { return idx_; }
 
 private:
@@ -140,9 +140,9 @@ bool StardictDefinitions::field(char type, const std::string &data, std::string 
     return true;
 }
 
-bool StardictDefinitions::fetch(const ImportEntry &entry, std::string *text, std::string *reason) {
+bool StardictDefinitions::fetch(uint64_t offset, uint64_t size, std::string *text, std::string *reason) {
     std::string data;
-    if (!data_.read(entry.offset, entry.length, &data, reason)) return false;
+    if (!data_.read(offset, size, &data, reason)) return false;
     text->clear();
     size_t at = 0, fields = 0;
     // With sametypesequence the types are not stored and the last field runs
@@ -199,7 +199,7 @@ bool readIdx(const StardictFiles &files, TextDecoder &decoder, ImportLog &log, I
             if (!log.skip(files.idx, number, problem)) return false;
             continue;
         }
-        book->entries.push_back(std::move(entry));
+        if (!book->entries.add(entry)) return *error = files.idx + ": the headwords reach 4 GiB", false;
     }
     if (in.damaged()) {
         *error = files.idx + ": entry " + std::to_string(places->size() + 1) + " is cut short or damaged";
@@ -232,7 +232,7 @@ bool readSyn(const StardictFiles &files, TextDecoder &decoder, ImportLog &log, I
         }
         entry.offset = places[target].first;
         entry.length = places[target].second;
-        book->entries.push_back(std::move(entry));
+        if (!book->entries.add(entry)) return *error = files.syn + ": the headwords reach 4 GiB", false;
     }
     if (in.damaged()) {
         *error = files.syn + ": synonym " + std::to_string(number) + " is cut short or damaged";
@@ -270,7 +270,7 @@ int importStardict(const ImportOptions &o) {
         o.name.value_or(files.options["bookname"].empty() ? defaultBookName(o.input) : files.options["bookname"]);
     book.description = markupToText(files.options["description"], true);
     StardictDefinitions source(files.idx, data, decoder, files.options["sametypesequence"], o.keepMarkup);
-    return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);
+    return buildImported(o.command, book, source, log, importTarget(o, book.name));
 }
 
 }  // namespace zavtool

@@ -36,9 +36,9 @@ public:
         if (file_) std::fclose(file_);
     }
     bool open() { return (file_ = std::fopen(path_.c_str(), "rb")) != nullptr; }
-    bool fetch(const ImportEntry &entry, std::string *text, std::string *reason) override {
+    bool fetch(uint64_t offset, uint64_t length, std::string *text, std::string *reason) override {
         std::string raw, decoded;
-        if (!readAt(file_, entry.offset, entry.length, &raw)) {
+        if (!readAt(file_, offset, length, &raw)) {
             *reason = "cannot read the definition";
             return false;
         }
@@ -59,7 +59,7 @@ private:
 
 // Reads the headwords; false when the import must stop.
 bool readTsvLines(LineReader &reader, const std::string &path, TextDecoder &decoder, ImportLog &log,
-                  std::vector<ImportEntry> *entries) {
+                  ImportEntries *entries) {
     std::string row, word;
     uint64_t offset = 0;
     while (reader.next(&row, &offset)) {
@@ -78,7 +78,9 @@ bool readTsvLines(LineReader &reader, const std::string &path, TextDecoder &deco
             if (!log.skip(path, reader.line(), problem)) return false;
             continue;
         }
-        entries->push_back({word, reader.line(), offset + tab + 1, row.size() - tab - 1});
+        if (!entries->add({word, reader.line(), offset + tab + 1, row.size() - tab - 1}) &&
+            !log.skip(path, reader.line(), "the headwords reach 4 GiB"))
+            return false;
     }
     return true;
 }
@@ -113,7 +115,7 @@ int importTsv(const ImportOptions &o) {
         complain(o.command, o.input + ": read error");
         return EXIT_USAGE;
     }
-    return buildImported(o.command, std::move(book), source, log, o.out, o.quiet);
+    return buildImported(o.command, book, source, log, importTarget(o, book.name));
 }
 
 }  // namespace zavtool

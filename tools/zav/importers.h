@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "import_book.h"
+
 namespace zavtool {
 
 struct ImportOptions {
@@ -14,7 +16,13 @@ struct ImportOptions {
     std::string out;
     std::optional<std::string> name, dict, encoding;
     bool quiet = false, strict = false, keepMarkup = false;
+    bool dictionaryBook = false;
+    std::optional<uint32_t> dictId;
+    std::optional<std::string> dictDir;
 };
+
+// Where the book (and for a dictionary book its dictionary) goes.
+ImportTarget importTarget(const ImportOptions &options, const std::string &bookName);
 
 int importTsv(const ImportOptions &options);
 int importDictd(const ImportOptions &options);
