@@ -12,14 +12,14 @@
 // write past the length given, terminated words, counts within their
 // bounds, handles of another kind refused, searches that agree with each
 // other.
-#include <ctype.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "ZoZizID.h"
+#include "ZoZizID_writer.h"
+#include "dict_format.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -31,10 +31,8 @@ constexpr size_t kMaxCalls = 48;
 constexpr size_t kSlots = 4;
 constexpr size_t kMaxWord = 300;
 constexpr uint32_t kMaxContentBuffer = 1u << 20;
-constexpr uint32_t kOffDictId = 12;
-constexpr uint32_t kOffFileSize = 40;
-constexpr uint8_t kKeepStoredSize = 1;
 constexpr uint8_t kForeignName = 2;
+namespace layout = zozizid::format;
 
 enum Op : uint8_t {
     kCount,
@@ -134,22 +132,11 @@ std::string wordOf(uintptr_t hword) {
 // homograph, cut, or in capitals.
 std::string wordArgument(Plan &plan, const Session &s) {
     uint8_t mode = plan.u8();
-    if (mode % 5 == 0) return plan.text(40);
-    std::string w = wordOf(s.words[plan.u8() % kSlots]);
-    switch (mode % 5) {
-        case 2: return w + "@" + std::to_string(mode / 5 % 4);
-        case 3: return w.substr(0, w.size() / 2) + (mode / 5 % 2 ? "*" : "?");
-        case 4:
-            for (char &c : w) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-            return w;
-        default: return w;
-    }
+    return fuzz::wordVariant(plan, mode,
+                             fuzz::wordFromPlan(mode) ? std::string() : wordOf(s.words[plan.u8() % kSlots]));
 }
 
-void replaceWord(Session &s, size_t slot, uintptr_t hword) {
-    if (s.words[slot]) FUZZ_CHECK(dicFreeHWORD(s.words[slot]) == 1);
-    s.words[slot] = hword;
-}
+void replaceWord(Session &s, size_t slot, uintptr_t hword) { fuzz::replaceHandle(s.words, slot, hword, dicFreeHWORD); }
 
 void openRecord(Plan &plan, Session &s) {
     size_t slot = plan.u8() % kSlots;
@@ -288,28 +275,18 @@ void runCall(Plan &plan, Session &s) {
     }
 }
 
-void setUp() {
-    static bool done = false;
-    if (done) return;
-    setenv(ZOZIZID_DICT_DIR_ENV, fuzz::scratchFolder().c_str(), 1);
-    done = true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    setUp();
-    fuzz::Split input = fuzz::splitInput(data, size);
-    Plan plan = input.plan.size() ? input.plan : Plan(kDefaultPlan, sizeof kDefaultPlan);
-    std::vector<uint8_t> file(input.file, input.file + input.fileSize);
-    uint8_t flags = plan.u8();
-    if (!(flags & kKeepStoredSize) && file.size() >= kOffFileSize + 4)
-        fuzz::put32(&file[kOffFileSize], static_cast<uint32_t>(file.size()));
+    fuzz::pointEngineAtScratch();
+    fuzz::PlannedFile input = fuzz::plannedFile(data, size, kDefaultPlan, sizeof kDefaultPlan, layout::kOffFileSize);
+    Plan &plan = input.plan;
+    const std::vector<uint8_t> &file = input.file;
     Session s;
-    s.dictId = flags & kForeignName ? plan.u32() : file.size() >= kOffDictId + 4 ? fuzz::get32(&file[kOffDictId]) : 0;
-    char name[16];
-    snprintf(name, sizeof name, "%08x.zzd", s.dictId);
-    std::string path = fuzz::writeScratchFile(name, file.data(), file.size());
+    s.dictId = input.flags & kForeignName              ? plan.u32()
+               : file.size() >= layout::kOffDictId + 4 ? fuzz::get32(&file[layout::kOffDictId])
+                                                       : 0;
+    std::string path = fuzz::writeScratchFile(zozizid::dictionaryFileName(s.dictId), file.data(), file.size());
 
     s.dict = dicCreateHDICT(s.dictId);
     for (size_t i = 0; i < kMaxCalls && !plan.done(); ++i) runCall(plan, s);

@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 namespace fuzz {
 
@@ -68,12 +69,57 @@ inline void put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// The input of a planned target whose file carries its own size at
+// sizeOffset: the plan (or the default plan when the input has none), its
+// flags byte, and the file with the stored size set to the real one unless
+// flag kKeepStoredSize asks to keep it (so that mutations get past the
+// header check).
+constexpr uint8_t kKeepStoredSize = 1;
+struct PlannedFile {
+    Plan plan;
+    uint8_t flags;
+    std::vector<uint8_t> file;
+};
+PlannedFile plannedFile(const uint8_t *data, size_t size, const uint8_t *defaultPlan, size_t defaultSize,
+                        uint32_t sizeOffset);
+
+// Give handle slot `slot` a new handle, freeing the one it held with
+// freeCall, which must report success (1).
+template <size_t N, typename Free>
+void replaceHandle(uintptr_t (&slots)[N], size_t slot, uintptr_t handle, Free freeCall) {
+    if (slots[slot]) FUZZ_CHECK(freeCall(slots[slot]) == 1);
+    slots[slot] = handle;
+}
+
+// A word argument built from a word the run has met: as it is, as its
+// homograph, cut into a pattern, or in capitals; a mode that is a multiple
+// of kWordModes takes a word of at most 40 bytes from the plan instead.
+constexpr uint8_t kWordModes = 5;
+inline bool wordFromPlan(uint8_t mode) { return mode % kWordModes == 0; }
+std::string wordVariant(Plan &plan, uint8_t mode, std::string word);
+
 // A folder of this process's own for the files the libraries read, removed
 // at exit. In memory (/dev/shm) where there is one.
 const std::string &scratchFolder();
 
 // Write bytes to a file of the scratch folder; returns its path.
 std::string writeScratchFile(const std::string &name, const void *bytes, size_t size);
+
+// Point the dictionary engine at the scratch folder (once per process).
+void pointEngineAtScratch();
+
+// stdout and stderr go to /dev/null while an object lives (the messages of
+// the tool's commands); sanitizer reports still reach the real stderr.
+class QuietOutput {
+public:
+    QuietOutput();
+    ~QuietOutput();
+    QuietOutput(const QuietOutput &) = delete;
+    QuietOutput &operator=(const QuietOutput &) = delete;
+
+private:
+    int out_, err_;
+};
 
 // An output buffer with guard bytes after the length given to a call: a
 // call that writes past its length is caught by checkGuard.
@@ -83,6 +129,7 @@ public:
     static constexpr uint8_t kFill = 0xA5;
     explicit GuardedBuffer(size_t length) : length_(length), bytes_(length + kGuard, static_cast<char>(kFill)) {}
     char *data() { return &bytes_[0]; }
+    const char *data() const { return bytes_.data(); }
     size_t length() const { return length_; }
     void checkGuard() const {
         for (size_t i = length_; i < bytes_.size(); ++i)

@@ -1,13 +1,16 @@
-// Writes seed inputs of the fuzz targets into a folder: small books that
-// hold every structure of the format, in each kind (the default), or the
-// first inputs of the dictionary and memo targets (an empty plan, then the
-// file), from which their committed corpora were grown.
+// Writes seed inputs of the fuzz targets into a folder: inputs of the book
+// targets (the default): small books that hold every structure of the
+// format, in each kind, with a dictionary file and a memo sidecar and a
+// plan of calls (see book_input.h); or the first inputs of the dictionary
+// and memo targets (an empty plan, then the file). The committed corpora
+// were grown from these.
 //
 //   book_fuzz_seeds [--dict | --memo] FOLDER
 #include <stdio.h>
 #include <string.h>
 
 #include <fstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -114,6 +117,26 @@ int writeTargetSeeds(const std::string &kind, const std::string &folder) {
     return ok ? 0 : 1;
 }
 
+// The input of the book targets: a plan (flags, the dictionary's and the
+// sidecar's lengths, then `calls` pseudo-random call bytes), the book, the
+// dictionary, the sidecar.
+bool saveBookInput(const std::string &path, const std::vector<uint8_t> &book, const std::vector<uint8_t> &dictionary,
+                   const std::vector<uint8_t> &memo, size_t calls) {
+    std::vector<uint8_t> plan = {0};
+    for (size_t length : {dictionary.size(), memo.size()})
+        for (int i = 0; i < 4; ++i) plan.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    uint32_t state = 0x2545F491u;
+    for (size_t i = 0; i < calls; ++i) {
+        state = state * 1103515245u + 12345u;
+        plan.push_back(static_cast<uint8_t>(state >> 16));
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.put(static_cast<char>(plan.size()));
+    for (const std::vector<uint8_t> *part : {&std::as_const(plan), &book, &dictionary, &memo})
+        out.write(reinterpret_cast<const char *>(part->data()), static_cast<std::streamsize>(part->size()));
+    return static_cast<bool>(out);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -133,10 +156,21 @@ int main(int argc, char **argv) {
         {"cyclic.book", plainBook(2, true)},
         {"dictionary.book", dictionaryBook()},
     };
+    std::vector<uint8_t> dictionary, memo;
+    std::string error;
+    if (!zozizid::buildDictionary(0x00010001u, seedWords(0x00010001u), &dictionary, &error) ||
+        !zavmemo::buildMemoFile({{0, "first"}, {0, "second"}, {2, "last page"}}, &memo, &error)) {
+        fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const size_t kCalls[] = {0, 120, 0, 200};
+    size_t n = 0;
     for (const auto &seed : seeds) {
         zav::WrittenBook book;
-        std::string error;
-        if (!zav::writeBook(seed.desc, &book, &error) || !zav::saveBook(book.bytes, folder + "/" + seed.name)) {
+        bool isDictionary = seed.desc.kind == 1;
+        if (!zav::writeBook(seed.desc, &book, &error) ||
+            !saveBookInput(folder + "/" + seed.name, book.bytes, isDictionary ? dictionary : std::vector<uint8_t>(),
+                           isDictionary ? std::vector<uint8_t>() : memo, kCalls[n++])) {
             fprintf(stderr, "%s: %s\n", seed.name, error.empty() ? "cannot write" : error.c_str());
             return 1;
         }

@@ -17,6 +17,7 @@
 #include "TovixZAV_JC.h"
 #include "ZAVMemo.h"
 #include "fuzz_support.h"
+#include "memo_format.h"
 #include "zav/book_writer.h"
 
 namespace {
@@ -27,10 +28,7 @@ using fuzz::Plan;
 constexpr size_t kMaxCalls = 48;
 constexpr size_t kSlots = 3;
 constexpr uint32_t kBookPages = 4;
-constexpr size_t kHeaderSize = 16;
-constexpr size_t kEntrySize = 12;
-constexpr size_t kOffFileSize = 12;
-constexpr uint8_t kKeepStoredSize = 1;
+namespace layout = zavmemo::format;
 constexpr uint32_t kMaxBuffer = 1u << 20;
 constexpr const char kBookName[] = "memo.book";
 
@@ -54,13 +52,12 @@ uint32_t pageArgument(Plan &plan, const Session &s) {
     uint8_t mode = plan.u8();
     if (mode % 3 == 0) return plan.u8();
     if (mode % 3 == 2) return plan.u32();
-    size_t at = kHeaderSize + kEntrySize * plan.u8();
+    size_t at = layout::kHeaderSize + layout::kEntrySize * plan.u8();
     return at + 4 <= s.file->size() ? fuzz::get32(&(*s.file)[at]) : 0;
 }
 
 void replaceMemo(Session &s, size_t slot, uintptr_t memo) {
-    if (s.memos[slot]) FUZZ_CHECK(CBIFreeMemoHandle(s.memos[slot]) == 1);
-    s.memos[slot] = memo;
+    fuzz::replaceHandle(s.memos, slot, memo, CBIFreeMemoHandle);
 }
 
 void openHandle(Plan &plan, Session &s) {
@@ -128,12 +125,10 @@ BookHandle openBook() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static BookHandle book = openBook();
-    fuzz::Split input = fuzz::splitInput(data, size);
-    Plan plan = input.plan.size() ? input.plan : Plan(kDefaultPlan, sizeof kDefaultPlan);
-    std::vector<uint8_t> file(input.file, input.file + input.fileSize);
-    if (!(plan.u8() & kKeepStoredSize) && file.size() >= kOffFileSize + 4)
-        fuzz::put32(&file[kOffFileSize], static_cast<uint32_t>(file.size()));
-    fuzz::writeScratchFile(kBookName + std::string(ZAVMEMO_SIDECAR_SUFFIX), file.data(), file.size());
+    fuzz::PlannedFile input = fuzz::plannedFile(data, size, kDefaultPlan, sizeof kDefaultPlan, layout::kOffFileSize);
+    Plan &plan = input.plan;
+    const std::vector<uint8_t> &file = input.file;
+    fuzz::writeScratchFile(kBookName + std::string(layout::kSidecarSuffix), file.data(), file.size());
 
     Session s;
     s.book = book;
