@@ -2,6 +2,7 @@
 // dictionary tables and the memo sidecar of its page memos.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -66,24 +67,33 @@ using json = nlohmann::json;
 
 constexpr size_t kMaxKeyText = tovix::KEY_TEXT_LENGTH_MASK;  // bytes of a key or word
 constexpr int64_t kMaxSubNumber = 127;
+constexpr uint64_t kKiB = 1024;
 
 // Does a stored key match a word the way a look-up matches it ("bank@1"
 // matches "bank")?
-bool matchesWord(const std::string &stored, const std::string &word) {
-    std::string copy = stored;
+bool matchesWord(std::string_view stored, const std::string &word) {
+    std::string copy(stored);
     return tovix::compareStoredKey(copy.data(), static_cast<uint32_t>(copy.size()), word.c_str()) == 0;
 }
 
+// A main content's id until the dictId is known (a sub content's is its sub number).
+constexpr uint32_t kMainContentTag = UINT32_MAX;
+
 class ManifestReader {
 public:
-    ManifestReader(const LocatedJson &doc, std::string folder, std::string dictDir, bool quiet)
-        : doc_(doc), folder_(std::move(folder)), dictDir_(std::move(dictDir)), quiet_(quiet) {}
+    ManifestReader(std::string folder, bool quiet) : folder_(std::move(folder)), quiet_(quiet) {}
 
-    void read(zav::BookDesc *book);
+    // A word of table `table`'s "words", taken while the manifest is read.
+    void takeWord(size_t table, const json &w, const std::string &where) {
+        if (streamedWords_.size() <= table) streamedWords_.resize(table + 1);
+        readWord(w, where, &streamedWords_[table]);
+    }
+    // The rest of the manifest, once it is read.
+    void read(const json &root, zav::BookDesc *book);
 
     struct Dictionary {
         uint32_t dictId;
-        std::vector<zozizid::DictWord> words;
+        zozizid::DictWordTable words;
     };
     std::vector<Dictionary> dictionaries;
     std::vector<zavmemo::MemoEntry> memos;
@@ -191,11 +201,11 @@ private:
 
     using PageOf = std::function<uint32_t(const json &, const std::string &)>;
     using PageAdder = std::function<void(zav::PageDesc)>;
-    void readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
+    void readTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
     void readSubs(const json &s, const std::string &at, zav::TableDesc *table);
     void readLevels(const json &l, const std::string &at, zav::TableDesc *table);
-    zozizid::DictWord readWord(const json &w, const std::string &where, uint32_t dictId);
-    void readDictionaryTable(const json &j, const std::string &at, zav::TableDesc *table);
+    void readWord(const json &w, const std::string &where, zozizid::DictWordTable *words);
+    void readDictionaryTable(const json &j, size_t index, zav::TableDesc *table);
     zav::PageDesc readPage(const json &p, const std::string &where, uint32_t kind);
     void readEntries(const json &e, const std::string &at, const PageAdder &addPage, zav::TableDesc *table);
     zav::KeyDesc readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
@@ -205,13 +215,12 @@ private:
                         zav::TableDesc *table);
     void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages, const PageOf &pageOf);
 
-    const LocatedJson &doc_;
-    std::string folder_, dictDir_;
+    std::string folder_;
     bool quiet_;
+    std::vector<zozizid::DictWordTable> streamedWords_;  // by table index
 };
 
-void ManifestReader::read(zav::BookDesc *book) {
-    const json &root = doc_.value;
+void ManifestReader::read(const json &root, zav::BookDesc *book) {
     allowFields(root, "",
                 {"kind", "version", "caps", "serial", "positionId", "name", "exBookNo", "languages", "charAttributes",
                  "shelfLevels", "tables", "reserved"});
@@ -276,14 +285,15 @@ void ManifestReader::read(zav::BookDesc *book) {
         if (t.size() > tovix::MAX_COUNT8) fail("/tables", "a book holds at most 255 tables");
         for (size_t i = 0; i < t.size(); ++i) {
             zav::TableDesc table;
-            readTable(t[i], "/tables/" + std::to_string(i), book->kind, book, &table);
+            readTable(t[i], i, book->kind, book, &table);
             book->tables.push_back(std::move(table));
         }
     }
 }
 
-void ManifestReader::readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
+void ManifestReader::readTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book,
                                zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index);
     bool dictionary = kind == tovix::KIND_DICTIONARY;
     if (dictionary)
         allowFields(j, at, {"name", "simpleName", "locale", "dictId", "appFlags", "levels", "words", "toc", "subs"});
@@ -297,7 +307,7 @@ void ManifestReader::readTable(const json &j, const std::string &at, uint32_t ki
         fail(at, "a dictionary table needs a \"dictId\"");
     if (j.contains("subs")) readSubs(j["subs"], at + "/subs", table);
     if (dictionary)
-        readDictionaryTable(j, at, table);
+        readDictionaryTable(j, index, table);
     else
         readPlainTable(j, at, kind, book, table);
 }
@@ -328,16 +338,17 @@ void ManifestReader::readLevels(const json &l, const std::string &at, zav::Table
     }
 }
 
-zozizid::DictWord ManifestReader::readWord(const json &w, const std::string &where, uint32_t dictId) {
+void ManifestReader::readWord(const json &w, const std::string &where, zozizid::DictWordTable *words) {
     allowFields(w, where, {"word", "text", "file", "subs"});
     if (!w.contains("word")) fail(where, "a word needs a \"word\"");
-    zozizid::DictWord word;
-    word.word = text(w["word"], where + "/word", kMaxKeyText);
-    if (word.word.empty() || word.word.find('\0') != std::string::npos)
+    std::string word = text(w["word"], where + "/word", kMaxKeyText);
+    if (word.empty() || word.find('\0') != std::string::npos)
         fail(where + "/word", "a word must be 1 to 65535 bytes without a zero byte");
+    // Read every content before the word is added, so that a failure leaves no half-made record.
+    std::vector<std::pair<uint32_t, std::string>> contents;
     if (w.contains("text") || w.contains("file"))
-        word.contents[zozizid::mainContentId(dictId)] =
-            content(w.contains("text") ? w["text"] : w, where + (w.contains("text") ? "/text" : ""));
+        contents.emplace_back(kMainContentTag, content(w.contains("text") ? w["text"] : w,
+                                                       where + (w.contains("text") ? "/text" : "")));
     if (w.contains("subs")) {
         const json &s = w["subs"];
         if (!s.is_object()) fail(where + "/subs", "expected {\"sub number\": text, ...}");
@@ -346,13 +357,15 @@ zozizid::DictWord ManifestReader::readWord(const json &w, const std::string &whe
             auto sub = parseInteger(it.key());
             if (!sub || *sub < 0 || *sub > kMaxSubNumber)
                 fail(sw, "a sub number is 0 to 127, not \"" + it.key() + "\"");
-            word.contents[zozizid::subContentId(dictId, static_cast<uint32_t>(*sub))] = content(it.value(), sw);
+            contents.emplace_back(static_cast<uint32_t>(*sub), content(it.value(), sw));
         }
     }
-    return word;
+    words->addWord(word);
+    for (const auto &c : contents) words->addContent(c.first, c.second);
 }
 
-void ManifestReader::readDictionaryTable(const json &j, const std::string &at, zav::TableDesc *table) {
+void ManifestReader::readDictionaryTable(const json &j, size_t index, zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index);
     if (j.contains("simpleName")) table->simpleName = texts(j["simpleName"], at + "/simpleName");
     if (j.contains("appFlags"))
         table->appFlags = static_cast<uint32_t>(number(j["appFlags"], at + "/appFlags", 0, UINT32_MAX));
@@ -363,28 +376,25 @@ void ManifestReader::readDictionaryTable(const json &j, const std::string &at, z
     if (j.contains("words")) {
         const json &w = j["words"];
         if (!w.is_array()) fail(at + "/words", "expected a list of words");
-        Progress progress("build", "words", w.size(), quiet_);
-        for (size_t i = 0; i < w.size(); ++i) {
-            dict.words.push_back(readWord(w[i], at + "/words/" + std::to_string(i), table->dictId));
-            progress.step(i + 1);
-        }
+        // The words were taken while the manifest was read (the list here is
+        // empty), unless it was read whole.
+        if (index < streamedWords_.size()) dict.words = std::move(streamedWords_[index]);
+        for (size_t i = 0; i < w.size(); ++i) readWord(w[i], at + "/words/" + std::to_string(i), &dict.words);
     }
+    uint32_t dictId = table->dictId;
+    dict.words.mapContentIds([dictId](uint32_t tag) {
+        return tag == kMainContentTag ? zozizid::mainContentId(dictId) : zozizid::subContentId(dictId, tag);
+    });
     // The engine keeps the words in key order; references by word go to
     // the record index they will have there.
-    std::vector<size_t> order(dict.words.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return tovix::compareKeys(dict.words[a].word.c_str(), dict.words[b].word.c_str()) < 0;
-    });
-    std::vector<std::string> sorted;
-    sorted.reserve(order.size());
-    for (size_t i : order) sorted.push_back(dict.words[i].word);
-    uint32_t count = static_cast<uint32_t>(sorted.size());
+    std::vector<uint32_t> order;
+    uint32_t count = static_cast<uint32_t>(dict.words.size());
     auto pageOf = [&, count](const json &p, const std::string &where) -> uint32_t {
         if (p.is_string() && !parseInteger(p.get<std::string>())) {
             std::string w = p.get<std::string>();
+            if (order.size() != count) order = zozizid::recordOrder(dict.words);
             for (uint32_t i = 0; i < count; ++i)
-                if (matchesWord(sorted[i], w)) return i;
+                if (matchesWord(dict.words.word(order[i]), w)) return i;
             fail(where, "no word \"" + w + "\" in this table");
         }
         if (count == 0) fail(where, "the table has no words to lead to");
@@ -566,6 +576,44 @@ void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDes
 
 }  // namespace
 
+namespace {
+
+// Read the manifest into book and reader: the words of dictionary tables are
+// taken as the manifest is read, the rest once it is read. Returns an exit
+// code; the message of a manifest error names the file and line.
+int readManifest(const std::string &command, const std::string &path, ManifestReader *reader, zav::BookDesc *book,
+                 bool quiet) {
+    std::error_code sizeError;
+    uint64_t size = std::filesystem::file_size(path, sizeError);
+    Progress progress(command, "KiB of the manifest", sizeError ? 0 : size / kKiB, quiet);
+    StreamedList words{"words", [reader](size_t table, size_t, const json &w, const std::string &where) {
+                           reader->takeWord(table, w, where);
+                       },
+                       [&progress](uint64_t bytes) { progress.step(bytes / kKiB); }};
+    LocatedJson doc;
+    try {
+        size_t line = 0;
+        std::string message;
+        if (!parseManifestFile(path, &words, &doc, &line, &message)) {
+            if (line == 0) {
+                complain(command, message);
+                return EXIT_USAGE;
+            }
+            std::fprintf(stderr, "%s:%zu: %s\n", path.c_str(), line, message.c_str());
+            return EXIT_FAILED;
+        }
+        reader->read(doc.value, book);
+    } catch (const ManifestError &e) {
+        std::string where = e.pointer.empty() ? "the manifest" : e.pointer;
+        size_t line = e.line ? e.line : doc.lineOf(e.pointer);
+        std::fprintf(stderr, "%s:%zu: %s: %s\n", path.c_str(), line, where.c_str(), e.what());
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
 int runBuild(int argc, char **argv) {
     const std::string command = "build";
     Args args;
@@ -578,34 +626,19 @@ int runBuild(int argc, char **argv) {
     const std::string &manifestPath = args.positional()[0], &out = args.positional()[1];
     bool quiet = args.flag("quiet");
     if (int rc = refuseOutputOverInput(command, {out}, {manifestPath})) return rc;
-    std::string text, error;
-    if (!readWholeFile(manifestPath, &text, &error)) {
-        complain(command, error);
-        return EXIT_USAGE;
-    }
-    LocatedJson doc;
-    size_t line = 0;
-    std::string message;
-    if (!parseLocatedJson(text, &doc, &line, &message)) {
-        std::fprintf(stderr, "%s:%zu: %s\n", manifestPath.c_str(), line, message.c_str());
-        return EXIT_FAILED;
-    }
     std::string dictDir = args.value("dict-dir").value_or(directoryOf(out));
-    ManifestReader reader(doc, directoryOf(manifestPath), dictDir, quiet);
+    ManifestReader reader(directoryOf(manifestPath), quiet);
     zav::BookDesc book;
-    try {
-        reader.read(&book);
-    } catch (const ManifestError &e) {
-        std::string where = e.pointer.empty() ? "the manifest" : e.pointer;
-        std::fprintf(stderr, "%s:%zu: %s: %s\n", manifestPath.c_str(), doc.lineOf(e.pointer), where.c_str(), e.what());
-        return EXIT_FAILED;
-    }
+    if (int rc = readManifest(command, manifestPath, &reader, &book, quiet)) return rc;
+    std::string error;
     if (book.kind == tovix::KIND_DICTIONARY && reader.dictionaries.empty() && !book.tables.empty())
         complain(command, "note: the dictionary book's tables have no words");
     for (auto &d : reader.dictionaries) {
         std::string path = zozizid::dictionaryPath(dictDir, d.dictId);
         size_t words = d.words.size();
-        if (!zozizid::writeDictionary(path, d.dictId, std::move(d.words), &error)) {
+        bool written = zozizid::writeDictionary(path, d.dictId, d.words, &error);
+        d.words = zozizid::DictWordTable();
+        if (!written) {
             path += ": cannot write the dictionary: ";
             complain(command, path + error);
             return EXIT_FAILED;
