@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <memory>
 
 namespace zavtool {
@@ -61,78 +60,74 @@ using json = nlohmann::json;
 
 constexpr size_t kChunk = size_t{1} << 16;  // bytes read from the file at a time
 
+// Characters that end a token or separate values, and so do not move
+// the line of the last token.
+bool isBlankOrSeparator(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ']' || c == '}';
+}
+
 // The manifest's characters, from a file read a chunk at a time or from
 // text in memory, with the lines of what has been read.
 class Source {
 public:
-    explicit Source(const std::string &text) : at_(text.data()), end_(text.data() + text.size()) {}
-    explicit Source(std::FILE *file) : file_(file), buffer_(new char[kChunk]) {}
+    explicit Source(const std::string &text)
+        : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()) {}
+    explicit Source(std::FILE *file) : file_(file), buffer_(new char[kChunk]) {
+        begin_ = at_ = end_ = buffer_.get();
+    }
 
-    bool atEnd() { return at_ == end_ && !refill(); }
-    char peek() const { return *at_; }
-    void advance() {
-        char c = *at_++;
-        ++read_;
-        previousLine_ = lastLine_;
-        lastLine_ = line_;
+    std::char_traits<char>::int_type get_character() {
+        if (at_ == end_ && !refill()) return std::char_traits<char>::eof();
+        auto c = static_cast<unsigned char>(*at_++);
         if (c == '\n')
             ++line_;
-        else if (c != ' ' && c != '\t' && c != '\r' && c != ',' && c != ']' && c != '}')
+        else if (!isBlankOrSeparator(c))
             tokenLine_ = line_;
+        return c;
     }
 
     // The line of the last character that is not a blank or a separator:
     // the end of the token the parser has just read (it may have read one
     // character past a number).
     size_t tokenLine() const { return tokenLine_; }
-    // The line of character `position` (0-based), one of the last two read.
-    size_t lineOfCharacter(size_t position) const { return position + 2 == read_ ? previousLine_ : lastLine_; }
-    uint64_t bytesRead() const { return read_; }
+    // The line of character `position` (0-based), one of the last read.
+    size_t lineOfCharacter(uint64_t position) const {
+        size_t line = line_;
+        for (uint64_t k = bytesRead(); k > position && k > chunkStart_; --k)
+            if (begin_[k - 1 - chunkStart_] == '\n') --line;
+        return line;
+    }
+    uint64_t bytesRead() const { return chunkStart_ + static_cast<uint64_t>(at_ - begin_); }
     bool failed() const { return file_ && std::ferror(file_); }
 
 private:
     bool refill() {
         if (!file_) return false;
         size_t n = std::fread(buffer_.get(), 1, kChunk, file_);
-        at_ = buffer_.get();
+        if (n == 0) return false;  // the last chunk stays, for lineOfCharacter
+        chunkStart_ += static_cast<uint64_t>(end_ - begin_);
+        begin_ = at_ = buffer_.get();
         end_ = at_ + n;
-        return n > 0;
+        return true;
     }
 
-    const char *at_ = nullptr, *end_ = nullptr;
     std::FILE *file_ = nullptr;
     std::unique_ptr<char[]> buffer_;
-    uint64_t read_ = 0;
-    size_t line_ = 1, tokenLine_ = 1, lastLine_ = 1, previousLine_ = 1;
+    const char *begin_, *at_, *end_;
+    uint64_t chunkStart_ = 0;  // bytes before begin_
+    size_t line_ = 1, tokenLine_ = 1;
 };
 
-// An input iterator over a Source; the default-made one is its end.
-class SourceIterator {
+// The parser's input adapter: a handle on a Source (the parser takes its
+// adapter by value).
+class SourceAdapter {
 public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char *;
-    using reference = char;
-
-    SourceIterator() = default;
-    explicit SourceIterator(Source *source) : source_(source) {}
-    reference operator*() const { return source_->peek(); }
-    SourceIterator &operator++() {
-        source_->advance();
-        return *this;
-    }
-    SourceIterator operator++(int) {
-        SourceIterator old = *this;
-        source_->advance();
-        return old;
-    }
-    bool operator==(const SourceIterator &o) const { return ended() == o.ended(); }
-    bool operator!=(const SourceIterator &o) const { return !(*this == o); }
+    using char_type = char;
+    explicit SourceAdapter(Source *source) : source_(source) {}
+    std::char_traits<char>::int_type get_character() { return source_->get_character(); }
 
 private:
-    bool ended() const { return !source_ || source_->atEnd(); }
-    Source *source_ = nullptr;
+    Source *source_;
 };
 
 // Builds a document and its line table from parser events.
@@ -265,8 +260,8 @@ private:
 
     void startElement() {
         inElement_ = true;
-        element_.reset(top_.lines.pointerOf(top_.entry(streamingDepth_ - 1)) + "/" +
-                       std::to_string(top_.count(streamingDepth_ - 1)));
+        elementPointer_ = listPointer_ + "/" + std::to_string(top_.count(streamingDepth_ - 1));
+        element_.reset(elementPointer_);
     }
 
     bool value(json v) {
@@ -285,6 +280,7 @@ private:
         } else if (!inElement_ && container.is_array() && streamedField()) {
             top_.open(std::move(container), source_.tokenLine());
             streamingDepth_ = top_.depth();
+            listPointer_ = top_.lines.pointerOf(top_.entry(streamingDepth_ - 1));
             return true;
         }
         builder().open(std::move(container), source_.tokenLine());
@@ -302,7 +298,7 @@ private:
     void deliver() {
         inElement_ = false;
         size_t d = streamingDepth_ - 1;
-        std::string pointer = top_.lines.pointerOf(top_.entry(d)) + "/" + std::to_string(top_.count(d));
+        const std::string &pointer = elementPointer_;
         try {
             streamed_->take(top_.count(1) - 1, top_.count(d), element_.root, pointer);
         } catch (ManifestError &e) {
@@ -322,6 +318,7 @@ private:
     Builder top_, element_;
     bool inElement_ = false;
     size_t streamingDepth_ = 0;  // the top document's depth inside a streamed list, or 0
+    std::string listPointer_, elementPointer_;
 };
 
 // Drop nlohmann's "[json.exception.parse_error.101] parse error at line 3, column 4: " prefix.
@@ -333,7 +330,8 @@ std::string parseMessage(const ManifestSax &sax) {
 
 bool parse(Source &source, const StreamedList *streamed, LocatedJson *out, size_t *line, std::string *message) {
     ManifestSax sax(source, out, streamed);
-    bool ok = json::sax_parse(SourceIterator(&source), SourceIterator(), &sax) && !sax.failed;
+    nlohmann::detail::parser<json, SourceAdapter> parser(SourceAdapter(&source), nullptr, true, false);
+    bool ok = parser.sax_parse(&sax, true) && !sax.failed;
     if (ok) {
         sax.finish();
         return true;
