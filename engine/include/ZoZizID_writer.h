@@ -68,9 +68,7 @@ private:
         uint32_t firstContent;
     };
     const char *keep(std::string_view bytes, bool zeroAfter);
-    size_t contentEnd(size_t i) const {
-        return i + 1 < words_.size() ? words_[i + 1].firstContent : contents_.size();
-    }
+    size_t contentEnd(size_t i) const { return i + 1 < words_.size() ? words_[i + 1].firstContent : contents_.size(); }
 
     std::vector<std::unique_ptr<char[]>> blocks_;
     size_t blockLeft_ = 0;

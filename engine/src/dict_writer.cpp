@@ -12,10 +12,10 @@ namespace zozizid {
 
 namespace {
 
-constexpr size_t kBlockSize = size_t{1} << 20;     // bytes of the table's blocks
-constexpr size_t kOwnBlock = kBlockSize / 4;       // bytes kept in a block of their own
-constexpr size_t kFileBuffer = size_t{1} << 20;    // bytes buffered when writing a file
-constexpr size_t kWordPreview = 40;                // bytes of a word quoted in a message
+constexpr size_t kBlockSize = size_t{1} << 20;   // bytes of the table's blocks
+constexpr size_t kOwnBlock = kBlockSize / 4;     // bytes kept in a block of their own
+constexpr size_t kFileBuffer = size_t{1} << 20;  // bytes buffered when writing a file
+constexpr size_t kWordPreview = 40;              // bytes of a word quoted in a message
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
 
 bool fail(std::string *error, const std::string &message) {

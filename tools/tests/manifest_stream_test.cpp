@@ -48,6 +48,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "{\"tables\": [{\"words\": [\n  {\"word\": \"a\"},\n  {\"word\": \"b\",\n"
                    "   \"subs\": {\"1\": \"x\",\n     \"300\": \"y\"}}],\n  \"dictId\": 1}],\n \"kind\": 1}\n",
                    "5: /tables/0/words/1/subs/300: a sub number is 0 to 127"},
+        StreamCase{"entry_without_keys",
+                   "{\"tables\": [{\"entries\": [\n  {\"keys\": [\"a\"], \"text\": \"x\"},\n"
+                   "  {\"text\": \"y\"}],\n  \"pages\": [\"p\"]}]}\n",
+                   "3: /tables/0/entries/1: an entry needs \"keys\""},
         StreamCase{"words_in_plain_table", "{\"kind\": 2, \"tables\": [{\n  \"words\": [{\"word\": \"a\"}]}]}\n",
                    "2: /tables/0/words: unknown field \"words\""}),
     [](const ::testing::TestParamInfo<StreamCase> &p) { return std::string(p.param.name); });
@@ -72,6 +76,17 @@ TEST(Build, WordsBeforeTheDictIdGetItsContentIds) {
     EXPECT_NE(lookup.out.find("striped"), std::string::npos) << lookup.all();
     EXPECT_NE(sub.out.find("zebras"), std::string::npos) << sub.all();
     EXPECT_NE(toc.out.find("page 1]"), std::string::npos) << toc.all();  // zebra is record 1, after ant
+}
+
+TEST(Build, EntriesBeforePagesStillFollowThem) {
+    std::string dir = scratchPath("late-pages");
+    std::filesystem::create_directories(dir);
+    spill(dir + "/m.json", R"({"tables": [{"entries": [{"keys": ["gnu"], "text": "an antelope"}],
+                                           "pages": ["first page"], "keys": [{"text": "first", "page": 0}]}]})");
+    ASSERT_EQ(zav({"build", dir + "/m.json", dir + "/p.zav", "--quiet"}).code, 0);
+    Result gnu = zav({"lookup", dir + "/p.zav", "gnu"});
+    EXPECT_NE(gnu.out.find("page 1"), std::string::npos) << gnu.all();
+    EXPECT_NE(gnu.out.find("an antelope"), std::string::npos) << gnu.all();
 }
 
 }  // namespace

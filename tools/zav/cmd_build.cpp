@@ -81,12 +81,17 @@ constexpr uint32_t kMainContentTag = UINT32_MAX;
 
 class ManifestReader {
 public:
-    ManifestReader(std::string folder, bool quiet) : folder_(std::move(folder)), quiet_(quiet) {}
+    explicit ManifestReader(std::string folder) : folder_(std::move(folder)) {}
 
-    // A word of table `table`'s "words", taken while the manifest is read.
-    void takeWord(size_t table, const json &w, const std::string &where) {
-        if (streamedWords_.size() <= table) streamedWords_.resize(table + 1);
-        readWord(w, where, &streamedWords_[table]);
+    // The lists whose elements are taken while the manifest is read.
+    static std::vector<std::string> streamedFields() { return {"words", "entries"}; }
+    // An element of one of them, in table `table`.
+    void take(const std::string &field, size_t table, const json &element, const std::string &where) {
+        if (streamed_.size() <= table) streamed_.resize(table + 1);
+        if (field == "words")
+            readWord(element, where, &streamed_[table].words);
+        else
+            readEntry(element, where, &streamed_[table].entries);
     }
     // The rest of the manifest, once it is read.
     void read(const json &root, zav::BookDesc *book);
@@ -207,17 +212,25 @@ private:
     void readWord(const json &w, const std::string &where, zozizid::DictWordTable *words);
     void readDictionaryTable(const json &j, size_t index, zav::TableDesc *table);
     zav::PageDesc readPage(const json &p, const std::string &where, uint32_t kind);
-    void readEntries(const json &e, const std::string &at, const PageAdder &addPage, zav::TableDesc *table);
+    // The pages of a table's entries and their keys; a key's page is its entry's index.
+    struct Entries {
+        std::vector<zav::PageDesc> pages;
+        std::vector<zav::KeyDesc> keys;
+    };
+    void readEntry(const json &e, const std::string &where, Entries *entries);
+    void readEntries(const json &e, size_t index, const PageAdder &addPage, zav::TableDesc *table);
     zav::KeyDesc readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
                          uint32_t pages);
     void readMemos(const json &m, const std::string &at, const zav::TableDesc &table, const PageOf &pageOf);
-    void readPlainTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
-                        zav::TableDesc *table);
+    void readPlainTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
     void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages, const PageOf &pageOf);
 
     std::string folder_;
-    bool quiet_;
-    std::vector<zozizid::DictWordTable> streamedWords_;  // by table index
+    struct Streamed {
+        zozizid::DictWordTable words;
+        Entries entries;
+    };
+    std::vector<Streamed> streamed_;  // by table index
 };
 
 void ManifestReader::read(const json &root, zav::BookDesc *book) {
@@ -291,8 +304,7 @@ void ManifestReader::read(const json &root, zav::BookDesc *book) {
     }
 }
 
-void ManifestReader::readTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book,
-                               zav::TableDesc *table) {
+void ManifestReader::readTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table) {
     const std::string at = "/tables/" + std::to_string(index);
     bool dictionary = kind == tovix::KIND_DICTIONARY;
     if (dictionary)
@@ -309,7 +321,7 @@ void ManifestReader::readTable(const json &j, size_t index, uint32_t kind, zav::
     if (dictionary)
         readDictionaryTable(j, index, table);
     else
-        readPlainTable(j, at, kind, book, table);
+        readPlainTable(j, index, kind, book, table);
 }
 
 void ManifestReader::readSubs(const json &s, const std::string &at, zav::TableDesc *table) {
@@ -347,8 +359,8 @@ void ManifestReader::readWord(const json &w, const std::string &where, zozizid::
     // Read every content before the word is added, so that a failure leaves no half-made record.
     std::vector<std::pair<uint32_t, std::string>> contents;
     if (w.contains("text") || w.contains("file"))
-        contents.emplace_back(kMainContentTag, content(w.contains("text") ? w["text"] : w,
-                                                       where + (w.contains("text") ? "/text" : "")));
+        contents.emplace_back(kMainContentTag,
+                              content(w.contains("text") ? w["text"] : w, where + (w.contains("text") ? "/text" : "")));
     if (w.contains("subs")) {
         const json &s = w["subs"];
         if (!s.is_object()) fail(where + "/subs", "expected {\"sub number\": text, ...}");
@@ -378,7 +390,7 @@ void ManifestReader::readDictionaryTable(const json &j, size_t index, zav::Table
         if (!w.is_array()) fail(at + "/words", "expected a list of words");
         // The words were taken while the manifest was read (the list here is
         // empty), unless it was read whole.
-        if (index < streamedWords_.size()) dict.words = std::move(streamedWords_[index]);
+        if (index < streamed_.size()) dict.words = std::move(streamed_[index].words);
         for (size_t i = 0; i < w.size(); ++i) readWord(w[i], at + "/words/" + std::to_string(i), &dict.words);
     }
     uint32_t dictId = table->dictId;
@@ -425,29 +437,39 @@ zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, 
     return page;
 }
 
-void ManifestReader::readEntries(const json &e, const std::string &at, const PageAdder &addPage,
-                                 zav::TableDesc *table) {
+void ManifestReader::readEntry(const json &e, const std::string &where, Entries *entries) {
+    allowFields(e, where, {"keys", "text", "file"});
+    if (e.contains("text") == e.contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
+    zav::PageDesc page;
+    page.data = content(e.contains("text") ? e["text"] : e, where + (e.contains("text") ? "/text" : ""));
+    if (!e.contains("keys") || !e["keys"].is_array() || e["keys"].empty())
+        fail(where, "an entry needs \"keys\": a list of at least one key");
+    const json &keys = e["keys"];
+    std::vector<zav::KeyDesc> read;
+    for (size_t k = 0; k < keys.size(); ++k) {
+        zav::KeyDesc key;
+        key.text = text(keys[k], where + "/keys/" + std::to_string(k), kMaxKeyText);
+        key.pageNo = static_cast<uint32_t>(entries->pages.size());
+        read.push_back(std::move(key));
+    }
+    entries->pages.push_back(std::move(page));
+    for (auto &key : read) entries->keys.push_back(std::move(key));
+}
+
+void ManifestReader::readEntries(const json &e, size_t index, const PageAdder &addPage, zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index) + "/entries";
     if (!e.is_array()) fail(at, "expected a list of entries");
-    Progress progress("build", "entries", e.size(), quiet_);
-    for (size_t i = 0; i < e.size(); ++i) {
-        std::string where = at + "/" + std::to_string(i);
-        allowFields(e[i], where, {"keys", "text", "file"});
-        if (e[i].contains("text") == e[i].contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
-        uint32_t pageIndex = static_cast<uint32_t>(table->pageList.size());
-        zav::PageDesc page;
-        page.data =
-            content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
-        addPage(std::move(page));
-        if (!e[i].contains("keys") || !e[i]["keys"].is_array() || e[i]["keys"].empty())
-            fail(where, "an entry needs \"keys\": a list of at least one key");
-        const json &keys = e[i]["keys"];
-        for (size_t k = 0; k < keys.size(); ++k) {
-            zav::KeyDesc key;
-            key.text = text(keys[k], where + "/keys/" + std::to_string(k), kMaxKeyText);
-            key.pageNo = pageIndex;
-            table->keys.push_back(std::move(key));
-        }
-        progress.step(i + 1);
+    // The entries were taken while the manifest was read (the list here is
+    // empty), unless it was read whole.
+    Entries entries;
+    if (index < streamed_.size()) entries = std::move(streamed_[index].entries);
+    for (size_t i = 0; i < e.size(); ++i) readEntry(e[i], at + "/" + std::to_string(i), &entries);
+    // Each entry is one more page of the table, after its "pages".
+    auto first = static_cast<uint32_t>(table->pageList.size());
+    for (auto &page : entries.pages) addPage(std::move(page));
+    for (auto &key : entries.keys) {
+        key.pageNo += first;
+        table->keys.push_back(std::move(key));
     }
 }
 
@@ -486,8 +508,9 @@ void ManifestReader::readMemos(const json &m, const std::string &at, const zav::
     }
 }
 
-void ManifestReader::readPlainTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
+void ManifestReader::readPlainTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book,
                                     zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index);
     // The table's pages follow the pages of the tables before it.
     uint32_t base = static_cast<uint32_t>(book->pages.size());
     PageAdder addPage = [&](zav::PageDesc page) {
@@ -499,7 +522,7 @@ void ManifestReader::readPlainTable(const json &j, const std::string &at, uint32
         if (!p.is_array()) fail(at + "/pages", "expected a list of pages");
         for (size_t i = 0; i < p.size(); ++i) addPage(readPage(p[i], at + "/pages/" + std::to_string(i), kind));
     }
-    if (j.contains("entries")) readEntries(j["entries"], at + "/entries", addPage, table);
+    if (j.contains("entries")) readEntries(j["entries"], index, addPage, table);
     uint32_t pages = static_cast<uint32_t>(table->pageList.size());
     if (j.contains("keys")) {
         const json &k = j["keys"];
@@ -586,15 +609,15 @@ int readManifest(const std::string &command, const std::string &path, ManifestRe
     std::error_code sizeError;
     uint64_t size = std::filesystem::file_size(path, sizeError);
     Progress progress(command, "KiB of the manifest", sizeError ? 0 : size / kKiB, quiet);
-    StreamedList words{"words", [reader](size_t table, size_t, const json &w, const std::string &where) {
-                           reader->takeWord(table, w, where);
-                       },
-                       [&progress](uint64_t bytes) { progress.step(bytes / kKiB); }};
+    StreamedLists lists{ManifestReader::streamedFields(),
+                        [reader](const std::string &field, size_t table, const json &element,
+                                 const std::string &where) { reader->take(field, table, element, where); },
+                        [&progress](uint64_t bytes) { progress.step(bytes / kKiB); }};
     LocatedJson doc;
     try {
         size_t line = 0;
         std::string message;
-        if (!parseManifestFile(path, &words, &doc, &line, &message)) {
+        if (!parseManifestFile(path, &lists, &doc, &line, &message)) {
             if (line == 0) {
                 complain(command, message);
                 return EXIT_USAGE;
@@ -627,7 +650,7 @@ int runBuild(int argc, char **argv) {
     bool quiet = args.flag("quiet");
     if (int rc = refuseOutputOverInput(command, {out}, {manifestPath})) return rc;
     std::string dictDir = args.value("dict-dir").value_or(directoryOf(out));
-    ManifestReader reader(directoryOf(manifestPath), quiet);
+    ManifestReader reader(directoryOf(manifestPath));
     zav::BookDesc book;
     if (int rc = readManifest(command, manifestPath, &reader, &book, quiet)) return rc;
     std::string error;

@@ -70,11 +70,8 @@ bool isBlankOrSeparator(unsigned char c) {
 // text in memory, with the lines of what has been read.
 class Source {
 public:
-    explicit Source(const std::string &text)
-        : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()) {}
-    explicit Source(std::FILE *file) : file_(file), buffer_(new char[kChunk]) {
-        begin_ = at_ = end_ = buffer_.get();
-    }
+    explicit Source(const std::string &text) : begin_(text.data()), at_(text.data()), end_(text.data() + text.size()) {}
+    explicit Source(std::FILE *file) : file_(file), buffer_(new char[kChunk]) { begin_ = at_ = end_ = buffer_.get(); }
 
     std::char_traits<char>::int_type get_character() {
         if (at_ == end_ && !refill()) return std::char_traits<char>::eof();
@@ -208,7 +205,7 @@ private:
 // lists, each built on its own and handed over when complete.
 class ManifestSax {
 public:
-    ManifestSax(Source &source, LocatedJson *out, const StreamedList *streamed)
+    ManifestSax(Source &source, LocatedJson *out, const StreamedLists *streamed)
         : source_(source), out_(out), streamed_(streamed) {
         top_.reset(std::string());
     }
@@ -254,8 +251,12 @@ private:
 
     // Is a list opened now in the top document the streamed field of a table?
     bool streamedField() const {
-        return streamed_ && top_.depth() == 3 && !top_.isList(0) && top_.key(0) == "tables" && top_.isList(1) &&
-               !top_.isList(2) && top_.key(2) == streamed_->field;
+        if (!streamed_ || top_.depth() != 3 || top_.isList(0) || top_.key(0) != "tables" || !top_.isList(1) ||
+            top_.isList(2))
+            return false;
+        for (const std::string &field : streamed_->fields)
+            if (top_.key(2) == field) return true;
+        return false;
     }
 
     void startElement() {
@@ -300,7 +301,7 @@ private:
         size_t d = streamingDepth_ - 1;
         const std::string &pointer = elementPointer_;
         try {
-            streamed_->take(top_.count(1) - 1, top_.count(d), element_.root, pointer);
+            streamed_->take(top_.key(2), top_.count(1) - 1, element_.root, pointer);
         } catch (ManifestError &e) {
             if (e.line == 0)
                 e.line = e.pointer.compare(0, pointer.size(), pointer) == 0
@@ -314,7 +315,7 @@ private:
 
     Source &source_;
     LocatedJson *out_;
-    const StreamedList *streamed_;
+    const StreamedLists *streamed_;
     Builder top_, element_;
     bool inElement_ = false;
     size_t streamingDepth_ = 0;  // the top document's depth inside a streamed list, or 0
@@ -328,7 +329,7 @@ std::string parseMessage(const ManifestSax &sax) {
     return colon == std::string::npos ? sax.failure : sax.failure.substr(colon + 2);
 }
 
-bool parse(Source &source, const StreamedList *streamed, LocatedJson *out, size_t *line, std::string *message) {
+bool parse(Source &source, const StreamedLists *streamed, LocatedJson *out, size_t *line, std::string *message) {
     ManifestSax sax(source, out, streamed);
     nlohmann::detail::parser<json, SourceAdapter> parser(SourceAdapter(&source), nullptr, true, false);
     bool ok = parser.sax_parse(&sax, true) && !sax.failed;
@@ -343,7 +344,7 @@ bool parse(Source &source, const StreamedList *streamed, LocatedJson *out, size_
 
 }  // namespace
 
-bool parseManifestFile(const std::string &path, const StreamedList *streamed, LocatedJson *out, size_t *line,
+bool parseManifestFile(const std::string &path, const StreamedLists *streamed, LocatedJson *out, size_t *line,
                        std::string *message) {
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {

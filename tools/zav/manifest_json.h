@@ -60,14 +60,17 @@ struct ManifestError : std::runtime_error {
         : std::runtime_error(message), pointer(std::move(where)), line(at) {}
 };
 
-// A list of each table (each element of the root's "tables") that is handed
+// Lists of each table (each element of the root's "tables") that are handed
 // over one element at a time, each as soon as it is complete, and not kept:
-// the document holds an empty list in its place. take() gets the table's
-// index, the element's index, the element and its pointer; a ManifestError
-// it throws ends the parse, given the line of the value it names.
-struct StreamedList {
-    std::string field;  // e.g. "words"
-    std::function<void(size_t table, size_t index, const nlohmann::json &element, const std::string &pointer)> take;
+// the document holds an empty list in their place. take() gets the list's
+// field name, the table's index, the element and its pointer; a
+// ManifestError it throws ends the parse, given the line of the value it
+// names.
+struct StreamedLists {
+    std::vector<std::string> fields;  // e.g. "words"
+    std::function<void(const std::string &field, size_t table, const nlohmann::json &element,
+                       const std::string &pointer)>
+        take;
     std::function<void(uint64_t bytesRead)> progress;  // after each element; may be empty
 };
 
@@ -75,7 +78,7 @@ struct StreamedList {
 // syntax or read error returns false with *message set and *line set (0 for
 // a file that cannot be read). Throws ManifestError (line set) for a field
 // that appears twice in an object and for what take() throws.
-bool parseManifestFile(const std::string &path, const StreamedList *streamed, LocatedJson *out, size_t *line,
+bool parseManifestFile(const std::string &path, const StreamedLists *streamed, LocatedJson *out, size_t *line,
                        std::string *message);
 
 // Parse text held in memory, without streaming. Returns false with *line and
