@@ -84,14 +84,21 @@ public:
     explicit ManifestReader(std::string folder) : folder_(std::move(folder)) {}
 
     // The lists whose elements are taken while the manifest is read.
-    static std::vector<std::string> streamedFields() { return {"words", "entries"}; }
-    // An element of one of them, in table `table`.
-    void take(const std::string &field, size_t table, const json &element, const std::string &where) {
+    static std::vector<std::string> streamedFields() { return {"words", "entries", "pages", "keys"}; }
+    // An element of one of them, in table `table`; lines holds the lines of
+    // its values (null when they are not known).
+    void take(const std::string &field, size_t table, const json &element, const std::string &where,
+              const LineTable *lines) {
         if (streamed_.size() <= table) streamed_.resize(table + 1);
+        Streamed &s = streamed_[table];
         if (field == "words")
-            readWord(element, where, &streamed_[table].words);
+            readWord(element, where, &s.words);
+        else if (field == "entries")
+            readEntry(element, where, &s.entries);
+        else if (field == "pages")
+            readPage(element, where, lines, &s);
         else
-            readEntry(element, where, &streamed_[table].entries);
+            readKey(element, where, lines, &s);
     }
     // The rest of the manifest, once it is read.
     void read(const json &root, zav::BookDesc *book);
@@ -104,8 +111,17 @@ public:
     std::vector<zavmemo::MemoEntry> memos;
 
 private:
-    [[noreturn]] void fail(const std::string &at, const std::string &message) const {
-        throw ManifestError(at, message);
+    [[noreturn]] void fail(const std::string &at, const std::string &message, size_t line = 0) const {
+        throw ManifestError(at, message, line);
+    }
+
+    // line: of the value at `at` when known, else 0.
+    void checkRange(uint64_t v, const std::string &at, uint64_t low, uint64_t high, size_t line = 0) const {
+        if (v < low || v > high)
+            fail(at,
+                 "the number " + std::to_string(v) + " is out of range (" + std::to_string(low) + " to " +
+                     std::to_string(high) + ")",
+                 line);
     }
 
     void allowFields(const json &j, const std::string &at, std::initializer_list<const char *> names) const {
@@ -126,7 +142,9 @@ private:
         if (j.is_number_unsigned()) {
             v = j.get<uint64_t>();
         } else if (j.is_number_integer()) {
-            fail(at, "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
+            fail(at, high == UINT64_MAX
+                         ? "expected a number of 0 or more"
+                         : "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
         } else if (j.is_string()) {
             auto parsed = parseInteger(j.get<std::string>());
             if (!parsed || *parsed < 0) fail(at, "expected a number, not \"" + j.get<std::string>() + "\"");
@@ -134,9 +152,7 @@ private:
         } else {
             fail(at, "expected a number");
         }
-        if (v < low || v > high)
-            fail(at, "the number " + std::to_string(v) + " is out of range (" + std::to_string(low) + " to " +
-                         std::to_string(high) + ")");
+        checkRange(v, at, low, high);
         return v;
     }
 
@@ -211,7 +227,8 @@ private:
     void readLevels(const json &l, const std::string &at, zav::TableDesc *table);
     void readWord(const json &w, const std::string &where, zozizid::DictWordTable *words);
     void readDictionaryTable(const json &j, size_t index, zav::TableDesc *table);
-    zav::PageDesc readPage(const json &p, const std::string &where, uint32_t kind);
+    struct Streamed;
+    void readPage(const json &p, const std::string &where, const LineTable *lines, Streamed *s);
     // The pages of a table's entries and their keys; a key's page is its entry's index.
     struct Entries {
         std::vector<zav::PageDesc> pages;
@@ -219,16 +236,28 @@ private:
     };
     void readEntry(const json &e, const std::string &where, Entries *entries);
     void readEntries(const json &e, size_t index, const PageAdder &addPage, zav::TableDesc *table);
-    zav::KeyDesc readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
-                         uint32_t pages);
+    void readKey(const json &k, const std::string &where, const LineTable *lines, Streamed *s);
+    void addKeys(const std::string &at, Streamed *s, const zav::BookDesc &book, uint32_t base, zav::TableDesc *table);
     void readMemos(const json &m, const std::string &at, const zav::TableDesc &table, const PageOf &pageOf);
     void readPlainTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
     void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages, const PageOf &pageOf);
 
     std::string folder_;
+    // A key whose page and offset are checked once the table's pages are known.
+    struct PendingKey {
+        zav::KeyDesc key;
+        uint64_t page = 0, offset = 0;
+        bool hasOffset = false;
+        size_t pageLine = 0, offsetLine = 0;  // 0: not known
+    };
+    // What is read of a table's long lists.
     struct Streamed {
         zozizid::DictWordTable words;
         Entries entries;
+        std::vector<zav::PageDesc> pages;
+        std::string firstLinks;  // the first page's links, for books of a kind without them
+        size_t firstLinksLine = 0;
+        std::vector<PendingKey> keys;
     };
     std::vector<Streamed> streamed_;  // by table index
 };
@@ -416,17 +445,23 @@ void ManifestReader::readDictionaryTable(const json &j, size_t index, zav::Table
     dictionaries.push_back(std::move(dict));
 }
 
-zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, uint32_t kind) {
+size_t lineIn(const LineTable *lines, const std::string &pointer) { return lines ? lines->lineOf(pointer) : 0; }
+
+void ManifestReader::readPage(const json &p, const std::string &where, const LineTable *lines, Streamed *s) {
     zav::PageDesc page;
     if (!p.is_object() || p.contains("hex")) {
         page.data = content(p, where);
-        return page;
+        s->pages.push_back(std::move(page));
+        return;
     }
     allowFields(p, where, {"text", "file", "links"});
     if (p.contains("text") == p.contains("file")) fail(where, "a page needs either \"text\" or \"file\"");
     page.data = content(p.contains("text") ? p["text"] : p, where + (p.contains("text") ? "/text" : ""));
     if (p.contains("links")) {
-        if (kind != tovix::KIND_PREFIXED) fail(where + "/links", "only books of kind 4 have page links");
+        if (s->firstLinks.empty()) {
+            s->firstLinks = where + "/links";
+            s->firstLinksLine = lineIn(lines, "/links");
+        }
         const json &l = p["links"];
         if (!l.is_array() || l.size() > tovix::MAX_PAGE_LINKS)
             fail(where + "/links", "expected a list of at most 65535 numbers");
@@ -434,7 +469,7 @@ zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, 
             page.links.push_back(
                 static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, UINT32_MAX)));
     }
-    return page;
+    s->pages.push_back(std::move(page));
 }
 
 void ManifestReader::readEntry(const json &e, const std::string &where, Entries *entries) {
@@ -473,25 +508,45 @@ void ManifestReader::readEntries(const json &e, size_t index, const PageAdder &a
     }
 }
 
-zav::KeyDesc ManifestReader::readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
-                                     uint32_t pages) {
+void ManifestReader::readKey(const json &k, const std::string &where, const LineTable *lines, Streamed *s) {
     allowFields(k, where, {"text", "page", "offset", "attribute"});
     if (!k.contains("text") || !k.contains("page")) fail(where, "a key needs \"text\" and \"page\"");
-    zav::KeyDesc key;
-    key.text = text(k["text"], where + "/text", kMaxKeyText);
-    if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to");
-    key.pageNo = static_cast<uint32_t>(number(k["page"], where + "/page", 0, pages - 1));
+    PendingKey pending;
+    pending.key.text = text(k["text"], where + "/text", kMaxKeyText);
+    pending.page = number(k["page"], where + "/page", 0, UINT64_MAX);
+    pending.pageLine = lineIn(lines, "/page");
     if (k.contains("offset")) {
-        size_t size = book.pages[base + key.pageNo].data.size();
-        key.pageOffset = static_cast<uint32_t>(number(k["offset"], where + "/offset", 0, size));
+        pending.hasOffset = true;
+        pending.offset = number(k["offset"], where + "/offset", 0, UINT64_MAX);
+        pending.offsetLine = lineIn(lines, "/offset");
     }
     if (k.contains("attribute")) {
         const json &a = k["attribute"];
         int64_t v = a.is_number_integer() ? a.get<int64_t>() : INT64_MIN;
         if (v < INT8_MIN || v > UINT8_MAX) fail(where + "/attribute", "the attribute is a byte: -128 to 255");
-        key.attribute = static_cast<uint8_t>(v);
+        pending.key.attribute = static_cast<uint8_t>(v);
     }
-    return key;
+    s->keys.push_back(std::move(pending));
+}
+
+// The table's keys, once its pages are known: each must lead to one of them.
+void ManifestReader::addKeys(const std::string &at, Streamed *s, const zav::BookDesc &book, uint32_t base,
+                             zav::TableDesc *table) {
+    auto pages = static_cast<uint32_t>(table->pageList.size());
+    for (size_t i = 0; i < s->keys.size(); ++i) {
+        PendingKey &k = s->keys[i];
+        std::string where = at + "/keys/" + std::to_string(i);
+        if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to", k.pageLine);
+        checkRange(k.page, where + "/page", 0, pages - 1, k.pageLine);
+        k.key.pageNo = static_cast<uint32_t>(k.page);
+        if (k.hasOffset) {
+            size_t size = book.pages[base + k.key.pageNo].data.size();
+            checkRange(k.offset, where + "/offset", 0, size, k.offsetLine);
+            k.key.pageOffset = static_cast<uint32_t>(k.offset);
+        }
+        table->keys.push_back(std::move(k.key));
+    }
+    s->keys.clear();
 }
 
 void ManifestReader::readMemos(const json &m, const std::string &at, const zav::TableDesc &table,
@@ -511,32 +566,43 @@ void ManifestReader::readMemos(const json &m, const std::string &at, const zav::
 void ManifestReader::readPlainTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book,
                                     zav::TableDesc *table) {
     const std::string at = "/tables/" + std::to_string(index);
+    if (streamed_.size() <= index) streamed_.resize(index + 1);
+    Streamed &s = streamed_[index];
     // The table's pages follow the pages of the tables before it.
     uint32_t base = static_cast<uint32_t>(book->pages.size());
     PageAdder addPage = [&](zav::PageDesc page) {
         table->pageList.push_back(static_cast<uint32_t>(book->pages.size()));
         book->pages.push_back(std::move(page));
     };
+    // The pages and keys were taken while the manifest was read (the lists
+    // here are empty), unless it was read whole.
     if (j.contains("pages")) {
         const json &p = j["pages"];
         if (!p.is_array()) fail(at + "/pages", "expected a list of pages");
-        for (size_t i = 0; i < p.size(); ++i) addPage(readPage(p[i], at + "/pages/" + std::to_string(i), kind));
+        for (size_t i = 0; i < p.size(); ++i) readPage(p[i], at + "/pages/" + std::to_string(i), nullptr, &s);
     }
+    if (!s.firstLinks.empty() && kind != tovix::KIND_PREFIXED)
+        fail(s.firstLinks, "only books of kind 4 have page links", s.firstLinksLine);
+    for (auto &page : s.pages) addPage(std::move(page));
+    s.pages = {};
     if (j.contains("entries")) readEntries(j["entries"], index, addPage, table);
     uint32_t pages = static_cast<uint32_t>(table->pageList.size());
     if (j.contains("keys")) {
         const json &k = j["keys"];
         if (!k.is_array()) fail(at + "/keys", "expected a list of keys");
-        for (size_t i = 0; i < k.size(); ++i)
-            table->keys.push_back(readKey(k[i], at + "/keys/" + std::to_string(i), *book, base, pages));
+        for (size_t i = 0; i < k.size(); ++i) readKey(k[i], at + "/keys/" + std::to_string(i), nullptr, &s);
+        addKeys(at, &s, *book, base, table);
     }
     if (!table->keys.empty()) table->autoPageToKey = true;
 
-    std::vector<zav::KeyDesc> sortedKeys = table->keys;
-    zav::sortKeys(sortedKeys);
+    std::vector<zav::KeyDesc> sortedKeys;  // made when a page is first given by a key
     PageOf pageOf = [&, pages](const json &p, const std::string &where) -> uint32_t {
         if (p.is_string() && !parseInteger(p.get<std::string>())) {
             std::string w = p.get<std::string>();
+            if (sortedKeys.size() != table->keys.size()) {
+                sortedKeys = table->keys;
+                zav::sortKeys(sortedKeys);
+            }
             for (const auto &key : sortedKeys)
                 if (matchesWord(key.text, w)) return key.pageNo;
             fail(where, "no key \"" + w + "\" in this table");
@@ -610,8 +676,8 @@ int readManifest(const std::string &command, const std::string &path, ManifestRe
     uint64_t size = std::filesystem::file_size(path, sizeError);
     Progress progress(command, "KiB of the manifest", sizeError ? 0 : size / kKiB, quiet);
     StreamedLists lists{ManifestReader::streamedFields(),
-                        [reader](const std::string &field, size_t table, const json &element,
-                                 const std::string &where) { reader->take(field, table, element, where); },
+                        [reader](const std::string &field, size_t table, const json &element, const std::string &where,
+                                 const LineTable &lines) { reader->take(field, table, element, where, &lines); },
                         [&progress](uint64_t bytes) { progress.step(bytes / kKiB); }};
     LocatedJson doc;
     try {

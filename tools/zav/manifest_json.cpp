@@ -301,7 +301,7 @@ private:
         size_t d = streamingDepth_ - 1;
         const std::string &pointer = elementPointer_;
         try {
-            streamed_->take(top_.key(2), top_.count(1) - 1, element_.root, pointer);
+            streamed_->take(top_.key(2), top_.count(1) - 1, element_.root, pointer, element_.lines);
         } catch (ManifestError &e) {
             if (e.line == 0)
                 e.line = e.pointer.compare(0, pointer.size(), pointer) == 0

@@ -63,13 +63,13 @@ struct ManifestError : std::runtime_error {
 // Lists of each table (each element of the root's "tables") that are handed
 // over one element at a time, each as soon as it is complete, and not kept:
 // the document holds an empty list in their place. take() gets the list's
-// field name, the table's index, the element and its pointer; a
-// ManifestError it throws ends the parse, given the line of the value it
-// names.
+// field name, the table's index, the element, its pointer and the lines of
+// its values (pointers relative to the element); a ManifestError it throws
+// ends the parse, given the line of the value it names.
 struct StreamedLists {
     std::vector<std::string> fields;  // e.g. "words"
     std::function<void(const std::string &field, size_t table, const nlohmann::json &element,
-                       const std::string &pointer)>
+                       const std::string &pointer, const LineTable &lines)>
         take;
     std::function<void(uint64_t bytesRead)> progress;  // after each element; may be empty
 };
