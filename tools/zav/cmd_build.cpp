@@ -89,6 +89,7 @@ public:
     // its values (null when they are not known).
     void take(const std::string &field, size_t table, const json &element, const std::string &where,
               const LineTable *lines) {
+        if (table >= tovix::MAX_COUNT8) fail("/tables/" + std::to_string(table), "a book holds at most 255 tables");
         if (streamed_.size() <= table) streamed_.resize(table + 1);
         Streamed &s = streamed_[table];
         if (field == "words")

@@ -7,14 +7,6 @@
 
 namespace zavtool {
 
-size_t lineAt(const std::string &text, size_t position) {
-    size_t line = 1;
-    size_t end = position < text.size() ? position : text.size();
-    for (size_t i = 0; i < end; ++i)
-        if (text[i] == '\n') ++line;
-    return line;
-}
-
 size_t LineTable::add(size_t parent, std::string token, size_t line) {
     entries_.push_back({parent, std::move(token), line});
     return entries_.size() - 1;
@@ -22,29 +14,33 @@ size_t LineTable::add(size_t parent, std::string token, size_t line) {
 
 size_t LineTable::lineOf(const std::string &pointer) const {
     if (entries_.empty()) return 1;
-    size_t at = 0, used = 0;  // the deepest entry found, and the part of pointer it names
-    bool deeper = true;
-    while (deeper && used < pointer.size() && pointer[used] == '/') {
-        deeper = false;
-        for (size_t i = at + 1; i < entries_.size(); ++i) {
-            const Entry &e = entries_[i];
-            size_t end = used + 1 + e.token.size();
-            if (e.parent != at || pointer.compare(used + 1, e.token.size(), e.token) != 0 || end > pointer.size() ||
-                (end < pointer.size() && pointer[end] != '/'))
-                continue;
-            at = i;
-            used = end;
-            deeper = true;
-            break;
-        }
+    // One pass in document order: an entry is on the way to the pointer
+    // when its parent is and its token comes next in the pointer. reached[i]
+    // is how much of the pointer entry i names (npos: it is not on the way).
+    constexpr size_t npos = std::string::npos;
+    std::vector<size_t> reached(entries_.size(), npos);
+    reached[0] = 0;
+    size_t deepest = 0;
+    for (size_t i = 1; i < entries_.size(); ++i) {
+        const Entry &e = entries_[i];
+        size_t from = e.parent < i ? reached[e.parent] : npos;
+        if (from == npos || from >= pointer.size() || pointer[from] != '/') continue;
+        size_t end = from + 1 + e.token.size();
+        if (end > pointer.size() || pointer.compare(from + 1, e.token.size(), e.token) != 0 ||
+            (end < pointer.size() && pointer[end] != '/'))
+            continue;
+        reached[i] = end;
+        if (end > reached[deepest]) deepest = i;
     }
-    return entries_[at].line;
+    return entries_[deepest].line;
 }
 
 std::string LineTable::pointerOf(size_t entry) const {
-    std::string pointer;
+    std::vector<const std::string *> tokens;
     for (size_t e = entry; e != kNoParent && entries_[e].parent != kNoParent; e = entries_[e].parent)
-        pointer.insert(0, "/" + entries_[e].token);
+        tokens.push_back(&entries_[e].token);
+    std::string pointer;
+    for (auto it = tokens.rbegin(); it != tokens.rend(); ++it) pointer += "/" + **it;
     return pointer;
 }
 

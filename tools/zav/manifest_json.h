@@ -85,9 +85,6 @@ bool parseManifestFile(const std::string &path, const StreamedLists *streamed, L
 // *message set on any error, a field given twice included.
 bool parseLocatedJson(const std::string &text, LocatedJson *out, size_t *line, std::string *message);
 
-// The line that byte `position` (0-based) of text is on.
-size_t lineAt(const std::string &text, size_t position);
-
 }  // namespace zavtool
 
 #endif
