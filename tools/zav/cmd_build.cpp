@@ -60,6 +60,7 @@ const char kBuildHelp[] =
     "         the first top-level item is the root\n"
     "  PAGE   a table page index, or a key (word) whose page is meant\n"
     "Numbers may be written as strings in hexadecimal (\"0x00010101\").\n"
+    "A field may appear only once in an object.\n"
     "Keys are sorted under the key collation; duplicates and homographs (\"bank@2\")\n"
     "are kept.\n";
 
