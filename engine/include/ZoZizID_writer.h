@@ -11,9 +11,12 @@
 #ifndef ZOZIZID_WRITER_H
 #define ZOZIZID_WRITER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zozizid {
@@ -22,6 +25,56 @@ namespace zozizid {
 struct DictWord {
     std::string word;                          // 1 to 65535 bytes, no zero byte
     std::map<uint32_t, std::string> contents;  // content id -> bytes; at most 1024 per word
+};
+
+// Word records held compactly, for dictionaries too large to hold as one
+// DictWord each: the bytes of the words and contents lie in large blocks that
+// never move, and each word and content costs a small fixed entry besides.
+class DictWordTable {
+public:
+    // Start a record with its word; the word's bytes are kept with a zero
+    // byte after them.
+    void addWord(std::string_view word);
+    // Add a content to the last record (there must be one). A record's
+    // contents are written in ascending content id; of two with the same id
+    // the one added later is kept, as when assigning into a map. A content
+    // of 4 GiB or more is recorded as too long and refused when written.
+    void addContent(uint32_t id, std::string_view bytes);
+
+    size_t size() const { return words_.size(); }
+    std::string_view word(size_t i) const { return {words_[i].data, words_[i].size}; }
+    const char *wordText(size_t i) const { return words_[i].data; }  // zero-terminated
+    size_t contentCount(size_t i) const { return contentEnd(i) - words_[i].firstContent; }
+    uint32_t contentId(size_t i, size_t k) const { return contents_[words_[i].firstContent + k].id; }
+    uint32_t contentSize(size_t i, size_t k) const { return contents_[words_[i].firstContent + k].size; }
+    const char *contentData(size_t i, size_t k) const { return contents_[words_[i].firstContent + k].data; }
+    // Change every content id: id = f(id). For ids given before the dictId was known.
+    template <typename F>
+    void mapContentIds(F f) {
+        for (Entry &c : contents_) c.id = f(c.id);
+    }
+    // Put each record's contents in ascending content id (stably).
+    void sortContents();
+
+private:
+    struct Entry {
+        const char *data;
+        uint32_t size;
+        uint32_t id;
+    };
+    struct Word {
+        const char *data;
+        uint32_t size;
+        uint32_t firstContent;
+    };
+    const char *keep(std::string_view bytes, bool zeroAfter);
+    size_t contentEnd(size_t i) const { return i + 1 < words_.size() ? words_[i + 1].firstContent : contents_.size(); }
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t blockLeft_ = 0;
+    char *blockAt_ = nullptr;
+    std::vector<Word> words_;
+    std::vector<Entry> contents_;
 };
 
 // The content id of the main content of a record of dictionary dictId.
@@ -51,6 +104,17 @@ bool buildDictionary(uint32_t dictId, std::vector<DictWord> words, std::vector<u
 // buildDictionary, then write the bytes to path (replacing the file).
 // False with a message in *error on a description or I/O error.
 bool writeDictionary(const std::string &path, uint32_t dictId, std::vector<DictWord> words, std::string *error);
+
+// The same for words held in a table. The file is written as it is laid
+// out, so no image of it is held in memory. The table's records are put in
+// content id order in place.
+bool buildDictionary(uint32_t dictId, DictWordTable &words, std::vector<uint8_t> *out, std::string *error);
+bool writeDictionary(const std::string &path, uint32_t dictId, DictWordTable &words, std::string *error);
+
+// The record order of the words: element i is the index in the table of
+// the word that becomes record i (the words sorted, stably, under the key
+// collation).
+std::vector<uint32_t> recordOrder(const DictWordTable &words);
 
 }  // namespace zozizid
 

@@ -2,6 +2,7 @@
 // dictionary tables and the memo sidecar of its page memos.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -59,6 +60,7 @@ const char kBuildHelp[] =
     "         the first top-level item is the root\n"
     "  PAGE   a table page index, or a key (word) whose page is meant\n"
     "Numbers may be written as strings in hexadecimal (\"0x00010101\").\n"
+    "A field may appear only once in an object.\n"
     "Keys are sorted under the key collation; duplicates and homographs (\"bank@2\")\n"
     "are kept.\n";
 
@@ -66,31 +68,62 @@ using json = nlohmann::json;
 
 constexpr size_t kMaxKeyText = tovix::KEY_TEXT_LENGTH_MASK;  // bytes of a key or word
 constexpr int64_t kMaxSubNumber = 127;
+constexpr uint64_t kKiB = 1024;
 
 // Does a stored key match a word the way a look-up matches it ("bank@1"
 // matches "bank")?
-bool matchesWord(const std::string &stored, const std::string &word) {
-    std::string copy = stored;
+bool matchesWord(std::string_view stored, const std::string &word) {
+    std::string copy(stored);
     return tovix::compareStoredKey(copy.data(), static_cast<uint32_t>(copy.size()), word.c_str()) == 0;
 }
 
+// A main content's id until the dictId is known (a sub content's is its sub number).
+constexpr uint32_t kMainContentTag = UINT32_MAX;
+
 class ManifestReader {
 public:
-    ManifestReader(const LocatedJson &doc, std::string folder, std::string dictDir, bool quiet)
-        : doc_(doc), folder_(std::move(folder)), dictDir_(std::move(dictDir)), quiet_(quiet) {}
+    explicit ManifestReader(std::string folder) : folder_(std::move(folder)) {}
 
-    void read(zav::BookDesc *book);
+    // The lists whose elements are taken while the manifest is read.
+    static std::vector<std::string> streamedFields() { return {"words", "entries", "pages", "keys"}; }
+    // An element of one of them, in table `table`; lines holds the lines of
+    // its values (null when they are not known).
+    void take(const std::string &field, size_t table, const json &element, const std::string &where,
+              const LineTable *lines) {
+        if (table >= tovix::MAX_COUNT8) fail("/tables/" + std::to_string(table), "a book holds at most 255 tables");
+        if (streamed_.size() <= table) streamed_.resize(table + 1);
+        Streamed &s = streamed_[table];
+        if (field == "words")
+            readWord(element, where, &s.words);
+        else if (field == "entries")
+            readEntry(element, where, &s.entries);
+        else if (field == "pages")
+            readPage(element, where, lines, &s);
+        else
+            readKey(element, where, lines, &s);
+    }
+    // The rest of the manifest, once it is read.
+    void read(const json &root, zav::BookDesc *book);
 
     struct Dictionary {
         uint32_t dictId;
-        std::vector<zozizid::DictWord> words;
+        zozizid::DictWordTable words;
     };
     std::vector<Dictionary> dictionaries;
     std::vector<zavmemo::MemoEntry> memos;
 
 private:
-    [[noreturn]] void fail(const std::string &at, const std::string &message) const {
-        throw ManifestError(at, message);
+    [[noreturn]] void fail(const std::string &at, const std::string &message, size_t line = 0) const {
+        throw ManifestError(at, message, line);
+    }
+
+    // line: of the value at `at` when known, else 0.
+    void checkRange(uint64_t v, const std::string &at, uint64_t low, uint64_t high, size_t line = 0) const {
+        if (v < low || v > high)
+            fail(at,
+                 "the number " + std::to_string(v) + " is out of range (" + std::to_string(low) + " to " +
+                     std::to_string(high) + ")",
+                 line);
     }
 
     void allowFields(const json &j, const std::string &at, std::initializer_list<const char *> names) const {
@@ -111,7 +144,9 @@ private:
         if (j.is_number_unsigned()) {
             v = j.get<uint64_t>();
         } else if (j.is_number_integer()) {
-            fail(at, "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
+            fail(at, high == UINT64_MAX
+                         ? "expected a number of 0 or more"
+                         : "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
         } else if (j.is_string()) {
             auto parsed = parseInteger(j.get<std::string>());
             if (!parsed || *parsed < 0) fail(at, "expected a number, not \"" + j.get<std::string>() + "\"");
@@ -119,9 +154,7 @@ private:
         } else {
             fail(at, "expected a number");
         }
-        if (v < low || v > high)
-            fail(at, "the number " + std::to_string(v) + " is out of range (" + std::to_string(low) + " to " +
-                         std::to_string(high) + ")");
+        checkRange(v, at, low, high);
         return v;
     }
 
@@ -191,27 +224,47 @@ private:
 
     using PageOf = std::function<uint32_t(const json &, const std::string &)>;
     using PageAdder = std::function<void(zav::PageDesc)>;
-    void readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
+    void readTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
     void readSubs(const json &s, const std::string &at, zav::TableDesc *table);
     void readLevels(const json &l, const std::string &at, zav::TableDesc *table);
-    zozizid::DictWord readWord(const json &w, const std::string &where, uint32_t dictId);
-    void readDictionaryTable(const json &j, const std::string &at, zav::TableDesc *table);
-    zav::PageDesc readPage(const json &p, const std::string &where, uint32_t kind);
-    void readEntries(const json &e, const std::string &at, const PageAdder &addPage, zav::TableDesc *table);
-    zav::KeyDesc readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
-                         uint32_t pages);
+    void readWord(const json &w, const std::string &where, zozizid::DictWordTable *words);
+    void readDictionaryTable(const json &j, size_t index, zav::TableDesc *table);
+    struct Streamed;
+    void readPage(const json &p, const std::string &where, const LineTable *lines, Streamed *s);
+    // The pages of a table's entries and their keys; a key's page is its entry's index.
+    struct Entries {
+        std::vector<zav::PageDesc> pages;
+        std::vector<zav::KeyDesc> keys;
+    };
+    void readEntry(const json &e, const std::string &where, Entries *entries);
+    void readEntries(const json &e, size_t index, const PageAdder &addPage, zav::TableDesc *table);
+    void readKey(const json &k, const std::string &where, const LineTable *lines, Streamed *s);
+    void addKeys(const std::string &at, Streamed *s, const zav::BookDesc &book, uint32_t base, zav::TableDesc *table);
     void readMemos(const json &m, const std::string &at, const zav::TableDesc &table, const PageOf &pageOf);
-    void readPlainTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
-                        zav::TableDesc *table);
+    void readPlainTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table);
     void readToc(const json &j, const std::string &at, zav::TableDesc *table, uint32_t pages, const PageOf &pageOf);
 
-    const LocatedJson &doc_;
-    std::string folder_, dictDir_;
-    bool quiet_;
+    std::string folder_;
+    // A key whose page and offset are checked once the table's pages are known.
+    struct PendingKey {
+        zav::KeyDesc key;
+        uint64_t page = 0, offset = 0;
+        bool hasOffset = false;
+        size_t pageLine = 0, offsetLine = 0;  // 0: not known
+    };
+    // What is read of a table's long lists.
+    struct Streamed {
+        zozizid::DictWordTable words;
+        Entries entries;
+        std::vector<zav::PageDesc> pages;
+        std::string firstLinks;  // the first page's links, for books of a kind without them
+        size_t firstLinksLine = 0;
+        std::vector<PendingKey> keys;
+    };
+    std::vector<Streamed> streamed_;  // by table index
 };
 
-void ManifestReader::read(zav::BookDesc *book) {
-    const json &root = doc_.value;
+void ManifestReader::read(const json &root, zav::BookDesc *book) {
     allowFields(root, "",
                 {"kind", "version", "caps", "serial", "positionId", "name", "exBookNo", "languages", "charAttributes",
                  "shelfLevels", "tables", "reserved"});
@@ -276,14 +329,14 @@ void ManifestReader::read(zav::BookDesc *book) {
         if (t.size() > tovix::MAX_COUNT8) fail("/tables", "a book holds at most 255 tables");
         for (size_t i = 0; i < t.size(); ++i) {
             zav::TableDesc table;
-            readTable(t[i], "/tables/" + std::to_string(i), book->kind, book, &table);
+            readTable(t[i], i, book->kind, book, &table);
             book->tables.push_back(std::move(table));
         }
     }
 }
 
-void ManifestReader::readTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
-                               zav::TableDesc *table) {
+void ManifestReader::readTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book, zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index);
     bool dictionary = kind == tovix::KIND_DICTIONARY;
     if (dictionary)
         allowFields(j, at, {"name", "simpleName", "locale", "dictId", "appFlags", "levels", "words", "toc", "subs"});
@@ -297,9 +350,9 @@ void ManifestReader::readTable(const json &j, const std::string &at, uint32_t ki
         fail(at, "a dictionary table needs a \"dictId\"");
     if (j.contains("subs")) readSubs(j["subs"], at + "/subs", table);
     if (dictionary)
-        readDictionaryTable(j, at, table);
+        readDictionaryTable(j, index, table);
     else
-        readPlainTable(j, at, kind, book, table);
+        readPlainTable(j, index, kind, book, table);
 }
 
 void ManifestReader::readSubs(const json &s, const std::string &at, zav::TableDesc *table) {
@@ -328,16 +381,17 @@ void ManifestReader::readLevels(const json &l, const std::string &at, zav::Table
     }
 }
 
-zozizid::DictWord ManifestReader::readWord(const json &w, const std::string &where, uint32_t dictId) {
+void ManifestReader::readWord(const json &w, const std::string &where, zozizid::DictWordTable *words) {
     allowFields(w, where, {"word", "text", "file", "subs"});
     if (!w.contains("word")) fail(where, "a word needs a \"word\"");
-    zozizid::DictWord word;
-    word.word = text(w["word"], where + "/word", kMaxKeyText);
-    if (word.word.empty() || word.word.find('\0') != std::string::npos)
+    std::string word = text(w["word"], where + "/word", kMaxKeyText);
+    if (word.empty() || word.find('\0') != std::string::npos)
         fail(where + "/word", "a word must be 1 to 65535 bytes without a zero byte");
+    // Read every content before the word is added, so that a failure leaves no half-made record.
+    std::vector<std::pair<uint32_t, std::string>> contents;
     if (w.contains("text") || w.contains("file"))
-        word.contents[zozizid::mainContentId(dictId)] =
-            content(w.contains("text") ? w["text"] : w, where + (w.contains("text") ? "/text" : ""));
+        contents.emplace_back(kMainContentTag,
+                              content(w.contains("text") ? w["text"] : w, where + (w.contains("text") ? "/text" : "")));
     if (w.contains("subs")) {
         const json &s = w["subs"];
         if (!s.is_object()) fail(where + "/subs", "expected {\"sub number\": text, ...}");
@@ -346,13 +400,15 @@ zozizid::DictWord ManifestReader::readWord(const json &w, const std::string &whe
             auto sub = parseInteger(it.key());
             if (!sub || *sub < 0 || *sub > kMaxSubNumber)
                 fail(sw, "a sub number is 0 to 127, not \"" + it.key() + "\"");
-            word.contents[zozizid::subContentId(dictId, static_cast<uint32_t>(*sub))] = content(it.value(), sw);
+            contents.emplace_back(static_cast<uint32_t>(*sub), content(it.value(), sw));
         }
     }
-    return word;
+    words->addWord(word);
+    for (const auto &c : contents) words->addContent(c.first, c.second);
 }
 
-void ManifestReader::readDictionaryTable(const json &j, const std::string &at, zav::TableDesc *table) {
+void ManifestReader::readDictionaryTable(const json &j, size_t index, zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index);
     if (j.contains("simpleName")) table->simpleName = texts(j["simpleName"], at + "/simpleName");
     if (j.contains("appFlags"))
         table->appFlags = static_cast<uint32_t>(number(j["appFlags"], at + "/appFlags", 0, UINT32_MAX));
@@ -363,28 +419,25 @@ void ManifestReader::readDictionaryTable(const json &j, const std::string &at, z
     if (j.contains("words")) {
         const json &w = j["words"];
         if (!w.is_array()) fail(at + "/words", "expected a list of words");
-        Progress progress("build", "words", w.size(), quiet_);
-        for (size_t i = 0; i < w.size(); ++i) {
-            dict.words.push_back(readWord(w[i], at + "/words/" + std::to_string(i), table->dictId));
-            progress.step(i + 1);
-        }
+        // The words were taken while the manifest was read (the list here is
+        // empty), unless it was read whole.
+        if (index < streamed_.size()) dict.words = std::move(streamed_[index].words);
+        for (size_t i = 0; i < w.size(); ++i) readWord(w[i], at + "/words/" + std::to_string(i), &dict.words);
     }
+    uint32_t dictId = table->dictId;
+    dict.words.mapContentIds([dictId](uint32_t tag) {
+        return tag == kMainContentTag ? zozizid::mainContentId(dictId) : zozizid::subContentId(dictId, tag);
+    });
     // The engine keeps the words in key order; references by word go to
     // the record index they will have there.
-    std::vector<size_t> order(dict.words.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return tovix::compareKeys(dict.words[a].word.c_str(), dict.words[b].word.c_str()) < 0;
-    });
-    std::vector<std::string> sorted;
-    sorted.reserve(order.size());
-    for (size_t i : order) sorted.push_back(dict.words[i].word);
-    uint32_t count = static_cast<uint32_t>(sorted.size());
+    std::vector<uint32_t> order;
+    uint32_t count = static_cast<uint32_t>(dict.words.size());
     auto pageOf = [&, count](const json &p, const std::string &where) -> uint32_t {
         if (p.is_string() && !parseInteger(p.get<std::string>())) {
             std::string w = p.get<std::string>();
+            if (order.size() != count) order = zozizid::recordOrder(dict.words);
             for (uint32_t i = 0; i < count; ++i)
-                if (matchesWord(sorted[i], w)) return i;
+                if (matchesWord(dict.words.word(order[i]), w)) return i;
             fail(where, "no word \"" + w + "\" in this table");
         }
         if (count == 0) fail(where, "the table has no words to lead to");
@@ -394,17 +447,23 @@ void ManifestReader::readDictionaryTable(const json &j, const std::string &at, z
     dictionaries.push_back(std::move(dict));
 }
 
-zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, uint32_t kind) {
+size_t lineIn(const LineTable *lines, const std::string &pointer) { return lines ? lines->lineOf(pointer) : 0; }
+
+void ManifestReader::readPage(const json &p, const std::string &where, const LineTable *lines, Streamed *s) {
     zav::PageDesc page;
     if (!p.is_object() || p.contains("hex")) {
         page.data = content(p, where);
-        return page;
+        s->pages.push_back(std::move(page));
+        return;
     }
     allowFields(p, where, {"text", "file", "links"});
     if (p.contains("text") == p.contains("file")) fail(where, "a page needs either \"text\" or \"file\"");
     page.data = content(p.contains("text") ? p["text"] : p, where + (p.contains("text") ? "/text" : ""));
     if (p.contains("links")) {
-        if (kind != tovix::KIND_PREFIXED) fail(where + "/links", "only books of kind 4 have page links");
+        if (s->firstLinks.empty()) {
+            s->firstLinks = where + "/links";
+            s->firstLinksLine = lineIn(lines, "/links");
+        }
         const json &l = p["links"];
         if (!l.is_array() || l.size() > tovix::MAX_PAGE_LINKS)
             fail(where + "/links", "expected a list of at most 65535 numbers");
@@ -412,54 +471,84 @@ zav::PageDesc ManifestReader::readPage(const json &p, const std::string &where, 
             page.links.push_back(
                 static_cast<uint32_t>(number(l[k], where + "/links/" + std::to_string(k), 0, UINT32_MAX)));
     }
-    return page;
+    s->pages.push_back(std::move(page));
 }
 
-void ManifestReader::readEntries(const json &e, const std::string &at, const PageAdder &addPage,
-                                 zav::TableDesc *table) {
+void ManifestReader::readEntry(const json &e, const std::string &where, Entries *entries) {
+    allowFields(e, where, {"keys", "text", "file"});
+    if (e.contains("text") == e.contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
+    zav::PageDesc page;
+    page.data = content(e.contains("text") ? e["text"] : e, where + (e.contains("text") ? "/text" : ""));
+    if (!e.contains("keys") || !e["keys"].is_array() || e["keys"].empty())
+        fail(where, "an entry needs \"keys\": a list of at least one key");
+    const json &keys = e["keys"];
+    std::vector<zav::KeyDesc> read;
+    for (size_t k = 0; k < keys.size(); ++k) {
+        zav::KeyDesc key;
+        key.text = text(keys[k], where + "/keys/" + std::to_string(k), kMaxKeyText);
+        key.pageNo = static_cast<uint32_t>(entries->pages.size());
+        read.push_back(std::move(key));
+    }
+    entries->pages.push_back(std::move(page));
+    for (auto &key : read) entries->keys.push_back(std::move(key));
+}
+
+void ManifestReader::readEntries(const json &e, size_t index, const PageAdder &addPage, zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index) + "/entries";
     if (!e.is_array()) fail(at, "expected a list of entries");
-    Progress progress("build", "entries", e.size(), quiet_);
-    for (size_t i = 0; i < e.size(); ++i) {
-        std::string where = at + "/" + std::to_string(i);
-        allowFields(e[i], where, {"keys", "text", "file"});
-        if (e[i].contains("text") == e[i].contains("file")) fail(where, "an entry needs either \"text\" or \"file\"");
-        uint32_t pageIndex = static_cast<uint32_t>(table->pageList.size());
-        zav::PageDesc page;
-        page.data =
-            content(e[i].contains("text") ? e[i]["text"] : e[i], where + (e[i].contains("text") ? "/text" : ""));
-        addPage(std::move(page));
-        if (!e[i].contains("keys") || !e[i]["keys"].is_array() || e[i]["keys"].empty())
-            fail(where, "an entry needs \"keys\": a list of at least one key");
-        const json &keys = e[i]["keys"];
-        for (size_t k = 0; k < keys.size(); ++k) {
-            zav::KeyDesc key;
-            key.text = text(keys[k], where + "/keys/" + std::to_string(k), kMaxKeyText);
-            key.pageNo = pageIndex;
-            table->keys.push_back(std::move(key));
-        }
-        progress.step(i + 1);
+    // The entries were taken while the manifest was read (the list here is
+    // empty), unless it was read whole.
+    Entries entries;
+    if (index < streamed_.size()) entries = std::move(streamed_[index].entries);
+    for (size_t i = 0; i < e.size(); ++i) readEntry(e[i], at + "/" + std::to_string(i), &entries);
+    // Each entry is one more page of the table, after its "pages".
+    auto first = static_cast<uint32_t>(table->pageList.size());
+    for (auto &page : entries.pages) addPage(std::move(page));
+    for (auto &key : entries.keys) {
+        key.pageNo += first;
+        table->keys.push_back(std::move(key));
     }
 }
 
-zav::KeyDesc ManifestReader::readKey(const json &k, const std::string &where, const zav::BookDesc &book, uint32_t base,
-                                     uint32_t pages) {
+void ManifestReader::readKey(const json &k, const std::string &where, const LineTable *lines, Streamed *s) {
     allowFields(k, where, {"text", "page", "offset", "attribute"});
     if (!k.contains("text") || !k.contains("page")) fail(where, "a key needs \"text\" and \"page\"");
-    zav::KeyDesc key;
-    key.text = text(k["text"], where + "/text", kMaxKeyText);
-    if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to");
-    key.pageNo = static_cast<uint32_t>(number(k["page"], where + "/page", 0, pages - 1));
+    PendingKey pending;
+    pending.key.text = text(k["text"], where + "/text", kMaxKeyText);
+    pending.page = number(k["page"], where + "/page", 0, UINT64_MAX);
+    pending.pageLine = lineIn(lines, "/page");
     if (k.contains("offset")) {
-        size_t size = book.pages[base + key.pageNo].data.size();
-        key.pageOffset = static_cast<uint32_t>(number(k["offset"], where + "/offset", 0, size));
+        pending.hasOffset = true;
+        pending.offset = number(k["offset"], where + "/offset", 0, UINT64_MAX);
+        pending.offsetLine = lineIn(lines, "/offset");
     }
     if (k.contains("attribute")) {
         const json &a = k["attribute"];
         int64_t v = a.is_number_integer() ? a.get<int64_t>() : INT64_MIN;
         if (v < INT8_MIN || v > UINT8_MAX) fail(where + "/attribute", "the attribute is a byte: -128 to 255");
-        key.attribute = static_cast<uint8_t>(v);
+        pending.key.attribute = static_cast<uint8_t>(v);
     }
-    return key;
+    s->keys.push_back(std::move(pending));
+}
+
+// The table's keys, once its pages are known: each must lead to one of them.
+void ManifestReader::addKeys(const std::string &at, Streamed *s, const zav::BookDesc &book, uint32_t base,
+                             zav::TableDesc *table) {
+    auto pages = static_cast<uint32_t>(table->pageList.size());
+    for (size_t i = 0; i < s->keys.size(); ++i) {
+        PendingKey &k = s->keys[i];
+        std::string where = at + "/keys/" + std::to_string(i);
+        if (pages == 0) fail(where + "/page", "the table has no pages for the key to lead to", k.pageLine);
+        checkRange(k.page, where + "/page", 0, pages - 1, k.pageLine);
+        k.key.pageNo = static_cast<uint32_t>(k.page);
+        if (k.hasOffset) {
+            size_t size = book.pages[base + k.key.pageNo].data.size();
+            checkRange(k.offset, where + "/offset", 0, size, k.offsetLine);
+            k.key.pageOffset = static_cast<uint32_t>(k.offset);
+        }
+        table->keys.push_back(std::move(k.key));
+    }
+    s->keys.clear();
 }
 
 void ManifestReader::readMemos(const json &m, const std::string &at, const zav::TableDesc &table,
@@ -476,34 +565,46 @@ void ManifestReader::readMemos(const json &m, const std::string &at, const zav::
     }
 }
 
-void ManifestReader::readPlainTable(const json &j, const std::string &at, uint32_t kind, zav::BookDesc *book,
+void ManifestReader::readPlainTable(const json &j, size_t index, uint32_t kind, zav::BookDesc *book,
                                     zav::TableDesc *table) {
+    const std::string at = "/tables/" + std::to_string(index);
+    if (streamed_.size() <= index) streamed_.resize(index + 1);
+    Streamed &s = streamed_[index];
     // The table's pages follow the pages of the tables before it.
     uint32_t base = static_cast<uint32_t>(book->pages.size());
     PageAdder addPage = [&](zav::PageDesc page) {
         table->pageList.push_back(static_cast<uint32_t>(book->pages.size()));
         book->pages.push_back(std::move(page));
     };
+    // The pages and keys were taken while the manifest was read (the lists
+    // here are empty), unless it was read whole.
     if (j.contains("pages")) {
         const json &p = j["pages"];
         if (!p.is_array()) fail(at + "/pages", "expected a list of pages");
-        for (size_t i = 0; i < p.size(); ++i) addPage(readPage(p[i], at + "/pages/" + std::to_string(i), kind));
+        for (size_t i = 0; i < p.size(); ++i) readPage(p[i], at + "/pages/" + std::to_string(i), nullptr, &s);
     }
-    if (j.contains("entries")) readEntries(j["entries"], at + "/entries", addPage, table);
+    if (!s.firstLinks.empty() && kind != tovix::KIND_PREFIXED)
+        fail(s.firstLinks, "only books of kind 4 have page links", s.firstLinksLine);
+    for (auto &page : s.pages) addPage(std::move(page));
+    s.pages = {};
+    if (j.contains("entries")) readEntries(j["entries"], index, addPage, table);
     uint32_t pages = static_cast<uint32_t>(table->pageList.size());
     if (j.contains("keys")) {
         const json &k = j["keys"];
         if (!k.is_array()) fail(at + "/keys", "expected a list of keys");
-        for (size_t i = 0; i < k.size(); ++i)
-            table->keys.push_back(readKey(k[i], at + "/keys/" + std::to_string(i), *book, base, pages));
+        for (size_t i = 0; i < k.size(); ++i) readKey(k[i], at + "/keys/" + std::to_string(i), nullptr, &s);
+        addKeys(at, &s, *book, base, table);
     }
     if (!table->keys.empty()) table->autoPageToKey = true;
 
-    std::vector<zav::KeyDesc> sortedKeys = table->keys;
-    zav::sortKeys(sortedKeys);
+    std::vector<zav::KeyDesc> sortedKeys;  // made when a page is first given by a key
     PageOf pageOf = [&, pages](const json &p, const std::string &where) -> uint32_t {
         if (p.is_string() && !parseInteger(p.get<std::string>())) {
             std::string w = p.get<std::string>();
+            if (sortedKeys.size() != table->keys.size()) {
+                sortedKeys = table->keys;
+                zav::sortKeys(sortedKeys);
+            }
             for (const auto &key : sortedKeys)
                 if (matchesWord(key.text, w)) return key.pageNo;
             fail(where, "no key \"" + w + "\" in this table");
@@ -566,6 +667,44 @@ void ManifestReader::readToc(const json &j, const std::string &at, zav::TableDes
 
 }  // namespace
 
+namespace {
+
+// Read the manifest into book and reader: the words of dictionary tables are
+// taken as the manifest is read, the rest once it is read. Returns an exit
+// code; the message of a manifest error names the file and line.
+int readManifest(const std::string &command, const std::string &path, ManifestReader *reader, zav::BookDesc *book,
+                 bool quiet) {
+    std::error_code sizeError;
+    uint64_t size = std::filesystem::file_size(path, sizeError);
+    Progress progress(command, "KiB of the manifest", sizeError ? 0 : size / kKiB, quiet);
+    StreamedLists lists{ManifestReader::streamedFields(),
+                        [reader](const std::string &field, size_t table, const json &element, const std::string &where,
+                                 const LineTable &lines) { reader->take(field, table, element, where, &lines); },
+                        [&progress](uint64_t bytes) { progress.step(bytes / kKiB); }};
+    LocatedJson doc;
+    try {
+        size_t line = 0;
+        std::string message;
+        if (!parseManifestFile(path, &lists, &doc, &line, &message)) {
+            if (line == 0) {
+                complain(command, message);
+                return EXIT_USAGE;
+            }
+            std::fprintf(stderr, "%s:%zu: %s\n", path.c_str(), line, message.c_str());
+            return EXIT_FAILED;
+        }
+        reader->read(doc.value, book);
+    } catch (const ManifestError &e) {
+        std::string where = e.pointer.empty() ? "the manifest" : e.pointer;
+        size_t line = e.line ? e.line : doc.lineOf(e.pointer);
+        std::fprintf(stderr, "%s:%zu: %s: %s\n", path.c_str(), line, where.c_str(), e.what());
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
 int runBuild(int argc, char **argv) {
     const std::string command = "build";
     Args args;
@@ -578,34 +717,19 @@ int runBuild(int argc, char **argv) {
     const std::string &manifestPath = args.positional()[0], &out = args.positional()[1];
     bool quiet = args.flag("quiet");
     if (int rc = refuseOutputOverInput(command, {out}, {manifestPath})) return rc;
-    std::string text, error;
-    if (!readWholeFile(manifestPath, &text, &error)) {
-        complain(command, error);
-        return EXIT_USAGE;
-    }
-    LocatedJson doc;
-    size_t line = 0;
-    std::string message;
-    if (!parseLocatedJson(text, &doc, &line, &message)) {
-        std::fprintf(stderr, "%s:%zu: %s\n", manifestPath.c_str(), line, message.c_str());
-        return EXIT_FAILED;
-    }
     std::string dictDir = args.value("dict-dir").value_or(directoryOf(out));
-    ManifestReader reader(doc, directoryOf(manifestPath), dictDir, quiet);
+    ManifestReader reader(directoryOf(manifestPath));
     zav::BookDesc book;
-    try {
-        reader.read(&book);
-    } catch (const ManifestError &e) {
-        std::string where = e.pointer.empty() ? "the manifest" : e.pointer;
-        std::fprintf(stderr, "%s:%zu: %s: %s\n", manifestPath.c_str(), doc.lineOf(e.pointer), where.c_str(), e.what());
-        return EXIT_FAILED;
-    }
+    if (int rc = readManifest(command, manifestPath, &reader, &book, quiet)) return rc;
+    std::string error;
     if (book.kind == tovix::KIND_DICTIONARY && reader.dictionaries.empty() && !book.tables.empty())
         complain(command, "note: the dictionary book's tables have no words");
     for (auto &d : reader.dictionaries) {
         std::string path = zozizid::dictionaryPath(dictDir, d.dictId);
         size_t words = d.words.size();
-        if (!zozizid::writeDictionary(path, d.dictId, std::move(d.words), &error)) {
+        bool written = zozizid::writeDictionary(path, d.dictId, d.words, &error);
+        d.words = zozizid::DictWordTable();
+        if (!written) {
             path += ": cannot write the dictionary: ";
             complain(command, path + error);
             return EXIT_FAILED;
