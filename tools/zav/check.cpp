@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -102,6 +103,7 @@ private:
     // Walk a StringList. Returns its entry count, or -1 when it cannot be
     // walked to its end.
     int stringList(uint64_t fieldOffset, const std::string &where, uint64_t offset, const std::string &what);
+    int walkStringList(uint64_t fieldOffset, const std::string &where, uint64_t offset, const std::string &what);
 
     void checkHeader();
     void checkBookLists();
@@ -142,9 +144,22 @@ private:
     tovix::BookHeader header_{};
     uint32_t kind_ = 0;
     std::vector<uint32_t> pageSizes_;  // size of each book page, kNoSize when unreadable
+    std::unordered_map<uint64_t, int> stringLists_;  // string lists walked: position -> entry count
+    std::unordered_map<uint32_t, int32_t> records_;  // table records checked: position -> first table
 };
 
 int Checker::stringList(uint64_t fieldOffset, const std::string &where, uint64_t offset, const std::string &what) {
+    // A list that many fields lead to is walked, and its problems reported,
+    // once.
+    auto walked = stringLists_.find(offset);
+    if (walked != stringLists_.end()) return walked->second;
+    int count = walkStringList(fieldOffset, where, offset, what);
+    stringLists_.emplace(offset, count);
+    return count;
+}
+
+int Checker::walkStringList(uint64_t fieldOffset, const std::string &where, uint64_t offset,
+                            const std::string &what) {
     if (!region(fieldOffset, where, offset, tovix::COUNT8_SIZE, what)) return -1;
     uint8_t count = 0;
     raw_.u8At(offset, &count);
@@ -294,6 +309,9 @@ void Checker::checkTable(int32_t table, uint64_t entryOffset) {
     uint32_t record = 0;
     raw_.u32At(entryOffset, &record);
     if (!region(entryOffset, where, record, tovix::TABLE_RECORD_SIZE, "the 52-byte table record")) return;
+    // Tables that share one record are the same table to a host: it is
+    // checked, and its problems reported, under the first of them.
+    if (!records_.emplace(record, table).second) return;
     tovix::TableRecord r;
     if (!raw_.table(table, &r)) {
         uint64_t at = entryOffset;
