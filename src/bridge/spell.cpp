@@ -10,10 +10,6 @@ using namespace tovix;
 
 namespace {
 
-// A table may use the spell checker when its dictionary id has byte 0 = 1,
-// byte 2 = 1 and byte 3 = 0; byte 1 is free.
-bool spellCapable(uint32_t dictId) { return (dictId & 0xFFFF00FFu) == 0x00010001u; }
-
 void releaseSpellHandle(void *freeEntry, uintptr_t spell) { callEntry<decltype(&::SCFreeHandle)>(freeEntry, spell); }
 
 // The book's spell handle for a call on `table`, or 0 when the call is
@@ -25,7 +21,7 @@ uintptr_t spellHandleFor(BookHandle book, int32_t table) {
     TableRecord record;
     if (!readTableRecord(&book->file, table, &record)) return 0;
     uint32_t dictId = record.field(TBL_DICT_ID);
-    if (!spellCapable(dictId)) return 0;
+    if (!isSpellCapable(dictId)) return 0;
     if (book->spellHandle == 0) {
         // The entry point that frees the handle is found first: a handle is
         // made only when it can be freed.

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tovix/format.h"
 #include "book_health.h"
 #include "book_host.h"
 #include "cli.h"
@@ -69,10 +70,6 @@ std::string namesLine(const std::vector<int32_t> &languages, Fetch fetch) {
         }
     }
     return line;
-}
-
-bool spellCapable(uint32_t dictId) {
-    return (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0;
 }
 
 // The book-level lines, as label and value pairs (JSON keys and text lines).
@@ -214,7 +211,7 @@ void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &lan
         unsigned char level[256];
         while (levels < 64 && ZAVGetDictLevelInfo(book, t, levels, level) == 1) ++levels;
         std::printf("  levels %d  add-in %s  spell %s", levels, ZAVIsAddInApp(book, t, 0xFFFFFFFFu) ? "yes" : "no",
-                    spellCapable(dictId) ? "yes" : "no");
+                    tovix::isSpellCapable(dictId) ? "yes" : "no");
     }
     std::printf("\n");
     std::string why;

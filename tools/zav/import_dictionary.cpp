@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "ZoZizID_writer.h"
+#include "dict_format.h"
 #include "atomic_output.h"
 #include "cli.h"
 #include "tovix/format.h"
@@ -18,34 +19,14 @@ namespace zavtool {
 namespace {
 
 constexpr uint8_t kBaseLanguage = 1;
-// A dictId of the form 0x0001XX01 makes the table spell-capable: the
-// module offers the engine's spell checking for it.
-constexpr uint32_t kSpellCapableBits = 0x00010001;
-constexpr uint32_t kSpellCapableMask = 0xFFFF00FF;
-constexpr unsigned kFreeByteShift = 8;
 constexpr uint32_t kByteMask = 0xFF;
 
-// The dictionary file's layout (described in ZoZizID.h): a 48-byte header,
-// the index, the word list and the record area.
-constexpr char kDictMagic[] = "ZZID";
-constexpr uint32_t kDictVersion = 1;
-constexpr uint32_t kDictHeaderSize = 48;
-enum DictHeaderField : uint32_t {
-    DICT_MAGIC = 0,
-    DICT_VERSION = 4,
-    DICT_HEADER_SIZE = 8,
-    DICT_ID = 12,
-    DICT_WORD_COUNT = 16,
-    DICT_INDEX_OFFSET = 20,
-    DICT_WORDS_OFFSET = 24,
-    DICT_WORDS_SIZE = 28,
-    DICT_RECORDS_OFFSET = 32,
-    DICT_RECORDS_SIZE = 36,
-    DICT_FILE_SIZE = 40,
-};
-constexpr uint32_t kIndexEntrySize = 8;     // u32 word position, u32 record position
+// The dictionary file's layout: a 48-byte header, the index, the word list
+// and the record area (dict_format.h; described in ZoZizID.h).
+using namespace zozizid::format;
 constexpr uint32_t kWordLengthSize = 2;     // u16 before each word
-constexpr uint32_t kOneContentRecord = 16;  // u32 count (1), u32 content id, u32 data position, u32 length
+// A record of one content: u32 count (1), then the content entry.
+constexpr uint32_t kOneContentRecord = 4 + kContentEntrySize;
 constexpr uint64_t kMaxDictionaryFile = UINT32_MAX;
 
 void put32(FILE *f, uint32_t v) {
@@ -58,7 +39,7 @@ void put32(FILE *f, uint32_t v) {
 // content), followed by the texts: each page once, however many keys lead
 // to it, so that the file stays the size of the book.
 struct DictLayout {
-    uint64_t index = kDictHeaderSize, words = 0, wordsSize = 0, records = 0, recordsSize = 0, texts = 0;
+    uint64_t index = kHeaderSize, words = 0, wordsSize = 0, records = 0, recordsSize = 0, texts = 0;
     std::vector<uint32_t> textAt;  // per page
 };
 
@@ -84,13 +65,13 @@ bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, cons
                      std::string *error) {
     DictLayout d;
     if (!layOutDictionary(keys, pages, &d, error)) return false;
-    unsigned char header[kDictHeaderSize] = {};
-    std::copy(kDictMagic, kDictMagic + 4, header + DICT_MAGIC);
-    const std::pair<DictHeaderField, uint64_t> fields[] = {
-        {DICT_VERSION, kDictVersion}, {DICT_HEADER_SIZE, kDictHeaderSize}, {DICT_ID, dictId},
-        {DICT_WORD_COUNT, keys.size()}, {DICT_INDEX_OFFSET, d.index}, {DICT_WORDS_OFFSET, d.words},
-        {DICT_WORDS_SIZE, d.wordsSize}, {DICT_RECORDS_OFFSET, d.records}, {DICT_RECORDS_SIZE, d.recordsSize},
-        {DICT_FILE_SIZE, d.records + d.recordsSize}};
+    unsigned char header[kHeaderSize] = {};
+    std::copy(kMagic, kMagic + sizeof kMagic, header + kOffMagic);
+    const std::pair<uint32_t, uint64_t> fields[] = {
+        {kOffVersion, kVersion}, {kOffHeaderSize, kHeaderSize}, {kOffDictId, dictId},
+        {kOffWordCount, keys.size()}, {kOffIndexOffset, d.index}, {kOffWordsOffset, d.words},
+        {kOffWordsSize, d.wordsSize}, {kOffRecordsOffset, d.records}, {kOffRecordsSize, d.recordsSize},
+        {kOffFileSize, d.records + d.recordsSize}};
     for (const auto &[field, value] : fields) tovix::putLe32(header + field, static_cast<uint32_t>(value));
     std::fwrite(header, 1, sizeof header, f);
     uint64_t word = d.words;
@@ -142,10 +123,8 @@ bool saveBytes(const std::string &path, const std::vector<uint8_t> &bytes, std::
 
 uint32_t defaultDictId(const std::string &name) {
     uLong crc = crc32(0L, reinterpret_cast<const Bytef *>(name.data()), static_cast<uInt>(name.size()));
-    return kSpellCapableBits | (static_cast<uint32_t>(crc) & kByteMask) << kFreeByteShift;
+    return tovix::SPELL_DICT_ID_BITS | (static_cast<uint32_t>(crc) & kByteMask) << tovix::SPELL_DICT_ID_FREE_SHIFT;
 }
-
-bool spellCapable(uint32_t dictId) { return (dictId & kSpellCapableMask) == kSpellCapableBits; }
 
 int writeDictionaryBook(const std::string &command, const std::string &name, const zav::PackedKeys &keys,
                         const zav::BookStreamWriter &pages, const ImportTarget &target) {
@@ -169,7 +148,7 @@ int writeDictionaryBook(const std::string &command, const std::string &name, con
         !saveDictionary(dictTemp, target.dictId, keys, pages, &error) || !saveBytes(bookTemp, written.bytes, &error) ||
         !files.commit(&error))
         return complain(command, error), EXIT_USAGE;
-    if (!spellCapable(target.dictId))
+    if (!tovix::isSpellCapable(target.dictId))
         complain(command, "note: dictionary " + hex(target.dictId, 8) +
                               " is not of the form 0x0001XX01, so the book offers no spell checking");
     if (!target.quiet) {

@@ -14,8 +14,6 @@ namespace zavtool {
 // The dictionary id an import uses when none is given: 0x0001XX01, whose
 // form makes the table spell-capable, with XX from the book's name.
 uint32_t defaultDictId(const std::string &name);
-// True for a dictId of the form 0x0001XX01.
-bool spellCapable(uint32_t dictId);
 
 // Writes the dictionary file of target.dictId into target.dictDir and the
 // kind-1 book to target.out, both whole or not at all. `keys` are sorted;

@@ -19,6 +19,7 @@
 #include <map>
 #include <set>
 
+#include "tovix/format.h"
 #include "ZoZizID.h"
 #include "entries.h"
 #include "key_reader.h"
@@ -227,7 +228,7 @@ private:
 // reads its own word list once, gives the near spellings.
 bool spellCapable(const HostBook &book, int32_t table) {
     uint32_t dictId = static_cast<uint32_t>(ZAVGetDictClass(book, table));
-    return book.isDictionary() && (dictId & 0xFF) == 1 && ((dictId >> 16) & 0xFF) == 1 && (dictId >> 24) == 0;
+    return book.isDictionary() && tovix::isSpellCapable(dictId);
 }
 
 std::vector<Candidate> engineCorrections(const HostBook &book, int32_t table, const std::string &word, size_t count) {

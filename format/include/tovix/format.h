@@ -167,6 +167,14 @@ inline VpItem decodeVpItem(const unsigned char *fixed) {
             le32(fixed + VP_FIRST_CHILD)};
 }
 
+// A dictionary book's table may use the engine's spell checker when its
+// dictionary id has byte 0 = 1, byte 2 = 1 and byte 3 = 0 (0x0001XX01);
+// byte 1 is free.
+constexpr uint32_t SPELL_DICT_ID_BITS = 0x00010001;
+constexpr uint32_t SPELL_DICT_ID_MASK = 0xFFFF00FF;
+constexpr unsigned SPELL_DICT_ID_FREE_SHIFT = 8;  // the free byte
+inline bool isSpellCapable(uint32_t dictId) { return (dictId & SPELL_DICT_ID_MASK) == SPELL_DICT_ID_BITS; }
+
 inline bool isBookKind(uint32_t kind) { return kind == KIND_DICTIONARY || kind == KIND_PLAIN || kind == KIND_PREFIXED; }
 
 inline bool isLanguageCode(uint32_t code) { return code >= LANG_FIRST && code <= LANG_LAST; }
