@@ -1,0 +1,173 @@
+// The engine at its limits: records with more contents than the first read
+// of a record takes in, more dictionaries than the cache has slots, header
+// fields just past what the file can hold, the folder named with a trailing
+// separator, null and empty arguments, and corrections once every slot is
+// taken.
+#include <cstring>
+
+#include "engine_test_util.h"
+
+using namespace enginetest;
+using zozizid::DictWord;
+
+namespace {
+
+constexpr uint32_t kDict = 0x00020001;
+// More contents than the engine reads with a record's head (16).
+constexpr uint32_t kManyContents = 20;
+
+std::string contentText(uint32_t i) { return "content " + std::to_string(i); }
+
+std::vector<DictWord> manyContentWords() {
+    DictWord word{"many", {}};
+    for (uint32_t i = 0; i < kManyContents; ++i)
+        word.contents[zozizid::subContentId(kDict, i)] = contentText(i);
+    return {DictWord{"alpha", {{kDict, "first"}}}, word, DictWord{"omega", {{kDict, "last"}}}};
+}
+
+std::vector<uint8_t> build(uint32_t dictId, const std::vector<DictWord> &words) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    EXPECT_TRUE(zozizid::buildDictionary(dictId, words, &bytes, &error)) << error;
+    return bytes;
+}
+
+std::string content(uintptr_t hword, uint32_t id) {
+    char buffer[64] = {};
+    int32_t n = dicGetContent(hword, id, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "<none>";
+}
+
+TEST(DictionaryLimits, RecordsWithMoreContentsThanTheFirstRead) {
+    DictFolder folder;
+    std::vector<uint8_t> bytes = build(kDict, manyContentWords());
+    folder.writeBytes(kDict, bytes);
+    uintptr_t hdict = dicCreateHDICT(kDict);
+    ASSERT_NE(hdict, 0u);
+    uintptr_t hword = dicSearchWord(hdict, "many");
+    ASSERT_NE(hword, 0u);
+    for (uint32_t i = 0; i < kManyContents; ++i)
+        EXPECT_EQ(content(hword, zozizid::subContentId(kDict, i)), contentText(i)) << "content " << i;
+    dicFreeHWORD(hword);
+    dicFreeHDICT(hdict);
+
+    // An entry beyond the head pointing out of the records refuses the
+    // record alone; its neighbours still read.
+    uint32_t recordOffset = get32(bytes, get32(bytes, 20) + 8 + 4);  // index entry 1, its record
+    uint32_t lastEntry = recordOffset + 4 + 12 * (kManyContents - 1);
+    put32(bytes, lastEntry + 4, 0xFFFFFFF0u);
+    folder.writeBytes(kDict, bytes);
+    hdict = dicCreateHDICT(kDict);
+    ASSERT_NE(hdict, 0u);
+    EXPECT_EQ(dicSearchRecord(hdict, 1), 0u);
+    EXPECT_EQ(recordWord(hdict, 0), "alpha");
+    EXPECT_EQ(recordWord(hdict, 2), "omega");
+    dicFreeHDICT(hdict);
+}
+
+TEST(DictionaryLimits, MoreDictionariesThanCacheSlots) {
+    // 64 slots: the least recently used dictionary gives up its slot, and
+    // opens again from its file when asked for.
+    constexpr uint32_t kCount = 70;
+    DictFolder folder;
+    auto idOf = [](uint32_t i) { return 0x00030000u + i; };
+    for (uint32_t i = 0; i < kCount; ++i)
+        folder.write(idOf(i), {DictWord{"word" + std::to_string(i), {{idOf(i), "text" + std::to_string(i)}}}});
+    for (uint32_t round = 0; round < 2; ++round) {
+        for (uint32_t i = 0; i < kCount; ++i) {
+            uintptr_t hdict = dicCreateHDICT(idOf(i));
+            ASSERT_NE(hdict, 0u) << "dictionary " << i;
+            uintptr_t hword = dicSearchRecord(hdict, 0);
+            EXPECT_EQ(content(hword, idOf(i)), "text" + std::to_string(i));
+            dicFreeHWORD(hword);
+            dicFreeHDICT(hdict);
+        }
+    }
+}
+
+TEST(DictionaryLimits, HeaderFieldsJustPastTheFileAreRefused) {
+    DictFolder folder;
+    const std::vector<uint8_t> good = build(kDict, manyContentWords());
+    const uint32_t count = get32(good, 16);
+    struct Case {
+        uint32_t field;
+        uint32_t value;
+        const char *why;
+    } cases[] = {
+        {36, 4 * count - 1, "records too small for one content count per word"},
+        {28, 3 * count - 1, "words too small for a length and a byte per word"},
+        {16, 0xFFFFFFFFu, "word count whose index overflows 32 bits"},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> bytes = good;
+        put32(bytes, c.field, c.value);
+        folder.writeBytes(kDict, bytes);
+        EXPECT_EQ(dicCreateHDICT(kDict), 0u) << c.why;
+        EXPECT_EQ(SCCreateHandleEx(kDict), 0u) << c.why;
+    }
+}
+
+TEST(DictionaryLimits, FolderWithATrailingSeparator) {
+    DictFolder folder;
+    folder.write(kDict, plainWords(kDict, {"one"}));
+    std::string withSeparator = folder.path() + "/";
+    companiontest::setEnvironment(ZOZIZID_DICT_DIR_ENV, withSeparator.c_str());
+    uintptr_t hdict = dicCreateHDICT(kDict);
+    EXPECT_NE(hdict, 0u);
+    EXPECT_EQ(recordWord(hdict, 0), "one");
+    dicFreeHDICT(hdict);
+}
+
+TEST(DictionaryLimits, NullAndEmptyArgumentsFail) {
+    DictFolder folder;
+    folder.write(kDict, plainWords(kDict, {"one"}));
+    uintptr_t hdict = dicCreateHDICT(kDict);
+    ASSERT_NE(hdict, 0u);
+    uintptr_t hword = dicSearchRecord(hdict, 0);
+    ASSERT_NE(hword, 0u);
+    char buffer[8] = "keep";
+    uint32_t value = 7;
+    EXPECT_EQ(dicSearchWord(hdict, nullptr), 0u);
+    EXPECT_EQ(dicIsExistWord(hdict, nullptr), 0);
+    EXPECT_EQ(dicGetWord(hword, buffer, 0), 0);
+    EXPECT_EQ(dicGetContent(hword, kDict, buffer, 0), 0);
+    EXPECT_STREQ(buffer, "keep") << "nothing written into an empty buffer";
+    EXPECT_EQ(dicIsExistContent(0, kDict), 0);
+    EXPECT_EQ(dicGetContentSize(0, kDict), 0);
+    EXPECT_EQ(dicGetContent(0, kDict, buffer, sizeof buffer), 0);
+    EXPECT_EQ(dicGetHandleInfo(hdict, ZOZIZID_INFO_RECORD_INDEX, &value), 0) << "a dictionary has no record index";
+    EXPECT_EQ(dicGetHandleInfo(hdict, -1, &value), 0);
+    EXPECT_EQ(value, 7u);
+    dicFreeHWORD(hword);
+    dicFreeHDICT(hdict);
+}
+
+std::vector<std::string> correct(uintptr_t spell, const char *word, uint8_t y) {
+    std::vector<char> slots(size_t{y} * ZOZIZID_SLOT_SIZE);
+    int32_t n = SCCorrection(spell, reinterpret_cast<intptr_t>(word), reinterpret_cast<intptr_t>(slots.data()), y);
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < n; ++i) out.push_back(slots.data() + size_t(i) * ZOZIZID_SLOT_SIZE);
+    return out;
+}
+
+TEST(DictionaryLimits, CorrectionsOnceEverySlotIsTaken) {
+    DictFolder folder;
+    folder.write(kDict, plainWords(kDict, {"aog", "bog", "cog", "dog", "dog@1", "dot", "eog"}));
+    uintptr_t spell = SCCreateHandleEx(kDict);
+    ASSERT_NE(spell, 0u);
+    using Words = std::vector<std::string>;
+    struct Case {
+        const char *word;
+        uint8_t y;
+        Words expected;
+        const char *why;
+    } cases[] = {
+        {"dog", 2, {"dog", "aog"}, "a closer word later in the dictionary moves the kept ones down"},
+        {"dog", 1, {"dog"}, "an exact word ends the search once the only slot is full"},
+        {"dob", 3, {"dog", "dot"}, "a homograph is the same suggestion"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(correct(spell, c.word, c.y), c.expected) << c.why;
+    SCFreeHandle(spell);
+}
+
+}  // namespace
