@@ -120,7 +120,7 @@ TEST(DictionaryLimits, FolderWithATrailingSeparator) {
 
 TEST(DictionaryLimits, NullAndEmptyArgumentsFail) {
     DictFolder folder;
-    folder.write(kDict, plainWords(kDict, {"one"}));
+    folder.write(kDict, {DictWord{"one", {{kDict, ""}}}});
     uintptr_t hdict = dicCreateHDICT(kDict);
     ASSERT_NE(hdict, 0u);
     uintptr_t hword = dicSearchRecord(hdict, 0);
@@ -130,13 +130,17 @@ TEST(DictionaryLimits, NullAndEmptyArgumentsFail) {
     EXPECT_EQ(dicSearchWord(hdict, nullptr), 0u);
     EXPECT_EQ(dicIsExistWord(hdict, nullptr), 0);
     EXPECT_EQ(dicGetWord(hword, buffer, 0), 0);
+    EXPECT_EQ(dicGetWord(hword, nullptr, sizeof buffer), 0);
     EXPECT_EQ(dicGetContent(hword, kDict, buffer, 0), 0);
+    EXPECT_EQ(dicIsExistContent(hword, kDict), 1);
+    EXPECT_EQ(dicGetContent(hword, kDict, buffer, sizeof buffer), 0) << "an empty content";
     EXPECT_STREQ(buffer, "keep") << "nothing written into an empty buffer";
     EXPECT_EQ(dicIsExistContent(0, kDict), 0);
     EXPECT_EQ(dicGetContentSize(0, kDict), 0);
     EXPECT_EQ(dicGetContent(0, kDict, buffer, sizeof buffer), 0);
     EXPECT_EQ(dicGetHandleInfo(hdict, ZOZIZID_INFO_RECORD_INDEX, &value), 0) << "a dictionary has no record index";
     EXPECT_EQ(dicGetHandleInfo(hdict, -1, &value), 0);
+    EXPECT_EQ(dicGetHandleInfo(0, ZOZIZID_INFO_MEMORY, &value), 0);
     EXPECT_EQ(value, 7u);
     dicFreeHWORD(hword);
     dicFreeHDICT(hdict);
@@ -152,7 +156,7 @@ std::vector<std::string> correct(uintptr_t spell, const char *word, uint8_t y) {
 
 TEST(DictionaryLimits, CorrectionsOnceEverySlotIsTaken) {
     DictFolder folder;
-    folder.write(kDict, plainWords(kDict, {"aog", "bog", "cog", "dog", "dog@1", "dot", "eog"}));
+    folder.write(kDict, plainWords(kDict, {"aog", "bog", "cog", "dog", "dog@1", "doggerel", "dot", "eog"}));
     uintptr_t spell = SCCreateHandleEx(kDict);
     ASSERT_NE(spell, 0u);
     using Words = std::vector<std::string>;
@@ -165,8 +169,13 @@ TEST(DictionaryLimits, CorrectionsOnceEverySlotIsTaken) {
         {"dog", 2, {"dog", "aog"}, "a closer word later in the dictionary moves the kept ones down"},
         {"dog", 1, {"dog"}, "an exact word ends the search once the only slot is full"},
         {"dob", 3, {"dog", "dot"}, "a homograph is the same suggestion"},
+        {"  dog ", 1, {"dog"}, "spaces around the word ignored"},
     };
     for (const Case &c : cases) EXPECT_EQ(correct(spell, c.word, c.y), c.expected) << c.why;
+    char list[16] = "keep";
+    EXPECT_EQ(SCWildcard(spell, reinterpret_cast<intptr_t>("d*"), reinterpret_cast<intptr_t>(list), 0, sizeof list), 0)
+        << "no word wanted";
+    EXPECT_EQ(list[0], 0) << "the empty list written";
     SCFreeHandle(spell);
 }
 
