@@ -107,6 +107,28 @@ TEST(DictionaryLimits, HeaderFieldsJustPastTheFileAreRefused) {
     }
 }
 
+TEST(DictionaryLimits, FilesOver4GiBAreRefused) {
+    // The file grown (sparse where the system allows) to the size its header
+    // states: the largest 32-bit size opens, 4 GiB (stated as 0, the size
+    // wrapped) does not.
+    DictFolder folder;
+    std::vector<uint8_t> bytes = build(kDict, manyContentWords());
+    const std::string path = zozizid::dictionaryPath(folder.path(), kDict);
+    for (uint64_t size : {uint64_t{0xFFFFFFFFu}, uint64_t{1} << 32}) {
+        put32(bytes, 40, static_cast<uint32_t>(size));
+        folder.writeBytes(kDict, bytes);
+        std::error_code error;
+        std::filesystem::resize_file(path, size, error);
+        if (error) GTEST_SKIP() << "no room for a 4 GiB file: " << error.message();
+        folder.newVersion(kDict);
+        uintptr_t hdict = dicCreateHDICT(kDict);
+        EXPECT_EQ(hdict != 0, size == 0xFFFFFFFFu) << size;
+        EXPECT_EQ(recordWord(hdict, 1), size == 0xFFFFFFFFu ? "many" : "<none>");
+        dicFreeHDICT(hdict);
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(DictionaryLimits, FolderWithATrailingSeparator) {
     DictFolder folder;
     folder.write(kDict, plainWords(kDict, {"one"}));
@@ -144,6 +166,38 @@ TEST(DictionaryLimits, NullAndEmptyArgumentsFail) {
     EXPECT_EQ(value, 7u);
     dicFreeHWORD(hword);
     dicFreeHDICT(hdict);
+}
+
+TEST(DictionaryLimits, AFileCutWhileOpenFailsItsReads) {
+    // Over 64 MiB the records stay on disk; when the file loses them under an
+    // open handle, the reads that need them fail and nothing else does.
+    DictFolder folder;
+    std::string big(65u << 20, 'x');
+    folder.write(kDict, {{"big", {{kDict, big}}}, {"small", {{kDict, "small:main"}}}});
+    big.clear();
+    uintptr_t hdict = dicCreateHDICT(kDict);
+    ASSERT_NE(hdict, 0u);
+    uintptr_t hword = dicSearchWord(hdict, "big");
+    ASSERT_NE(hword, 0u);
+    const std::string path = zozizid::dictionaryPath(folder.path(), kDict);
+    std::ifstream header(path, std::ios::binary);
+    std::vector<uint8_t> head(48);
+    header.read(reinterpret_cast<char *>(head.data()), 48);
+    header.close();
+    std::error_code error;
+    std::filesystem::resize_file(path, get32(head, 32) + 2, error);
+    if (error) {
+        dicFreeHWORD(hword);
+        dicFreeHDICT(hdict);
+        GTEST_SKIP() << "the system does not cut an open file: " << error.message();
+    }
+    std::vector<char> bytes(1024, 0);
+    EXPECT_EQ(dicGetContent(hword, kDict, bytes.data(), static_cast<uint32_t>(bytes.size())), 0);
+    EXPECT_EQ(dicSearchRecord(hdict, 1), 0u) << "its record is gone";
+    EXPECT_EQ(dicIsExistWord(hdict, "small"), 1) << "the word list is held in memory";
+    dicFreeHWORD(hword);
+    dicFreeHDICT(hdict);
+    EXPECT_EQ(dicCreateHDICT(kDict), 0u) << "the cut file no longer opens";
 }
 
 std::vector<std::string> correct(uintptr_t spell, const char *word, uint8_t y) {

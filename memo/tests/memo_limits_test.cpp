@@ -89,6 +89,29 @@ TEST_F(MemoLimits, JoinedTextOverItsBoundIsRefused) {
     CBIFreeMemoHandle(memo);
 }
 
+TEST_F(MemoLimits, SidecarsOver2GiBAreRefused) {
+    // One memo on page 0, then the file grown (sparse where the system
+    // allows) to the size its header states: the largest size is taken, one
+    // byte more is not.
+    ASSERT_TRUE(writeBook("book.zav") && openBook(L"book.zav"));
+    std::vector<uint8_t> b(16 + 12 + 1, 'x');
+    b[0] = 'Z', b[1] = 'M', b[2] = 'E', b[3] = 'M';
+    put32(b, 4, 1);
+    put32(b, 8, 1);
+    put32(b, 16, 0);
+    put32(b, 20, 28);
+    put32(b, 24, 1);
+    for (uint32_t size : {0x7FFFFFFFu, 0x80000000u}) {
+        put32(b, 12, size);
+        writeSidecar(b);
+        std::error_code error;
+        std::filesystem::resize_file(zavmemo::memoSidecarPath(bookPath_), size, error);
+        if (error) GTEST_SKIP() << "no room for a 2 GiB file: " << error.message();
+        EXPECT_EQ(CBIGetMemoNumber(book_, 0), size == 0x7FFFFFFFu ? 1 : 0) << size;
+    }
+    std::filesystem::remove(zavmemo::memoSidecarPath(bookPath_));
+}
+
 TEST_F(MemoLimits, BookPathLongerThanThePathBufferHasNoMemos) {
     // Five folders of 200 letters: the book path passes 1024 bytes.
     std::string relative;
