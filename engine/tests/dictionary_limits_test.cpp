@@ -233,4 +233,35 @@ TEST(DictionaryLimits, CorrectionsOnceEverySlotIsTaken) {
     SCFreeHandle(spell);
 }
 
+TEST(DictionaryLimits, AZeroByteInAStoredWordEndsItsHeadword) {
+    // The writer never stores a zero byte; a damaged file may. The spell
+    // check then takes the headword up to it, a lead byte before it alone.
+    struct Case {
+        const char *stored;
+        std::vector<std::pair<size_t, uint8_t>> patch;  // byte of the word, new value
+        const char *pattern;
+        std::string listed;
+    } cases[] = {
+        {"dogs", {{3, 0}}, "dog", "dog"},
+        {"dogsx", {{3, 0xB0}, {4, 0}}, "dog?", "dog\xB0"},
+    };
+    DictFolder folder;
+    for (const Case &c : cases) {
+        std::vector<uint8_t> bytes = build(kDict, plainWords(kDict, {"cat", c.stored}));
+        size_t word = get32(bytes, get32(bytes, 20) + 8) + 2;  // index entry 1, its word's bytes
+        for (auto [at, value] : c.patch) bytes.at(word + at) = value;
+        folder.writeBytes(kDict, bytes);
+        uintptr_t spell = SCCreateHandleEx(kDict);
+        ASSERT_NE(spell, 0u);
+        char list[32] = {};
+        EXPECT_EQ(SCWildcard(spell, reinterpret_cast<intptr_t>(c.pattern), reinterpret_cast<intptr_t>(list), 4,
+                             sizeof list),
+                  1)
+            << c.stored;
+        EXPECT_EQ(std::string(list), c.listed) << c.stored;
+        EXPECT_EQ(correct(spell, "dog", 1), std::vector<std::string>{c.listed}) << c.stored;
+        SCFreeHandle(spell);
+    }
+}
+
 }  // namespace
