@@ -26,8 +26,8 @@ jobs=$(nproc)
 # The floors of branch coverage, in percent: the figures the suite reaches
 # today, to be raised as tests are added (goal: src 98, engine and memo 95).
 floor_src=90.0
-floor_engine=82.5
-floor_memo=88.5
+floor_engine=87.5
+floor_memo=93.0
 floor_format=97.0
 
 if [ -z "${TOVIX_COVERAGE_REPORT_ONLY:-}" ]; then
