@@ -294,7 +294,7 @@ bool BookStreamWriter::flushPages(std::string *error) {
 }
 
 bool BookStreamWriter::addPage(std::string_view data, std::string *error) {
-    const uint64_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
+    const size_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
     if (pagesAt_ + pageBytes_ + head + data.size() > BOOK_MAX_FILE_SIZE || pageStarts_.size() == UINT32_MAX) {
         *error = "the book would reach 2 GiB; every position must stay below 2^31";
         return false;
@@ -328,7 +328,7 @@ bool BookStreamWriter::readPage(uint32_t index, std::string *out, std::string *e
         *error = "no page " + std::to_string(index);
         return false;
     }
-    const uint64_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
+    const size_t head = (kind_ == KIND_PREFIXED ? PAGE_LINK_COUNT_SIZE : 0) + PAGE_SIZE_FIELD_SIZE;
     const uint64_t pendingFrom = pageBytes_ - pending_.size(), start = pageStarts_[index] + head;
     if (start >= pendingFrom && !pending_.empty()) {
         out->assign(pending_, static_cast<size_t>(start - pendingFrom), static_cast<size_t>(pageSize(index)));
@@ -360,7 +360,7 @@ bool BookStreamWriter::movePages(uint64_t to, std::string *error) {
     std::vector<char> block(kBufferBytes);
     const bool down = to < pagesAt_;
     for (uint64_t done = 0; done < pageBytes_;) {
-        const uint64_t n = std::min<uint64_t>(kBufferBytes, pageBytes_ - done);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kBufferBytes, pageBytes_ - done));
         const uint64_t from = down ? done : pageBytes_ - done - n;
         if (!readAll(fd_, block.data(), n, pagesAt_ + from, error) ||
             !writeAll(fd_, block.data(), n, to + from, error))
