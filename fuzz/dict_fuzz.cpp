@@ -200,12 +200,20 @@ void contentCalls(Plan &plan, const Session &s) {
 }
 
 void handleInfo(Plan &plan, const Session &s) {
-    uintptr_t hword = s.words[plan.u8() % kSlots];
-    int32_t what = plan.u8() % 3;
+    // Either a word handle or, one time in four, the dictionary handle.
+    uint8_t pick = plan.u8();
+    uintptr_t handle = pick % 4 ? s.words[pick % kSlots] : s.dict;
+    bool isWord = pick % 4 != 0;
+    int32_t what = plan.u8() % 4;
     uint32_t value = 0xDEADBEEFu;
-    int32_t rc = dicGetHandleInfo(hword, what, plan.u8() % 4 ? &value : nullptr);
+    bool give = plan.u8() % 4 != 0;
+    int32_t rc = dicGetHandleInfo(handle, what, give ? &value : nullptr);
     if (rc == 0) FUZZ_CHECK(value == 0xDEADBEEFu);
-    FUZZ_CHECK(rc == 0 || (hword && what == ZOZIZID_INFO_RECORD_INDEX));
+    // The record index of a word handle; the memory held for the dictionary
+    // of either kind of handle; nothing else.
+    bool answers = give && handle &&
+                   ((what == ZOZIZID_INFO_RECORD_INDEX && isWord) || what == ZOZIZID_INFO_MEMORY);
+    FUZZ_CHECK(rc == (answers ? 1 : 0));
 }
 
 // Handles of one kind given to calls of another are refused.
