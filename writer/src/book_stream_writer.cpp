@@ -10,6 +10,7 @@
 
 #include "tovix/collation.h"
 #include "tovix/format.h"
+#include "put_le.h"
 
 namespace zav {
 
@@ -19,40 +20,38 @@ using namespace tovix;
 
 constexpr size_t kBufferBytes = size_t{1} << 20;
 
-bool writeAll(int fd, const void *data, size_t n, uint64_t at, std::string *error) {
-    const auto *p = static_cast<const char *>(data);
+// Move n bytes between `data` and the file at `at` with `step` (pwrite or
+// pread), going on after partial transfers and interruptions. A transfer of
+// no bytes fails with the reason `none`.
+template <typename Step, typename Bytes>
+bool transferAll(Step step, int fd, Bytes *data, size_t n, uint64_t at, const char *what, const char *none,
+                 std::string *error) {
     while (n > 0) {
-        ssize_t done = ::pwrite(fd, p, n, static_cast<off_t>(at));
+        ssize_t done = step(fd, data, n, static_cast<off_t>(at));
         if (done < 0 && errno == EINTR) continue;
         if (done <= 0) {
-            *error = std::string("cannot write the book: ") + std::strerror(errno ? errno : EIO);
+            *error = std::string(what) + (done == 0 ? none : std::strerror(errno));
             return false;
         }
-        p += done;
+        data += done;
         n -= static_cast<size_t>(done);
         at += static_cast<uint64_t>(done);
     }
     return true;
+}
+
+bool writeAll(int fd, const void *data, size_t n, uint64_t at, std::string *error) {
+    return transferAll(::pwrite, fd, static_cast<const char *>(data), n, at, "cannot write the book: ",
+                       std::strerror(EIO), error);
 }
 
 bool readAll(int fd, void *data, size_t n, uint64_t at, std::string *error) {
-    auto *p = static_cast<char *>(data);
-    while (n > 0) {
-        ssize_t done = ::pread(fd, p, n, static_cast<off_t>(at));
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            *error = std::string("cannot read the book back: ") + (done == 0 ? "short file" : std::strerror(errno));
-            return false;
-        }
-        p += done;
-        n -= static_cast<size_t>(done);
-        at += static_cast<uint64_t>(done);
-    }
-    return true;
+    return transferAll(::pread, fd, static_cast<char *>(data), n, at, "cannot read the book back: ",
+                       "short file", error);
 }
 
 // Sequential output through a buffer, at a running position.
-class Sink {
+class Sink : public PutLittleEndian<Sink> {
 public:
     Sink(int fd, std::string *error) : fd_(fd), error_(error) { buffer_.reserve(kBufferBytes); }
     uint32_t pos() const { return static_cast<uint32_t>(at_ + buffer_.size()); }
@@ -68,16 +67,6 @@ public:
         buffer_.insert(buffer_.end(), p, p + n);
     }
     void u8(uint8_t v) { raw(&v, 1); }
-    void u16(uint16_t v) {
-        unsigned char b[2];
-        putLe16(b, v);
-        raw(b, sizeof b);
-    }
-    void u32(uint32_t v) {
-        unsigned char b[4];
-        putLe32(b, v);
-        raw(b, sizeof b);
-    }
     void flush() {
         ok_ = ok_ && writeAll(fd_, buffer_.data(), buffer_.size(), at_, error_);
         at_ += buffer_.size();

@@ -12,6 +12,7 @@
 
 #include "tovix/collation.h"
 #include "tovix/format.h"
+#include "put_le.h"
 
 namespace zav {
 
@@ -30,7 +31,7 @@ struct DescriptionError {
 
 // The growing file image. Every append checks the 2 GiB bound before it
 // grows the buffer.
-class Image {
+class Image : public PutLittleEndian<Image> {
 public:
     explicit Image(uint64_t expected) {
         bytes_.reserve(static_cast<size_t>(std::min(expected, uint64_t{BOOK_MAX_FILE_SIZE})));
@@ -53,16 +54,6 @@ public:
     void u8(uint8_t v) {
         room(1);
         bytes_.push_back(v);
-    }
-    void u16(uint16_t v) {
-        unsigned char b[2];
-        putLe16(b, v);
-        raw(b, sizeof b);
-    }
-    void u32(uint32_t v) {
-        unsigned char b[4];
-        putLe32(b, v);
-        raw(b, sizeof b);
     }
     void raw(const void *data, size_t n) {
         room(n);
