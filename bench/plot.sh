@@ -18,11 +18,13 @@ trap 'rm -rf "$data"' EXIT
 
 # name,iterations,real_time,cpu_time,time_unit,...: one file per kind, with
 # the keys and the CPU time in microseconds (the machine may be shared, and
-# CPU time is the steadier figure).
+# CPU time is the steadier figure); with repetitions, the medians.
 awk -F, -v dir="$data" '
     NR == 1 { next }
     $1 ~ /^"?BM_Lookup/ {
         name = $1; gsub(/"/, "", name)
+        if (name ~ /_(mean|stddev|cv)$/) next
+        sub(/_median$/, "", name)
         split(name, part, "/"); kind = part[1]; sub(/^BM_Lookup/, "", kind)
         scale = ($5 ~ /us/) ? 1 : ($5 ~ /ms/) ? 1000 : 0.001
         printf "%s %g\n", part[2], $4 * scale > (dir "/" kind ".dat")
