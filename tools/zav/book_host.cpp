@@ -22,6 +22,8 @@ int32_t HostBook::open(const std::string &path, std::string *error) {
         handle_ = h;
         struct stat st;
         fileSize_ = ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        uint32_t caps[4] = {0, 0, 0, 0};
+        kind_ = ZAVGetCaps(handle_, caps) == 1 ? caps[0] : 0;
         return 0;
     }
     switch (r) {
@@ -40,12 +42,7 @@ int32_t HostBook::open(const std::string &path, std::string *error) {
 void HostBook::close() {
     if (handle_) ZAVCloseBook(handle_);
     handle_ = nullptr;
-}
-
-uint32_t HostBook::kind() const {
-    uint32_t caps[4] = {0, 0, 0, 0};
-    if (!handle_ || ZAVGetCaps(handle_, caps) != 1) return 0;
-    return caps[0];
+    kind_ = 0;
 }
 
 uint64_t HostBook::contentLimit() const {

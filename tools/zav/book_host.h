@@ -26,8 +26,9 @@ public:
     BookHandle handle() const { return handle_; }
     operator BookHandle() const { return handle_; }
 
-    // The kind recorded in the header (1, 2 or 4), 0 when unreadable.
-    uint32_t kind() const;
+    // The kind recorded in the header (1, 2 or 4), read once at open; 0 when
+    // unreadable or no book is open.
+    uint32_t kind() const { return kind_; }
     bool isDictionary() const { return kind() == BOOK_KIND_DICTIONARY; }
     int32_t tableCount() const { return ZAVGetTableCount(handle_); }
     // Size of the file when it was opened: no page or text of a plain book
@@ -41,6 +42,7 @@ public:
 private:
     BookHandle handle_ = nullptr;
     uint64_t fileSize_ = 0;
+    uint32_t kind_ = 0;
 };
 
 // A localized text and the language the module chose for it.
