@@ -168,11 +168,7 @@ void insert(Resident *r) {
 
 // Empties the cache when the engine is unloaded.
 struct CacheOwner {
-    ~CacheOwner() {
-        std::lock_guard<std::mutex> lock(gMutex);
-        for (Slot &slot : gSlots)
-            if (slot.resident) emptySlot(slot);
-    }
+    ~CacheOwner() { dropResidentCache(); }
 } gCacheOwner;
 
 }  // namespace
@@ -195,6 +191,12 @@ Resident *acquireResident(const char *path, const os::FileStamp &stamp) {
     std::lock_guard<std::mutex> lock(gMutex);
     insert(r);
     return r;
+}
+
+void dropResidentCache() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    for (Slot &slot : gSlots)
+        if (slot.resident) emptySlot(slot);
 }
 
 void releaseResident(Resident *r) {
