@@ -354,8 +354,8 @@ std::vector<Call> companionCalls() {
     };
 }
 
-// The dictionary calls on dictionaries read afresh for each run: one kept
-// whole in memory, and the one searched on its file.
+// The content contentId of `word`, through handles opened and freed here;
+// -102 when its bytes are not `text`.
 int64_t lookUp(uint32_t dictId, const char *word, uint32_t contentId, const std::string &text, unsigned char *block) {
     uintptr_t h = dicCreateHDICT(dictId);
     uintptr_t x = h ? dicSearchWord(h, word) : 0;
@@ -375,6 +375,8 @@ int64_t withSpell(uint32_t dictId, Use use) {
     return r;
 }
 
+// Calls that load a dictionary of each kind the engine keeps: whole, by its
+// index and word list, not at all (searched on its file), and one without words.
 std::vector<Call> coldCalls() {
     auto w = [](const char *s) { return reinterpret_cast<intptr_t>(s); };
     auto cold = [](Call c) {
