@@ -120,7 +120,9 @@ std::string sense(uint32_t i) { return "sense " + std::to_string(i); }
 std::vector<zozizid::DictWord> manyContents(uint32_t dictId) {
     std::map<uint32_t, std::string> senses{{dictId, "bank (1)"}};
     for (uint32_t i = 1; i < kManyContents; ++i) senses[zozizid::subContentId(dictId, i)] = sense(i);
-    return {{"able", {{dictId, "able"}}}, {"bank@1", senses}, {"bank@2", {{dictId, "bank (2)"}}},
+    return {{"able", {{dictId, "able"}}},
+            {"bank@1", senses},
+            {"bank@2", {{dictId, "bank (2)"}}},
             {"zebra", {{dictId, "striped"}}}};
 }
 
