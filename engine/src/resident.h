@@ -56,6 +56,9 @@ struct Resident {
 // result holds one reference for the caller.
 Resident *acquireResident(const char *path, const os::FileStamp &stamp);
 void releaseResident(Resident *resident);
+// Drop the cache's reference to every Resident it keeps (handles keep
+// theirs), so that the next acquire reads its file again.
+void dropResidentCache();
 
 // Copy [at, at + n) of the file from the Resident's copies; false when the
 // range is not wholly inside one of them.

@@ -276,9 +276,10 @@ ZOZIZID_API int32_t ZOZIZID_CALL SCCorrection(uintptr_t spell, intptr_t w, intpt
             bool duplicate = false;
             for (size_t i = 0; i < count && !duplicate; ++i) duplicate = tovix::compareKeys(kept[i].text, c.text) == 0;
             if (duplicate) continue;
-            size_t at = count < y ? count : count - 1;  // the slot to fill, then move up
+            // The slot to fill, below y (when every slot is taken, the last, whose word drops out), then move up.
+            size_t at = count < y ? count : count - 1;
             while (at > 0 && kept[at - 1].distance > d) {
-                if (at < y) kept[at] = kept[at - 1];
+                kept[at] = kept[at - 1];
                 --at;
             }
             kept[at] = c;

@@ -151,6 +151,7 @@ TEST(DictionaryLimits, NullAndEmptyArgumentsFail) {
     uint32_t value = 7;
     EXPECT_EQ(dicSearchWord(hdict, nullptr), 0u);
     EXPECT_EQ(dicIsExistWord(hdict, nullptr), 0);
+    EXPECT_EQ(dicIsExistWord(0, "one"), 0);
     EXPECT_EQ(dicGetWord(hword, buffer, 0), 0);
     EXPECT_EQ(dicGetWord(hword, nullptr, sizeof buffer), 0);
     EXPECT_EQ(dicGetContent(hword, kDict, buffer, 0), 0);

@@ -12,6 +12,14 @@
 // faults or its failure value, leave a terminated string in a text buffer it
 // wrote and failed on, and leave no block, file or library behind. Leaks of
 // the engine's and memo library's own heap are left to LeakSanitizer.
+//
+// The engine keeps the dictionaries it has read between handles. Calls that
+// load a dictionary run again with that cache dropped before each run, so
+// that the faults hit the loading; after each such run the call runs once
+// more without faults and must give its answer (nothing half-loaded was
+// kept), and the cache is dropped again before the blocks are counted. One
+// dictionary is too large to be kept in memory: its calls read every word
+// and record from the file.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
@@ -19,7 +27,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,8 +40,11 @@
 #include "ZoZizID.h"
 #include "ZoZizID_writer.h"
 #include "book/process_state.h"
+#include "dict_format.h"
+#include "resident.h"
 #include "support/fault_platform.h"
 #include "support/test_books.h"
+#include "tovix/le.h"
 #include "zav/book_writer.h"
 
 using tovix::test::FaultMode;
@@ -40,6 +54,12 @@ using tovix::test::Op;
 namespace {
 
 constexpr uint32_t kDictId = 0x00010001u;
+// Dictionaries too large to be kept whole: of the first the index and word
+// list are kept, the second is searched on its file.
+constexpr uint32_t kListsDictId = 0x00010002u;
+constexpr uint32_t kDiskDictId = 0x00010003u;
+constexpr uint32_t kManyContents = 20;          // contents of their word "bank", more than one read takes
+constexpr uint32_t kEmptyDictId = 0x00010004u;  // a dictionary without words
 constexpr size_t kText = 64;       // text buffers of the calls
 constexpr size_t kBlock = 2048;    // binary buffers, spell slots included
 constexpr char kUnwritten = 0x7F;  // the byte the buffers are filled with
@@ -95,6 +115,33 @@ zav::BookDesc dictionaryBook() {
     return b;
 }
 
+std::string sense(uint32_t i) { return "sense " + std::to_string(i); }
+
+std::vector<zozizid::DictWord> manyContents(uint32_t dictId) {
+    std::map<uint32_t, std::string> senses{{dictId, "bank (1)"}};
+    for (uint32_t i = 1; i < kManyContents; ++i) senses[zozizid::subContentId(dictId, i)] = sense(i);
+    return {{"able", {{dictId, "able"}}},
+            {"bank@1", senses},
+            {"bank@2", {{dictId, "bank (2)"}}},
+            {"zebra", {{dictId, "striped"}}}};
+}
+
+// Grow the dictionary file at path (sparse) to `size` bytes, and the section
+// whose header fields are at offsetField and sizeField with it, to the end of
+// the file (over the sections after it, which the engine allows).
+bool spread(const std::string &path, uint32_t offsetField, uint32_t sizeField, uint32_t size) {
+    unsigned char h[zozizid::format::kHeaderSize];
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!f.read(reinterpret_cast<char *>(h), sizeof h)) return false;
+    tovix::putLe32(h + sizeField, size - tovix::le32(h + offsetField));
+    tovix::putLe32(h + zozizid::format::kOffFileSize, size);
+    if (!f.seekp(0) || !f.write(reinterpret_cast<const char *>(h), sizeof h)) return false;
+    f.close();
+    std::error_code error;
+    std::filesystem::resize_file(path, size, error);
+    return !error;
+}
+
 struct Books {
     tovix::test::TempFile plain, dictionary;
     BookHandle p = nullptr, d = nullptr;
@@ -117,6 +164,7 @@ struct Call {
     bool fillsText = false;
     int64_t partial = kNoPartial;
     void (*prepare)() = nullptr;  // run before each run, outside the tally
+    bool cold = false;            // loads a dictionary: the engine's cache is dropped around each run
 };
 
 // Unload the memo library, so that the next call that needs it loads it.
@@ -308,6 +356,75 @@ std::vector<Call> companionCalls() {
     };
 }
 
+// The content contentId of `word`, through handles opened and freed here;
+// -102 when its bytes are not `text`.
+int64_t lookUp(uint32_t dictId, const char *word, uint32_t contentId, const std::string &text, unsigned char *block) {
+    uintptr_t h = dicCreateHDICT(dictId);
+    uintptr_t x = h ? dicSearchWord(h, word) : 0;
+    int32_t n = x ? dicGetContent(x, contentId, block, kBlock) : 0;
+    if (x) dicFreeHWORD(x);
+    if (h) dicFreeHDICT(h);
+    if (n == 0) return 0;
+    return text == std::string(reinterpret_cast<char *>(block), static_cast<size_t>(n)) ? n : -102;
+}
+
+template <typename Use>
+int64_t withSpell(uint32_t dictId, Use use) {
+    uintptr_t s = SCCreateHandleEx(dictId);
+    if (!s) return 0;
+    int64_t r = use(s);
+    SCFreeHandle(s);
+    return r;
+}
+
+// Calls that load a dictionary of each kind the engine keeps: whole, by its
+// index and word list, not at all (searched on its file), and one without words.
+std::vector<Call> coldCalls() {
+    auto w = [](const char *s) { return reinterpret_cast<intptr_t>(s); };
+    auto cold = [](Call c) {
+        c.cold = true;
+        return c;
+    };
+    return {
+        cold({"a word of a dictionary kept whole", 0,
+              [](char *, unsigned char *k) { return lookUp(kDictId, "zebra", kDictId, "striped", k); }}),
+        cold({"a dictionary without words", 0,
+              [](char *, unsigned char *) -> int64_t {
+                  uintptr_t h = dicCreateHDICT(kEmptyDictId);
+                  int64_t r = h ? 1 + dicGetWordCount(h) : 0;
+                  dicFreeHDICT(h);
+                  return r;
+              }}),
+        cold({"a word of a dictionary whose index and word list are kept", 0,
+              [](char *, unsigned char *k) {
+                  uint32_t id = zozizid::subContentId(kListsDictId, kManyContents - 1);
+                  return lookUp(kListsDictId, "bank", id, sense(kManyContents - 1), k);
+              }}),
+        cold({"a word of a dictionary searched on disk", 0,
+              [](char *, unsigned char *k) {
+                  uint32_t id = zozizid::subContentId(kDiskDictId, kManyContents - 1);
+                  return lookUp(kDiskDictId, "bank", id, sense(kManyContents - 1), k);
+              }}),
+        cold({"dicIsExistWord on disk", 0,
+              [](char *, unsigned char *) -> int64_t {
+                  uintptr_t h = dicCreateHDICT(kDiskDictId);
+                  int64_t r = h ? dicIsExistWord(h, "zebra") : 0;
+                  dicFreeHDICT(h);
+                  return r;
+              }}),
+        cold({"SCVerify on disk", 0,
+              [w](char *, unsigned char *) {
+                  return withSpell(kDiskDictId, [&](uintptr_t s) { return SCVerify(s, w("bank"), 0); });
+              }}),
+        cold({"SCCorrection on disk", 0,
+              [w](char *, unsigned char *k) {
+                  return withSpell(kDiskDictId, [&](uintptr_t s) {
+                      return SCCorrection(s, w("bnk"), reinterpret_cast<intptr_t>(k), 4);
+                  });
+              }}),
+    };
+}
+
 struct Tally {
     int64_t blocks, files, libraries;
     uint64_t foreign;
@@ -323,16 +440,24 @@ Tally tally() {
 }
 
 // One run of a call under an armed fault: its result and what it left.
-void checkRun(const Call &call, int64_t expected, const char *what, uint64_t n) {
-    char text[kText];
+// Whether the fault fired; the faults are disarmed on return.
+bool checkRun(const Call &call, int64_t expected, const char *what, uint64_t n) {
+    FaultPlatform &f = FaultPlatform::instance();
+    char text[kText], again[kText];
     unsigned char block[kBlock];
     memset(text, kUnwritten, sizeof text);
     if (call.prepare) call.prepare();
+    if (call.cold) zozizid::dropResidentCache();
     Tally before = tally();
     int64_t r = call.run(text, block);
+    bool fired = f.faultsFired() > 0;
+    f.clearFaults();
+    int64_t next = call.cold ? call.run(again, block) : expected;
+    if (call.cold) zozizid::dropResidentCache();
     Tally after = tally();
     SCOPED_TRACE(std::string(call.name) + ", " + what + " " + std::to_string(n));
     EXPECT_TRUE(r == expected || r == call.failure || r == call.partial) << "returned " << r;
+    EXPECT_EQ(next, expected) << "the next run without faults";
     if (call.fillsText && r == call.failure && text[0] != kUnwritten) {
         EXPECT_NE(memchr(text, 0, sizeof text), nullptr) << "a failure left an unterminated string";
     }
@@ -341,6 +466,7 @@ void checkRun(const Call &call, int64_t expected, const char *what, uint64_t n) 
     EXPECT_EQ(after.libraries, before.libraries);
     EXPECT_EQ(after.foreign, before.foreign) << "a block released twice or not ours";
     EXPECT_EQ(after.descriptors, before.descriptors);
+    return fired;
 }
 
 struct Sweep {
@@ -367,6 +493,18 @@ constexpr uint64_t kRunLimit = 400;
 
 uint64_t gRuns = 0;  // runs in which a fault fired, over every call
 
+// Run the call with the fault arm(n) arms, for n = 1, 2, ... until the call
+// no longer reaches it.
+void sweepPoints(const Call &call, int64_t expected, const char *what, const std::function<void(uint64_t)> &arm) {
+    FaultPlatform &f = FaultPlatform::instance();
+    for (uint64_t n = 1; n <= kRunLimit; ++n) {
+        f.resetCounts();
+        arm(n);
+        if (!checkRun(call, expected, what, n)) break;
+        ++gRuns;
+    }
+}
+
 void sweepCall(const Call &call) {
     FaultPlatform &f = FaultPlatform::instance();
     f.reset();
@@ -376,18 +514,10 @@ void sweepCall(const Call &call) {
     int64_t expected = call.run(text, block);
     ASSERT_NE(expected, call.failure) << call.name << " fails without faults";
     for (const Sweep &s : kSweeps)
-        gRuns += tovix::test::forEachFailurePoint(
-            s.op, [&](uint64_t n) { checkRun(call, expected, s.what, n); }, s.mode, kRunLimit);
+        sweepPoints(call, expected, s.what, [&](uint64_t n) { f.failAt(s.op, n, s.mode == FaultMode::Persistent); });
     // Short reads deliver one byte of the file, so that a call reading into
     // the host's buffer has written something when it fails.
-    for (uint64_t n = 1; n <= kRunLimit; ++n) {
-        f.clearFaults();
-        f.shortReadAt(n, 1);
-        checkRun(call, expected, "read comes back short", n);
-        if (f.faultsFired() == 0) break;
-        ++gRuns;
-    }
-    f.clearFaults();
+    sweepPoints(call, expected, "read comes back short", [&](uint64_t n) { f.shortReadAt(n, 1); });
 }
 
 class FaultSweep : public ::testing::Test {
@@ -406,6 +536,17 @@ protected:
                                               {"bank@2", {{kDictId, "bank (2)"}}},
                                               {"zebra", {{kDictId, "striped"}}}},
                                              &error))
+            << error;
+        // Past what is kept whole (64 MiB) by its records; past what is kept at
+        // all (256 MiB) by its word list.
+        using namespace zozizid::format;
+        const std::string lists = zozizid::dictionaryPath(folder, kListsDictId);
+        const std::string disk = zozizid::dictionaryPath(folder, kDiskDictId);
+        ASSERT_TRUE(zozizid::writeDictionary(lists, kListsDictId, manyContents(kListsDictId), &error)) << error;
+        ASSERT_TRUE(spread(lists, kOffRecordsOffset, kOffRecordsSize, (64u << 20) + 4096));
+        ASSERT_TRUE(zozizid::writeDictionary(disk, kDiskDictId, manyContents(kDiskDictId), &error)) << error;
+        ASSERT_TRUE(spread(disk, kOffWordsOffset, kOffWordsSize, (256u << 20) + 4096));
+        ASSERT_TRUE(zozizid::writeDictionary(zozizid::dictionaryPath(folder, kEmptyDictId), kEmptyDictId, {}, &error))
             << error;
         ASSERT_TRUE(
             zavmemo::writeMemoFile(b.plain.path + ZAVMEMO_SIDECAR_SUFFIX, {{0, "first"}, {1, "second"}}, &error))
@@ -456,6 +597,10 @@ TEST_F(FaultSweep, EveryModuleCallFailsCleanly) {
 
 TEST_F(FaultSweep, EveryEngineAndMemoCallFailsCleanly) {
     for (const Call &call : companionCalls()) sweepCall(call);
+}
+
+TEST_F(FaultSweep, EveryDictionaryFailsCleanlyWhileItLoadsAndOnDisk) {
+    for (const Call &call : coldCalls()) sweepCall(call);
 }
 
 }  // namespace
