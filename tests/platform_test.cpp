@@ -107,8 +107,10 @@ TEST(PlatformSettings, CodePageFollowsTovixAcp) {
         uint32_t page;
     };
     const Case cases[] = {
-        {"936", true, 936},       {"932", true, 932}, {"0", true, 0},     {"4294967295", true, 0xFFFFFFFFu},
-        {"4294967296", false, 0}, {"93a", false, 0},  {"-936", false, 0}, {" 936", false, 0},
+        {"936", true, 936},       {"932", true, 932},
+        {"0", true, 0},           {"4294967295", true, 0xFFFFFFFFu},
+        {"4294967296", false, 0}, {"93a", false, 0},
+        {"-936", false, 0},       {" 936", false, 0},
         {"", false, 0},           {"99999999999999999999999", false, 0},
     };
     uint32_t fallback;
@@ -214,10 +216,10 @@ TEST(PlatformSettings, CodePageOfTheSystemCharacterSet) {
         uint32_t page;
     };
     const Case cases[] = {
-        {"UTF-8", 65001},     {"utf8", 65001},      {"EUC-JP", 932},   {"eucJP", 932},  {"Shift_JIS", 932},
-        {"GB18030", 936},     {"BIG5-HKSCS", 950},  {"EUC-KR", 949},   {"CP949", 949},  {"ANSI_X3.4-1968", 1252},
-        {"ISO-8859-1", 1252}, {"UTF-16", 1252},     {"UTF", 1252},     {"UTF|8", 1252}, {"", 1252},
-        {nullptr, 1252},
+        {"UTF-8", 65001},   {"utf8", 65001},          {"EUC-JP", 932},      {"eucJP", 932},
+        {"Shift_JIS", 932}, {"GB18030", 936},         {"BIG5-HKSCS", 950},  {"EUC-KR", 949},
+        {"CP949", 949},     {"ANSI_X3.4-1968", 1252}, {"ISO-8859-1", 1252}, {"UTF-16", 1252},
+        {"UTF", 1252},      {"UTF|8", 1252},          {"", 1252},           {nullptr, 1252},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.set ? c.set : "(null)");
@@ -234,8 +236,9 @@ TEST(PlatformSettings, EnvironmentTextFitsOrIsNothing) {
         size_t length;
     };
     const Case cases[] = {
-        {std::string("abcdefg"), 8, 7}, {std::string("abcdefgh"), 8, 0}, {std::string("a"), 0, 0},
-        {std::string(""), 8, 0},        {std::nullopt, 8, 0},
+        {std::string("abcdefg"), 8, 7}, {std::string("abcdefgh"), 8, 0},
+        {std::string("a"), 0, 0},       {std::string(""), 8, 0},
+        {std::nullopt, 8, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value.value_or("(unset)"));
