@@ -3,6 +3,7 @@
 // engine double).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "doubles/engine_double.h"
 #include "support/fault_platform.h"
 #include "support/test_books.h"
+#include "tovix/format.h"
 #include "zav/book_writer.h"
 
 using tovix::test::FaultMode;
@@ -476,6 +478,76 @@ TEST(KeyIndex, ReadsPerLookUpInLargeTables) {
             EXPECT_EQ(ZAVIsExistWord(book, 0, c.word.c_str()), c.exists) << c.word;
             EXPECT_LE(faults->count(Op::Read), size.maxReads) << c.word;
             EXPECT_EQ(faults->liveAllocations(), 0) << c.word;
+        }
+    }
+}
+
+// A table directory whose count lies in the bytes a look-up reads first
+// (the header and what follows it, 1024 bytes) but whose entry does not: the
+// entry is read on its own, and a failure of that read fails the look-up.
+TEST(KeyIndex, TableDirectoryAcrossTheFirstRead) {
+    ModuleSession session;
+    const zav::WrittenBook written = zav::writeBookOrDie(bookWithTable(exampleTable()));
+    constexpr uint32_t kDir = 1021;
+    std::vector<uint8_t> image = written.bytes;
+    ASSERT_LE(image.size(), kDir);
+    image.resize(kDir);
+    const auto dir = written.bytes.begin() + written.layout.tableDirOffset;
+    image.insert(image.end(), dir, dir + 1 + 4);
+    zav::patchU32(image, tovix::HDR_TABLE_DIR_OFFSET, kDir);
+    OpenBook book(image);
+    ASSERT_TRUE(book.ok());
+    EXPECT_EQ(ZAVSearchKeyWord(book, 0, "cat", 3), 3);
+    ScopedFaults faults;
+    faults->failAt(Op::Read, 2);
+    EXPECT_EQ(ZAVSearchKeyWord(book, 0, "cat", 3), 0);
+    EXPECT_EQ(faults->faultsFired(), 1u);
+}
+
+// Key records out of key order are found all the same: records swapped
+// within the span of the table's records, or moved past it. 1,200 keys of
+// 20-byte records span more than one read-ahead window, and less than two.
+TEST(KeyIndex, RecordsOutOfKeyOrder) {
+    ModuleSession session;
+    constexpr uint32_t kCount = 1200, kRecord = 20, kMid = (kCount - 1) / 2;
+    zav::TableDesc t;
+    t.keepKeyOrder = true;
+    auto text = [](uint32_t i) {
+        char s[16];
+        snprintf(s, sizeof s, "k%07u", i * 2);
+        return std::string(s);
+    };
+    for (uint32_t i = 0; i < kCount; ++i) t.keys.push_back(key(text(i), i));
+    const zav::WrittenBook written = zav::writeBookOrDie(bookWithTable(t));
+    const zav::TableLayout &lay = written.layout.tables[0];
+    // The middle key's record swapped with key `other`'s, or copied to `at`.
+    auto swapped = [&](uint32_t other) {
+        std::vector<uint8_t> image = written.bytes;
+        auto record = [&](uint32_t i) { return image.begin() + lay.keyRecords[i]; };
+        std::swap_ranges(record(kMid), record(kMid) + kRecord, record(other));
+        zav::patchU32(image, lay.keyListOffset + 4 * kMid, lay.keyRecords[other]);
+        zav::patchU32(image, lay.keyListOffset + 4 * other, lay.keyRecords[kMid]);
+        return image;
+    };
+    auto copied = [&](uint32_t at) {
+        std::vector<uint8_t> image = written.bytes;
+        image.resize(std::max<size_t>(image.size(), at + kRecord));
+        std::copy_n(written.bytes.begin() + lay.keyRecords[kMid], kRecord, image.begin() + at);
+        zav::patchU32(image, lay.keyListOffset + 4 * kMid, at);
+        return image;
+    };
+    const uint32_t end = static_cast<uint32_t>(written.bytes.size());
+    const std::pair<const char *, std::vector<uint8_t>> images[] = {
+        {"the middle key's record near the top", swapped(kCount - 2)},
+        {"the middle key's record well after all others", copied(end + 100)},
+        {"the middle key's record in the header's spare bytes", copied(200)},
+    };
+    for (const auto &[name, image] : images) {
+        SCOPED_TRACE(name);
+        OpenBook book(image);
+        ASSERT_TRUE(book.ok());
+        for (uint32_t i : {kMid, 0u, 1u, kCount / 4, kCount - 2, kCount - 1}) {
+            EXPECT_EQ(ZAVSearchKeyWord(book, 0, text(i).c_str(), 8), static_cast<int32_t>(i)) << text(i);
         }
     }
 }

@@ -82,6 +82,15 @@ TEST_F(ModuleEntryTest, DetachFreesTheMemoLibraryLoadedOnFirstUse) {
     EXPECT_EQ(faults->liveLibraries(), 0);
 }
 
+TEST_F(ModuleEntryTest, NoMemoLibraryWhereTheModuleFolderIsUnknown) {
+    ScopedFaults faults;
+    ModuleSession session;
+    gProcess.moduleInstance = nullptr;
+    EXPECT_FALSE(tovix::memo::loadMemoLibrary());
+    gProcess.moduleInstance = tovix::currentModuleInstance();
+    EXPECT_EQ(faults->loadedPaths().size(), 1u) << "the engine only: no memo library from anywhere else";
+}
+
 TEST_F(ModuleEntryTest, MissingEngineDoesNotStopTheModule) {
     ScopedFaults faults;
     faults->failLibraryLoads("ZoZizID");

@@ -210,6 +210,9 @@ TEST_F(PropertiesTest, NullHandleAndPointers) {
     EXPECT_EQ(ZAVGetCaps(nullptr, block), 0);
     EXPECT_EQ(ZAVGetCaps(book, nullptr), 0);
     EXPECT_EQ(ZAVGetDefCharAttr(book, nullptr), 0);
+    EXPECT_EQ(ZAVGetDefCharAttr(nullptr, block), 0);
+    EXPECT_EQ(ZAVExBookNo(nullptr, buffer, sizeof buffer), 0);
+    EXPECT_EQ(ZAVGetShelfLevelInfo(nullptr, 0, 1, &value, buffer, sizeof buffer), 0);
     EXPECT_EQ(ZAVGetBkName(book, 1, nullptr, 16), 0);
     EXPECT_EQ(ZAVGetBkName(nullptr, 1, buffer, sizeof buffer), 0);
     EXPECT_EQ(ZAVExBookNo(book, nullptr, 16), 0);

@@ -75,9 +75,13 @@ TEST(TableRecordReader, ReadsTheLastTableAndRefusesPastTheCount) {
     for (int32_t table : {3, 4, 255, -1, -2, INT32_MIN, INT32_MAX}) {
         SCOPED_TRACE(table);
         faults->resetCounts();
+        ReadFailure why;
+        book.file.failure = &why;
         EXPECT_FALSE(readTableRecord(&book.file, table, &record));
         EXPECT_LE(faults->count(Op::Read), 2u) << "at most the header and the count are read";
+        EXPECT_STREQ(why.reason, table < 0 ? "negative table number" : "entry beyond the list's count");
     }
+    book.file.failure = nullptr;
 }
 
 TEST(TableRecordReader, RefusesBeforeReadingWhatABadNumberPointsAt) {
@@ -166,6 +170,20 @@ TEST(Sections, EntryPositionIsComputedWithoutOverflow) {
         EXPECT_FALSE(entryU32(&book.file, {c.offset, c.size, kUnbounded}, c.index, 0, &value));
     }
     EXPECT_EQ(faults->count(Op::Read), 0u) << "nothing is read outside the file";
+}
+
+// A file larger than 2 GiB opens, but nothing past 2 GiB is read: the
+// system's offsets have 32 bits.
+TEST(Sections, NothingPast2GiBIsRead) {
+    RawBook book(headerOnlyBook());
+    book.file.size = uint64_t{1} << 32;  // as a file of 4 GiB reports it
+    ScopedFaults faults;
+    uint8_t byte = 0;
+    EXPECT_FALSE(u8At(&book.file, 0x80000000u, &byte));
+    EXPECT_EQ(readUpTo(&book.file, 0x80000000u, &byte, 1), -1);
+    uint32_t word = 0;
+    EXPECT_FALSE(entryU32(&book.file, {0x80000000u, 4, kUnbounded}, 0, 0, &word));
+    EXPECT_EQ(faults->count(Op::Read), 0u);
 }
 
 // The bounds of a section, at both of their edges: the last entry of the

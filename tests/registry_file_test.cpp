@@ -38,6 +38,16 @@ std::vector<unsigned char> utf16(const std::string &text, bool bom = true) {
     return out;
 }
 
+// UTF-16LE with its byte-order mark, of text beyond ASCII.
+std::vector<unsigned char> utf16(const std::u16string &text) {
+    std::vector<unsigned char> out = {0xFF, 0xFE};
+    for (char16_t c : text) {
+        out.push_back(static_cast<unsigned char>(c & 0xFF));
+        out.push_back(static_cast<unsigned char>(c >> 8));
+    }
+    return out;
+}
+
 std::string crlf(std::string text) {
     std::string out;
     for (char c : text) {
@@ -57,6 +67,8 @@ TEST(RegistryFile, FindsTheDwordOrNothing) {
     const std::string v5 = "Windows Registry Editor Version 5.00\n\n";
     const std::string v4 = "REGEDIT4\n\n";
     const std::string value = "\"DefaultLocale\"=dword:00000003\n";
+    const std::string section = kSection.substr(0, kSection.size() - 1);  // without its line end
+    const std::string localeIs = v4 + kSection + "\"DefaultLocale\"=";
     const std::vector<Case> cases = {
         {"REGEDIT4 header", bytesOf(v4 + kSection + value), 3},
         {"version 5.00 header", bytesOf(v5 + kSection + value), 3},
@@ -70,6 +82,27 @@ TEST(RegistryFile, FindsTheDwordOrNothing) {
         {"fewer than 8 digits", bytesOf(v4 + kSection + "\"DefaultLocale\"=dword:5\n"), 5},
         {"section and value names ignore case",
          bytesOf(v4 + "[hkey_local_machine\\software\\KESTRAVA\\tovixdict]\n\"defaultlocale\"=dword:00000002\n"), 2},
+        {"tabs around the parts", bytesOf(v4 + "\t" + section + "\t\n\t\"DefaultLocale\"\t=\tdword:4\t\n"), 4},
+        {"hex digits of every range", bytesOf(localeIs + "dword:9aF0\n"), 0x9AF0u},
+        {"comments and other text in the section",
+         bytesOf(v4 + kSection + "; a comment\n\"Caf\xC3\xA9\"=dword:1\n" + value), 3},
+        {"only a byte-order mark", {0xFF, 0xFE}, std::nullopt},
+        {"only blank lines", bytesOf("\n \n\t\n"), std::nullopt},
+        {"0xFF not followed by 0xFE", bytesOf("\xFF" + v4 + kSection + value), std::nullopt},
+        {"0xEF alone", bytesOf("\xEF" + v4 + kSection + value), std::nullopt},
+        {"0xEF 0xBB not followed by 0xBF", bytesOf("\xEF\xBB" + v4 + kSection + value), std::nullopt},
+        {"a one-byte file", bytesOf("\xFF"), std::nullopt},
+        {"a section without its closing bracket",
+         bytesOf(v4 + "[\n" + section.substr(0, section.size() - 1) + "\n" + value), std::nullopt},
+        {"a name of the same length", bytesOf(v4 + kSection + "\"DefaultLocalX\"=dword:3\n"), std::nullopt},
+        {"a name whose wide character narrows to ours",
+         utf16(u"REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kestrava\\TovixDict]\n\"DefaultLocal\u0165\"=dword:3\n"),
+         std::nullopt},
+        {"a name without its closing quote", bytesOf(v4 + kSection + "\"DefaultLocale=dword:3\n"), std::nullopt},
+        {"no equals sign", bytesOf(v4 + kSection + "\"DefaultLocale\" dword:3\n"), std::nullopt},
+        {"a character just past the digits", bytesOf(localeIs + "dword:0:\n"), std::nullopt},
+        {"a character before the digits", bytesOf(localeIs + "dword:-1\n"), std::nullopt},
+        {"a letter past the hex digits", bytesOf(localeIs + "dword:0g\n"), std::nullopt},
         {"spaces around the parts", bytesOf(v4 + "  " + kSection + "  \"DefaultLocale\" = dword:00000004  \n"), 4},
         {"other values and sections around it",
          bytesOf(v4 + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"DefaultLocale\"=dword:00000009\n\n" + kSection +
@@ -145,6 +178,20 @@ TEST(RegistryFile, PlatformReadsTheNamedFile) {
         ScopedEnv env("TOVIX_REGISTRY", tovix::test::tempDirectory());
         EXPECT_FALSE(tovix::readDefaultLocale(&value)) << "a folder";
     }
+    {
+        std::string text = tovix::test::ModuleSession::registryWithLocale(4);
+        text.resize(size_t{1} << 20, '\n');
+        ScopedEnv env("TOVIX_REGISTRY", tovix::test::writeTempFile(text, ".reg").path);
+        EXPECT_FALSE(tovix::readDefaultLocale(&value)) << "a file of 1 MiB is not read";
+    }
+    // Unset or empty, the variable names the system's file.
+    bool system;
+    {
+        ScopedEnv env("TOVIX_REGISTRY", std::nullopt);
+        system = tovix::readDefaultLocale(&value);
+    }
+    ScopedEnv env("TOVIX_REGISTRY", std::string());
+    EXPECT_EQ(tovix::readDefaultLocale(&value), system);
 }
 
 }  // namespace

@@ -95,6 +95,17 @@ TEST_F(TablesTest, RecordFieldsAndTableNumbers) {
         EXPECT_EQ(ZAVGetTableName(book, table, 1, name, sizeof name), 0) << table;
         EXPECT_EQ(ZAVGetTablePageCount(book, table), 0) << table;
     }
+    uint32_t sub = 0;
+    uint8_t level[256];
+    EXPECT_EQ(ZAVGetTableLocal(nullptr, 0), 0);
+    EXPECT_EQ(ZAVGetDictClass(nullptr, 0), 0);
+    EXPECT_EQ(ZAVGetSubCount(nullptr, 0), 0);
+    EXPECT_EQ(ZAVGetTableName(nullptr, 0, 1, name, sizeof name), 0);
+    EXPECT_EQ(ZAVGetTableSimpleName(nullptr, 0, 1, name, sizeof name), 0);
+    EXPECT_EQ(ZAVGetSubName(nullptr, 0, 0, &sub, 1, name, sizeof name), 0);
+    EXPECT_EQ(ZAVGetDictLevelInfo(nullptr, 0, 0, level), 0);
+    EXPECT_EQ(ZAVGetTablePageCount(nullptr, 0), 0);
+    EXPECT_EQ(ZAVGetTablePageSize(nullptr, 0, 0), 0);
 }
 
 TEST_F(TablesTest, SimpleName) {

@@ -163,6 +163,9 @@ TEST_F(VpTreeTest, UnreadableTableGivesFailureValues) {
     EXPECT_EQ(EBDVPGetChildItem(nullptr, 0, 1), 0);
     EXPECT_EQ(EBDVPItemToPage(nullptr, 0, 5), ZAV_NO_INDEX);
     EXPECT_EQ(EBDVPGetItemText(book, 0, 1, 1, nullptr, 16), 0);
+    char text[4] = "xyz";
+    EXPECT_EQ(EBDVPGetItemText(book, 0, 1, 1, text, 0), 0);
+    EXPECT_STREQ(text, "xyz") << "no room, nothing written";
 }
 
 TEST_F(VpTreeTest, HiddenFirstChildLeadsToItsNextVisibleSibling) {

@@ -104,9 +104,10 @@ bool readTableRecord(BookFile *file, int32_t table, TableRecord *record) {
     if (dir == 0) return refuse(file, "no table directory", HDR_TABLE_DIR_OFFSET);
     Section tables;
     uint32_t position;
-    if (table < 0 || !count8Section(file, dir, TABLE_DIR_ENTRY_SIZE, &tables) ||
+    if (table < 0) return refuse(file, "negative table number", dir);
+    if (!count8Section(file, dir, TABLE_DIR_ENTRY_SIZE, &tables) ||
         !entryU32(file, tables, static_cast<uint64_t>(table), 0, &position))
-        return table < 0 ? refuse(file, "negative table number", dir) : false;
+        return false;
     return readAt(file, position, record->bytes, TABLE_RECORD_SIZE);
 }
 

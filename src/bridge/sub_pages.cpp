@@ -23,13 +23,9 @@ int32_t dictionarySubPage(const TableRecord &record, int32_t sub, uint32_t index
     engine::EngineRecord entry;  // frees the word record, then the dictionary
     if (!entry.openRecord(dictId, index)) return 0;
     uint32_t contentId = engine::subPageContentId(dictId, sub);
-    switch (request.query) {
-        case SubPageQuery::Exists: return engine::dicIsExistContent(entry.hword, contentId);
-        case SubPageQuery::Size: return engine::dicGetContentSize(entry.hword, contentId);
-        case SubPageQuery::Content:
-            return engine::dicGetContent(entry.hword, contentId, request.buffer, request.length);
-    }
-    return 0;
+    if (request.query == SubPageQuery::Exists) return engine::dicIsExistContent(entry.hword, contentId);
+    if (request.query == SubPageQuery::Size) return engine::dicGetContentSize(entry.hword, contentId);
+    return engine::dicGetContent(entry.hword, contentId, request.buffer, request.length);
 }
 
 int32_t memoSubPage(BookHandle book, const TableRecord &record, int32_t sub, uint32_t index,

@@ -126,6 +126,10 @@ bool pathStamp(const char *path, FileStamp *stamp, PathText text = PathText::Utf
 
 // The device's current ANSI code page, asked afresh at each call.
 uint32_t ansiCodePage();
+// The code page that stands for the character set `name` as the C library
+// names it ("UTF-8", "eucJP", "BIG5-HKSCS": case, '-' and '_' do not count);
+// 1252 for a set it does not know, or no name.
+uint32_t codePageOfCodeSet(const char *name);
 
 // Convert a NUL-terminated wide path to the ANSI form used for reporting.
 // Writes at most `capacity` bytes, terminator included. Returns false (and
@@ -167,6 +171,9 @@ size_t moduleFolder(ModuleInstance instance, char *out, size_t capacity);
 // False when the folder cannot be had or the result does not fit in 260
 // characters with its terminator.
 bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity);
+// The same in the folder `folder` (ending in a separator, as moduleFolder
+// gives it). Writes nothing when it returns false.
+bool libraryPathIn(const char *folder, const char *baseName, char *out, size_t capacity);
 // A buffer that holds any result of siblingLibraryPath: 260 characters, as
 // UTF-8 where the system's own paths are wide (Windows).
 constexpr size_t kLibraryPathBytes = size_t{260} * 3;

@@ -39,13 +39,10 @@ void libraryFileName(const char *baseName, char *out, size_t capacity) {
     out[n] = '\0';
 }
 
-bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
+bool libraryPathIn(const char *folder, const char *baseName, char *out, size_t capacity) {
     static const size_t kPathLimit = 260;  // characters, terminator included
-    if (!out || capacity == 0) return false;
-    out[0] = '\0';
-    char folder[kLibraryPathBytes];
-    size_t dir = moduleFolder(instance, folder, sizeof folder);
-    if (dir == 0) return false;
+    if (!folder || !out || capacity == 0) return false;
+    size_t dir = strlen(folder);
     char file[64];
     libraryFileName(baseName, file, sizeof file);
     size_t total = dir + strlen(file) + 1;
@@ -53,9 +50,49 @@ bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out
     size_t characters = 0;
     for (size_t i = 0; i < dir; ++i) characters += (static_cast<unsigned char>(folder[i]) & 0xC0) != 0x80;
     if (characters + strlen(file) + 1 > kPathLimit || total > capacity) return false;
-    memcpy(out, folder, dir);
+    memcpy(out, folder, dir + 1);  // total > dir: room for the terminator
     memcpy(out + dir, file, strlen(file) + 1);
     return true;
+}
+
+bool siblingLibraryPath(ModuleInstance instance, const char *baseName, char *out, size_t capacity) {
+    if (!out || capacity == 0) return false;
+    out[0] = '\0';
+    char folder[kLibraryPathBytes];
+    return moduleFolder(instance, folder, sizeof folder) != 0 && libraryPathIn(folder, baseName, out, capacity);
+}
+
+namespace {
+
+// Compare a code set name with a candidate of upper-case letters and digits,
+// ignoring case and the '-' and '_' in the name.
+bool sameCodeSet(const char *name, const char *want) {
+    for (;;) {
+        while (*name == '-' || *name == '_') ++name;
+        char a = *name;
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+        if (a != *want) return false;
+        if (!a) return true;
+        ++name;
+        ++want;
+    }
+}
+
+}  // namespace
+
+uint32_t codePageOfCodeSet(const char *name) {
+    static const uint32_t kWesternEuropean = 1252;
+    if (!name) return kWesternEuropean;
+    static const struct {
+        const char *name;
+        uint32_t page;
+    } kSets[] = {
+        {"GBK", 936},  {"GB2312", 936}, {"GB18030", 936}, {"BIG5", 950}, {"BIG5HKSCS", 950}, {"SHIFTJIS", 932},
+        {"SJIS", 932}, {"EUCJP", 932},  {"EUCKR", 949},   {"UHC", 949},  {"CP949", 949},     {"UTF8", 65001},
+    };
+    for (const auto &s : kSets)
+        if (sameCodeSet(name, s.name)) return s.page;
+    return kWesternEuropean;
 }
 
 }  // namespace tovix

@@ -114,7 +114,8 @@ bool findRegistryDword(const unsigned char *text, size_t size, const char *keyPa
             if (digits == 8) break;
             v = (v << 4) | d;
         }
-        if (digits == 0 || digits > 8 || *trim(rest) != '\0') continue;
+        // A ninth digit stays in rest: junk behind the value.
+        if (digits == 0 || *trim(rest) != '\0') continue;
         result = v;
         found = true;
     }

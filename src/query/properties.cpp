@@ -79,8 +79,9 @@ extern "C" ZAV_API int32_t ZAV_CALL ZAVExBookNo(BookHandle book, char *buffer, i
     // A buffer of exactly n bytes is large enough: no terminator is written.
     if (n > length) return 0;
     if (readAt(&book->file, static_cast<uint64_t>(offset) + COUNT8_SIZE, buffer, n)) return 1;
-    // The read may have stopped part-way: no fragment is left for the host.
-    if (length > 0) buffer[0] = '\0';
+    // The read may have stopped part-way: no fragment is left for the host
+    // (length >= n > 0 here: a read of nothing does not fail).
+    buffer[0] = '\0';
     return 0;
 }
 
