@@ -24,10 +24,12 @@ dir=${TOVIX_COVERAGE_BUILD:-$root/build-coverage}
 jobs=$(nproc)
 
 # The floors of branch coverage, in percent: the figures the suite reaches
-# today, to be raised as tests are added (goal: src 98, engine and memo 95).
-floor_src=90.0
-floor_engine=87.5
-floor_memo=93.0
+# today, less a margin of a few branches. In src/ and the engine every branch
+# is taken or marked unreachable with the reason, so a drop there means an
+# untested new branch.
+floor_src=99.0
+floor_engine=98.0
+floor_memo=96.5
 floor_format=97.0
 
 if [ -z "${TOVIX_COVERAGE_REPORT_ONLY:-}" ]; then
