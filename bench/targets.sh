@@ -26,6 +26,8 @@ awk -F, '
     }
     function verdict(ok) { return ok ? "met" : "NOT MET" }
     END {
+        for (i = 2; i <= n; ++i)
+            for (j = i; j > 1 && order[j - 1] + 0 > order[j] + 0; --j) { t = order[j]; order[j] = order[j - 1]; order[j - 1] = t }
         printf "%10s %18s %20s %10s %12s %12s\n", "keys", "plain (reads)", "dictionary (calls)", "SQLite", "plain/SQLite", "dict/SQLite"
         for (i = 1; i <= n; ++i) {
             k = order[i]
