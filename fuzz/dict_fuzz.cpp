@@ -202,7 +202,7 @@ void contentCalls(Plan &plan, const Session &s) {
 void handleInfo(Plan &plan, const Session &s) {
     // Either a word handle or, one time in four, the dictionary handle.
     uint8_t pick = plan.u8();
-    uintptr_t handle = pick % 4 ? s.words[pick % kSlots] : s.dict;
+    uintptr_t handle = pick % 4 ? s.words[(pick / 4) % kSlots] : s.dict;
     bool isWord = pick % 4 != 0;
     int32_t what = plan.u8() % 4;
     uint32_t value = 0xDEADBEEFu;
