@@ -5,11 +5,14 @@
 #include <signal.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tool_test_support.h"
 
@@ -108,19 +111,44 @@ TEST(SafeOutput, InterruptedImportLeavesNoPartialBook) {
         EXPECT_EQ(entry.path().filename().string().find(".long.zav.tmp"), std::string::npos) << entry.path();
 }
 
+// dictd's entries about the dictionary, in the spellings Debian's packages
+// use: with or without hyphens, with or without the headword line that
+// dictfmt writes at the start of the text.
 TEST(DictdImport, DatabaseEntriesDescribeTheBookAndAreNotKeys) {
-    std::string stem = scratchPath("meta");
-    std::string dict =
-        "00-database-short\n     Small Words\n"
-        "00-database-info\nA test.\n"
-        "word\nits meaning\n";
-    spill(stem + ".dict", dict);
-    spill(stem + ".index", "00-database-short\tA\tj\n00-database-info\tj\tZ\n00databasealphabet\tA\tB\nword\ty\tV\n");
-    std::string book = scratchPath("meta.zav");
-    ASSERT_EQ(zav({"import", "dictd", stem + ".index", book, "--quiet"}).code, 0);
-    EXPECT_EQ(zav({"keys", book}).out, "0\tword\tpage 0\toffset 0\tattribute 0\n");
-    EXPECT_NE(zav({"info", book}).out.find("\"Small Words\""), std::string::npos);
-    EXPECT_EQ(zav({"page", book, "1", "--raw"}).out, "A test.");
+    struct Case {
+        const char *shortName, *info, *shortText, *infoText;
+    } cases[] = {
+        {"00-database-short", "00-database-info", "00-database-short\n     Small Words\n", "A test.\n  indented\n"},
+        {"00databaseshort", "00databaseinfo", "00-database-short\n     Small Words\n",
+         "00-database-info\n    A test.\n      indented\n"},
+        {"00databaseshort", "00-database-info", "Small Words", "\nA test.\n  indented"},
+    };
+    for (const Case &c : cases) {
+        std::string stem = scratchPath("meta");
+        std::string dict = std::string(c.shortText) + c.infoText + "word\nits meaning\n";
+        auto number = [](size_t v) {  // dictd's base 64
+            const char *digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+            std::string out;
+            do out.insert(out.begin(), digits[v % 64]), v /= 64;
+            while (v);
+            return out;
+        };
+        size_t a = std::strlen(c.shortText), b = std::strlen(c.infoText);
+        spill(stem + ".dict", dict);
+        spill(stem + ".index", std::string(c.shortName) + "\tA\t" + number(a) + "\n" + c.info + "\t" + number(a) +
+                                   "\t" + number(b) + "\n00databasealphabet\tA\tB\nword\t" + number(a + b) + "\t" +
+                                   number(dict.size() - a - b) + "\n\n");
+        std::string book = scratchPath("meta.zav");
+        Result r = zav({"import", "dictd", stem + ".index", book});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.err.find("read 5 index lines: kept 1 entries, 3 about the dictionary, skipped 0, 1 blank"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(zav({"keys", book}).out, "0\tword\tpage 0\toffset 0\tattribute 0\n");
+        nlohmann::json about = nlohmann::json::parse(zav({"info", book, "--json"}).out)["about"];
+        EXPECT_EQ(about, nlohmann::json({{"name", "Small Words"}, {"description", "A test.\n  indented"}}))
+            << c.shortName << " " << c.info;
+    }
 }
 
 // ---------------------------------------------------------------------------

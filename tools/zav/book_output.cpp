@@ -1,5 +1,7 @@
 #include "book_output.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "atomic_output.h"
@@ -21,7 +23,8 @@ void Progress::step(uint64_t done) {
     if (quiet_ || total_ < kProgressThreshold || done < next_) return;
     std::fprintf(stderr, "zav %s: %llu of %llu %s\n", command_.c_str(), static_cast<unsigned long long>(done),
                  static_cast<unsigned long long>(total_), what_.c_str());
-    next_ += total_ / 10 ? total_ / 10 : 1;
+    // Every tenth, and the last step.
+    next_ = done >= total_ ? UINT64_MAX : std::min(total_, next_ + (total_ / 10 ? total_ / 10 : 1));
 }
 
 void Progress::note(const std::string &message) const {

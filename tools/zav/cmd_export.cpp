@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "export_formats.h"
+#include "tovix/format.h"
 
 namespace zavtool {
 
@@ -48,15 +50,8 @@ struct Walk {
     ExportFormat &format;
     std::string command;
     bool quiet;
-    uint64_t written = 0, skipped = 0;
+    uint64_t written = 0, skipped = 0, folds = 0;
 };
-
-// The description page of a book written by zav import, if it has one.
-std::string descriptionOf(const HostBook &book, int32_t table) {
-    int32_t pages = ZAVGetPageCount(book);
-    if (book.isDictionary() || book.tableCount() != 1 || pages != ZAVGetTablePageCount(book, table) + 1) return "";
-    return readPage(book, -1, pages - 1).value_or("");
-}
 
 bool skipKey(Walk &w, uint32_t key, const std::string &word, const std::string &why) {
     ++w.skipped;
@@ -71,15 +66,20 @@ bool skipKey(Walk &w, uint32_t key, const std::string &word, const std::string &
 class TableReader {
 public:
     TableReader(const HostBook &book, int32_t table)
-        : book_(book), table_(table), dictionary_(book.isDictionary()),
-          pages_(static_cast<uint32_t>(std::max(0, ZAVGetTablePageCount(book, table)))), word_(kMaxKeyBytes + 2) {}
+        : book_(book),
+          table_(table),
+          dictionary_(book.isDictionary()),
+          pages_(static_cast<uint32_t>(std::max(0, ZAVGetTablePageCount(book, table)))),
+          word_(kMaxKeyBytes + 2) {}
     uint32_t pageCount() const { return pages_; }
     bool dictionary() const { return dictionary_; }
-    // One call: the buffer holds any key text and its terminator.
-    std::string word(uint32_t key) {
+    // One call: the buffer holds any key text and its terminator. *fold
+    // tells a key added for a headword's case fold (plain books).
+    std::string word(uint32_t key, bool *fold) {
         word_[0] = '\0';
-        ZAVGetKeyWord(book_, table_, key, word_.data(), static_cast<int32_t>(word_.size() - 1));
+        int32_t attribute = ZAVGetKeyWord(book_, table_, key, word_.data(), static_cast<int32_t>(word_.size() - 1));
         word_.back() = '\0';
+        *fold = !dictionary_ && attribute == static_cast<int8_t>(tovix::KEY_ATTRIBUTE_CASE_FOLD);
         return std::string(word_.data());
     }
     // A key of a dictionary book leads to the page of its own index.
@@ -133,13 +133,16 @@ public:
         auto found = others_.find(uint64_t{page} << 32 | offset);
         return found == others_.end() ? kNone : found->second;
     }
-    uint32_t add(uint32_t page, uint32_t offset) {
+    // A new id for the place, or `id` when the place holds a text already seen.
+    uint32_t add(uint32_t page, uint32_t offset, uint32_t id = kNone) {
+        if (id == kNone) id = count_++;
         if (offset == 0 && page < byPage_.size())
-            byPage_[page] = count_;
+            byPage_[page] = id;
         else
-            others_.emplace(uint64_t{page} << 32 | offset, count_);
-        return count_++;
+            others_.emplace(uint64_t{page} << 32 | offset, id);
+        return id;
     }
+    uint32_t count() const { return count_; }
 
 private:
     std::vector<uint32_t> byPage_;
@@ -147,39 +150,116 @@ private:
     uint32_t count_ = 0;
 };
 
-// Every key of the table, each text handed over once; false on a write error.
-bool walkKeys(Walk &w, std::string *error) {
-    uint32_t count = static_cast<uint32_t>(ZAVGetKeyCount(w.book, w.table));
-    Progress progress(w.command, "keys exported", count, w.quiet);
-    TableReader reader(w.book, w.table);
-    DefinitionIds ids(reader.pageCount());
-    uint64_t cachedPlace = UINT64_MAX;
-    std::string page, text;
-    for (uint32_t k = 0; k < count; ++k) {
-        progress.step(k + 1);
-        std::string word = reader.word(k);
-        std::string problem = w.format.keyProblem(word);
-        if (!problem.empty()) {
-            skipKey(w, k, word, problem);
-            continue;
+// The definitions by the hash of their text, so that a text that several
+// table pages hold is written once: 8 bytes a slot, the place of each
+// definition, and a hit confirmed by reading that place again.
+class SameTexts {
+public:
+    // The id of a definition with this text, or kNone.
+    uint32_t find(const std::string &text, TableReader &reader, std::string *scratch) const {
+        if (slots_.empty()) return DefinitionIds::kNone;
+        const uint32_t hash = hashOf(text);
+        for (size_t s = hash & (slots_.size() - 1); slots_[s].id != DefinitionIds::kNone;
+             s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s].hash != hash) continue;
+            const auto [page, offset] = places_[slots_[s].id];
+            if (reader.readPage(page, scratch) && offset <= scratch->size() &&
+                scratch->compare(offset, std::string::npos, text) == 0)
+                return slots_[s].id;
         }
+        return DefinitionIds::kNone;
+    }
+    // Definition `id` (the next one) has this text at this place.
+    void add(uint32_t id, const std::string &text, uint32_t page, uint32_t offset) {
+        places_.emplace_back(page, offset);
+        if ((id + 1) * 4 > slots_.size() * 3) grow();
+        insert(hashOf(text), id);
+    }
+
+private:
+    struct Slot {
+        uint32_t hash = 0, id = DefinitionIds::kNone;
+    };
+    static uint32_t hashOf(const std::string &text) { return static_cast<uint32_t>(std::hash<std::string>{}(text)); }
+    void insert(uint32_t hash, uint32_t id) {
+        size_t s = hash & (slots_.size() - 1);
+        while (slots_[s].id != DefinitionIds::kNone) s = (s + 1) & (slots_.size() - 1);
+        slots_[s] = Slot{hash, id};
+    }
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? size_t{1024} : old.size() * 2, Slot{});
+        for (const Slot &slot : old)
+            if (slot.id != DefinitionIds::kNone) insert(slot.hash, slot.id);
+    }
+    std::vector<Slot> slots_;
+    std::vector<std::pair<uint32_t, uint32_t>> places_;  // per definition id
+};
+
+// The export of one key; false on a write error.
+struct KeyWalk {
+    explicit KeyWalk(Walk &walk) : w(walk), reader(walk.book, walk.table), ids(reader.pageCount()) {}
+    Walk &w;
+    TableReader reader;
+    DefinitionIds ids;
+    SameTexts texts;
+    uint64_t cachedPlace = UINT64_MAX;
+    std::string page, text, scratch;
+
+    bool key(uint32_t k, const std::string &word, std::string *error) {
         const uint32_t pageNo = reader.page(k), offset = reader.offset(k);
         const uint64_t place = uint64_t{pageNo} << 32 | offset;
         uint32_t id = ids.find(pageNo, offset);
         if (place != cachedPlace && (id == DefinitionIds::kNone || w.format.needsText())) {
-            if (!reader.readPage(pageNo, &page) || offset > page.size()) {
-                skipKey(w, k, word, "its page " + std::to_string(pageNo) + " cannot be read");
-                continue;
-            }
+            if (!reader.readPage(pageNo, &page) || offset > page.size())
+                return skipKey(w, k, word, "its page " + std::to_string(pageNo) + " cannot be read");
             text.assign(page, offset, std::string::npos);
             cachedPlace = place;
         }
         if (id == DefinitionIds::kNone) {
-            id = ids.add(pageNo, offset);
-            if (!w.format.definition(id, text, error)) return false;
+            // A text already written under another place is not written again.
+            uint32_t same = w.format.needsText() ? DefinitionIds::kNone : texts.find(text, reader, &scratch);
+            id = ids.add(pageNo, offset, same);
+            if (same == DefinitionIds::kNone) {
+                if (!w.format.needsText()) texts.add(id, text, pageNo, offset);
+                if (!w.format.definition(id, text, error)) return false;
+            }
         }
         if (!w.format.key(word, id, w.format.needsText() ? text : std::string(), error)) return false;
         ++w.written;
+        return true;
+    }
+};
+
+// Every key of the table, each text handed over once; false on a write
+// error. A key added for a headword's case fold is left out when a headword
+// leads to the same place (it is made again when the export is imported);
+// one that no headword leads to is written after the others.
+bool walkKeys(Walk &w, std::string *error) {
+    uint32_t count = static_cast<uint32_t>(ZAVGetKeyCount(w.book, w.table));
+    Progress progress(w.command, "keys exported", count, w.quiet);
+    KeyWalk walk(w);
+    std::vector<uint32_t> folds;
+    for (uint32_t k = 0; k < count; ++k) {
+        progress.step(k + 1);
+        bool fold = false;
+        std::string word = walk.reader.word(k, &fold);
+        std::string problem = w.format.keyProblem(word);
+        if (!problem.empty()) {
+            skipKey(w, k, word, problem);
+        } else if (fold) {
+            folds.push_back(k);
+        } else if (!walk.key(k, word, error)) {
+            return false;
+        }
+    }
+    for (uint32_t k : folds) {
+        if (walk.ids.find(walk.reader.page(k), walk.reader.offset(k)) != DefinitionIds::kNone) {
+            ++w.folds;
+            continue;
+        }
+        bool fold = false;
+        if (!walk.key(k, walk.reader.word(k, &fold), error)) return false;
     }
     return true;
 }
@@ -200,7 +280,9 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
         temporaries.push_back(files.add(t, &error));
         if (temporaries.back().empty()) return complain(command, error), EXIT_USAGE;
     }
-    ExportedBook info{bookName(book, 1).text, descriptionOf(book, table)};
+    ExportedBook info{readBookInfo(book), std::string()};
+    Localized name = bookName(book, ZAV_LANG_CHOOSE);
+    info.name = info.info.name.empty() ? inUtf8(name.text, name.language) : info.info.name;
     Walk walk{book, table, format, command, quiet};
     if (!format.begin(temporaries, info, &error) || !walkKeys(walk, &error) || !format.finish(&error))
         return complain(command, error), EXIT_USAGE;
@@ -210,8 +292,11 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
     if (!files.commit(&error)) return complain(command, error), EXIT_USAGE;
     for (size_t i = 0; i < unused.size(); ++i)
         if (unused[i]) std::remove(targets[i].c_str());  // a stale optional file would join the new ones
-    if (!quiet)
-        complain(command, "wrote " + std::to_string(walk.written) + " keys, skipped " + std::to_string(walk.skipped));
+    if (!quiet) {
+        std::string summary = "wrote " + std::to_string(walk.written) + " keys";
+        if (walk.folds) summary += ", left out " + std::to_string(walk.folds) + " keys added for case folds";
+        complain(command, summary + ", skipped " + std::to_string(walk.skipped));
+    }
     return EXIT_OK;
 }
 

@@ -9,6 +9,7 @@
 
 #include "tovix/format.h"
 #include "book_health.h"
+#include "book_info.h"
 #include "book_host.h"
 #include "cli.h"
 #include "commands.h"
@@ -24,7 +25,10 @@ const char kInfoHelp[] =
     "number, position id, its name in every language it carries, its languages,\n"
     "shelf levels, and one line per table: names, locale, dictionary id, key\n"
     "count, page count and table-of-contents size. Sub entries of a table are\n"
-    "listed below its line. --json prints one JSON object instead.\n"
+    "listed below its line. What a book made by 'zav import' keeps about its\n"
+    "dictionary (its name, description, author, email, website and date, as the\n"
+    "dictionary gave them) is shown before the tables (\"about\" in JSON).\n"
+    "--json prints one JSON object instead.\n"
     "\n"
     "A quick look reads keys and pages across every table; when some cannot be\n"
     "read the book is reported damaged and the exit status is 2.\n";
@@ -109,6 +113,32 @@ void bookLines(const HostBook &book, const std::string &path, const std::vector<
         shelves.push_back({{"value", value}, {"name", language ? inUtf8(buffer, language) : std::string()}});
     }
     (*j)["shelfLevels"] = shelves;
+    BookInfo info = readBookInfo(book);
+    nlohmann::json about = nlohmann::json::object();
+    for (const std::string &field : bookInfoFields())
+        if (!info.field(field)->empty()) about[field] = *info.field(field);
+    (*j)["about"] = about;
+}
+
+// What the book keeps about its dictionary (its name, description, author,
+// ...), a field a line; the lines of a longer text aligned below the first.
+void printAbout(const HostBook &book) {
+    BookInfo info = readBookInfo(book);
+    if (info.empty()) return;
+    std::printf("about the dictionary:\n");
+    for (const std::string &field : bookInfoFields()) {
+        const std::string &value = *info.field(field);
+        if (value.empty()) continue;
+        std::string label = "  " + field + ":";
+        label.resize(18, ' ');
+        for (size_t at = 0; at <= value.size();) {
+            size_t end = value.find('\n', at);
+            if (end == std::string::npos) end = value.size();
+            std::printf("%s%s\n", label.c_str(), escapeText(value.substr(at, end - at)).c_str());
+            label.assign(18, ' ');
+            at = end + 1;
+        }
+    }
 }
 
 nlohmann::json tableJson(const HostBook &book, int32_t t) {
@@ -246,6 +276,7 @@ int runInfo(int argc, char **argv) {
     } else {
         printBookText(book, path, languages);
         printShelves(book, languages);
+        printAbout(book);
         std::printf("tables:           %d\n", book.tableCount());
         for (int32_t t = 0; t < book.tableCount(); ++t) printTable(book, t, languages);
         for (const std::string &p : problems) std::printf("damaged:          %s\n", p.c_str());

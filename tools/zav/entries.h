@@ -16,13 +16,15 @@
 #include <vector>
 
 #include "book_host.h"
+#include "tovix/format.h"
 #include "zav/book_writer.h"
 
 namespace zavtool {
 
 // The attribute byte of a key added for a headword's case fold; it leads to
-// the same page as the headword's own key.
-constexpr uint8_t kFoldedKeyAttribute = 0x46;
+// the same table page as the headword's own key, whose page-to-key entry is
+// that headword.
+constexpr uint8_t kFoldedKeyAttribute = tovix::KEY_ATTRIBUTE_CASE_FOLD;
 
 // One entry of a table: the key that leads to it and the entry's text (the
 // page from the key's offset on).

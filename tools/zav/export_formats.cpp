@@ -47,31 +47,30 @@ public:
         if (file_) std::fclose(file_);
     }
     std::vector<std::string> outputs(const std::string &out) const override { return {out}; }
-    bool begin(const std::vector<std::string> &paths, const ExportedBook &, std::string *error) override {
-        return openForWriting(paths[0], &file_, error);
+    // What the book keeps about its dictionary comes first, as the lines
+    // of dictd's entries about a dictionary ("00-database-short" ...), which
+    // the tsv import reads back.
+    bool begin(const std::vector<std::string> &paths, const ExportedBook &book, std::string *error) override {
+        if (!openForWriting(paths[0], &file_, error)) return false;
+        for (const std::string &field : bookInfoFields()) {
+            const std::string &value = *book.info.field(field);
+            if (!value.empty()) write(databaseHeadword(field), value);
+        }
+        return true;
     }
     bool definition(uint32_t, const std::string &, std::string *) override { return true; }
     bool needsText() const override { return true; }
     bool key(const std::string &word, uint32_t, const std::string &text, std::string *) override {
-        std::string line = word + '\t';
-        for (char c : text) {
-            const char *escaped = c == '\n'   ? "\\n"
-                                  : c == '\t' ? "\\t"
-                                  : c == '\r' ? "\\r"
-                                  : c == '\\' ? "\\\\"
-                                              : nullptr;
-            if (escaped)
-                line += escaped;
-            else
-                line += c;
-        }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), file_);
+        write(word, text);
         return true;
     }
     bool finish(std::string *error) override { return closeFile(file_, error); }
 
 private:
+    void write(const std::string &word, const std::string &text) {
+        std::string line = word + '\t' + escapeField(text) + '\n';
+        std::fwrite(line.data(), 1, line.size(), file_);
+    }
     FILE *file_ = nullptr;
 };
 
@@ -179,8 +178,11 @@ public:
     bool begin(const std::vector<std::string> &paths, const ExportedBook &book, std::string *error) override {
         paths_ = paths;
         if (!data_.open(error)) return false;
-        bool ok = meta("00-database-short", book.name) && meta("00-database-allchars", "") &&
-                  (book.description.empty() || meta("00-database-info", book.description));
+        bool ok = meta(databaseHeadword("name"), book.name) && meta("00-database-allchars", "");
+        for (const std::string &field : bookInfoFields()) {
+            const std::string &value = *book.info.field(field);
+            if (field != "name" && !value.empty()) ok = ok && meta(databaseHeadword(field), value);
+        }
         if (!ok) *error = "cannot compress the data";
         return ok;
     }

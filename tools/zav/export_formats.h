@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "book_info.h"
+
 namespace zavtool {
 
 struct ExportedBook {
-    std::string name, description;
+    BookInfo info;     // what the book keeps about its dictionary (fields may be empty)
+    std::string name;  // the dictionary's name: info.name, else the book's own name
 };
 
 class ExportFormat {

@@ -17,14 +17,26 @@ namespace {
 constexpr size_t kMaxWordBytes = 255;  // StarDict words are shorter than 256 bytes
 const uint32_t kNoWord = UINT32_MAX;
 
-// The .ifo text: one line per option, so line breaks in a value become <br>.
+// An .ifo value: one line, so line breaks become spaces.
 std::string ifoValue(const std::string &text) {
     std::string out;
+    for (char c : text) out += c == '\n' || c == '\r' ? ' ' : c;
+    return out;
+}
+
+// The .ifo description, which StarDict reads as HTML: line breaks become
+// <br>, and &, < and > entities, so that it reads back as it was.
+std::string ifoDescription(const std::string &text) {
+    std::string out;
     for (char c : text) {
-        if (c == '\n')
-            out += "<br>";
-        else if (c != '\r')
-            out += c;
+        switch (c) {
+            case '\n': out += "<br>"; break;
+            case '\r': break;
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += c;
+        }
     }
     return out;
 }
@@ -143,7 +155,10 @@ bool StardictFormat::finish(std::string *error) {
                       "\nwordcount=" + std::to_string(words_.size()) + "\nidxfilesize=" + std::to_string(idxSize) +
                       "\nsametypesequence=m\n";
     if (!synonyms_.empty()) ifo += "synwordcount=" + std::to_string(synonyms_.size()) + "\n";
-    if (!book_.description.empty()) ifo += "description=" + ifoValue(book_.description) + "\n";
+    for (const char *field : {"author", "email", "website", "date"})
+        if (!book_.info.field(field)->empty())
+            ifo += std::string(field) + "=" + ifoValue(*book_.info.field(field)) + "\n";
+    if (!book_.info.description.empty()) ifo += "description=" + ifoDescription(book_.info.description) + "\n";
     if (data_.written() > UINT32_MAX) {
         *error = "the definitions exceed the 4 GiB a StarDict file can address";
         return false;

@@ -12,6 +12,7 @@
 #include "book_output.h"
 #include "cli.h"
 #include "entries.h"
+#include "book_info.h"
 #include "import_dictionary.h"
 #include "tovix/collation.h"
 #include "tovix/format.h"
@@ -50,9 +51,10 @@ bool samePlace(const ImportEntries::Packed &a, const ImportEntries::Packed &b) {
 // definition, so equal headwords with different definitions ("Bank" and
 // "bank", or one headword listed twice) stay separate entries that a look-up
 // of every equal key finds. A headword listed twice for the same definition
-// gives one key. In the order the definitions lie in the input, so that a
-// compressed data file is read chunk after chunk.
-std::vector<uint32_t> planKeys(const ImportEntries &entries) {
+// gives one key (the repeat is reported as merged). In the order the
+// definitions lie in the input, so that a compressed data file is read chunk
+// after chunk, and entries of one place next to each other.
+std::vector<uint32_t> planKeys(const ImportEntries &entries, ImportLog &log, const std::string &file) {
     std::vector<uint32_t> order(entries.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
@@ -63,15 +65,20 @@ std::vector<uint32_t> planKeys(const ImportEntries &entries) {
     std::vector<uint32_t> keep;
     for (size_t i = 0; i < order.size(); ++i) {
         const char *word = entries.word(order[i]);
-        bool repeated = false;
-        for (size_t j = i; j-- > 0 && std::strcmp(entries.word(order[j]), word) == 0 && !repeated;)
-            repeated = samePlace(entries[order[j]], entries[order[i]]);
-        if (!repeated) keep.push_back(order[i]);
+        size_t repeated = i;
+        for (size_t j = i; j-- > 0 && std::strcmp(entries.word(order[j]), word) == 0 && repeated == i;)
+            if (samePlace(entries[order[j]], entries[order[i]])) repeated = j;
+        if (repeated == i)
+            keep.push_back(order[i]);
+        else
+            log.merge(file, entries[order[i]].line, entries[order[repeated]].line);
     }
     order.clear();
     order.shrink_to_fit();
-    std::stable_sort(keep.begin(), keep.end(),
-                     [&](uint32_t a, uint32_t b) { return entries[a].offset < entries[b].offset; });
+    std::stable_sort(keep.begin(), keep.end(), [&](uint32_t a, uint32_t b) {
+        return entries[a].offset != entries[b].offset ? entries[a].offset < entries[b].offset
+                                                      : entries[a].length < entries[b].length;
+    });
     return keep;
 }
 
@@ -123,33 +130,63 @@ private:
 };
 
 struct Expected {
-    uint64_t front = 0;                     // where the page records will start
+    uint64_t front = 0;                        // where the page records will start
     uint64_t foldedKeys = 0, foldedBytes = 0;  // the keys added for case folds
 };
 
 // Where the page records will start when every planned entry is kept and
-// every place of the input gets its own page (the pages move when not).
+// every place of the input gets its own book page (the pages move when not):
+// per place one table page for the headwords without a fold key, and one
+// for each headword with one.
 Expected expect(const ImportEntries &entries, const std::vector<uint32_t> &plan, const zav::BookDesc &book,
                 std::vector<zav::StreamTableDesc> &tables, bool described) {
     Expected e;
-    uint64_t keys = 0, places = 0;
+    uint64_t keys = 0, places = 0, tablePages = 0;
+    bool placeShared = false;  // the current place has a table page for headwords without a fold key
     for (size_t p = 0; p < plan.size(); ++p) {
         const char *word = entries.word(plan[p]);
         size_t length = std::strlen(word);
         keys += tovix::U32_ENTRY_SIZE + tovix::KEY_RECORD_FIXED_SIZE + length;
+        if (p == 0 || !samePlace(entries[plan[p]], entries[plan[p - 1]])) ++places, placeShared = false;
+        bool owns = false;
         if (hasFold(word))
             for (const std::string &folded : foldedKeysFor(word)) {
                 keys += tovix::U32_ENTRY_SIZE + tovix::KEY_RECORD_FIXED_SIZE + folded.size();
                 ++e.foldedKeys;
                 e.foldedBytes += folded.size() + 1;
+                owns = true;
             }
-        if (p == 0 || !samePlace(entries[plan[p]], entries[plan[p - 1]])) ++places;
+        if (owns || !placeShared) ++tablePages;
+        if (!owns) placeShared = true;
     }
-    tables[0].pageList.resize(places);
+    tables[0].pageList.resize(tablePages);
     e.front = zav::BookStreamWriter::frontSize(book, tables, static_cast<uint32_t>(places + described)) + keys;
     tables[0].pageList.clear();
     return e;
 }
+
+// The table's pages: each leads to a book page. Headwords without a fold
+// key share one table page per book page; a headword with one has a table
+// page of its own.
+class TablePages {
+public:
+    uint32_t pageFor(uint32_t bookPage, bool ownPage) {
+        if (!ownPage && bookPage < shared_.size() && shared_[bookPage] != kNone) return shared_[bookPage];
+        uint32_t page = static_cast<uint32_t>(list_.size());
+        list_.push_back(bookPage);
+        if (!ownPage) {
+            if (shared_.size() <= bookPage) shared_.resize(bookPage + 1, kNone);
+            shared_[bookPage] = page;
+        }
+        return page;
+    }
+    std::vector<uint32_t> &list() { return list_; }
+
+private:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    std::vector<uint32_t> list_;    // table page -> book page
+    std::vector<uint32_t> shared_;  // book page -> its shared table page
+};
 
 struct LayoutState {
     ImportedBook &imported;
@@ -157,16 +194,18 @@ struct LayoutState {
     ImportLog &log;
     zav::BookStreamWriter &writer;
     zav::PackedKeys &keys;
+    TablePages tablePages;
     std::string error;  // an I/O or format error: the import stops
 };
 
 // The entry's key (its text already in the keys' arena) and the keys of its
-// case fold.
-bool addKey(LayoutState &s, uint32_t word, uint32_t page) {
+// case fold, on the table page that leads to book page `bookPage`.
+bool addKey(LayoutState &s, uint32_t word, uint32_t bookPage) {
     std::vector<std::string> folds;
     if (hasFold(s.keys.textAt(word))) folds = foldedKeysFor(s.keys.textAt(word));
+    const uint32_t page = s.tablePages.pageFor(bookPage, !folds.empty());
     bool ok = s.keys.addAt(word, page);
-    for (const std::string &folded : folds) ok = ok && s.keys.add(folded, page, kFoldedKeyAttribute);
+    for (const std::string &folded : folds) ok = ok && s.keys.add(folded, page, tovix::KEY_ATTRIBUTE_CASE_FOLD);
     if (!ok) s.error = "a key is longer than 65535 bytes, or the keys reach 2 GiB";
     return ok;
 }
@@ -180,7 +219,7 @@ bool layOut(LayoutState &s, const std::vector<uint32_t> &plan, Progress &progres
     // order of the definitions' offsets, so the places seen at the current
     // offset are all that is needed.
     uint64_t groupOffset = UINT64_MAX;
-    std::vector<std::pair<uint64_t, uint32_t>> group;  // length -> page
+    std::vector<std::pair<uint64_t, uint32_t>> group;  // length -> book page
     std::string text, reason;
     uint64_t done = 0;
     for (uint32_t i : plan) {
@@ -238,14 +277,12 @@ struct Streamed {
 // after a message.
 int streamBook(const std::string &command, ImportedBook &imported, DefinitionSource &source, ImportLog &log,
                const ImportTarget &target, int fd, Streamed &s) {
-    std::vector<uint32_t> plan = planKeys(imported.entries);
-    // A headword listed twice for the same definition is kept as one key.
-    log.keep(imported.entries.size() - plan.size());
-    const bool described = !imported.description.empty() && !target.dictionaryBook;
+    std::vector<uint32_t> plan = planKeys(imported.entries, log, source.file());
+    const bool described = !imported.info.empty() && !target.dictionaryBook;
     const Expected expected = expect(imported.entries, plan, s.book, s.tables, described);
     zav::BookStreamWriter writer(fd, tovix::KIND_PLAIN, expected.front);
-    Progress progress(command, "entries laid out", imported.entries.size(), target.quiet);
-    LayoutState state{imported, source, log, writer, s.tables[0].keys, {}};
+    Progress progress(command, "entries laid out", plan.size(), target.quiet);
+    LayoutState state{imported, source, log, writer, s.tables[0].keys, {}, {}};
     // The keys' texts are the headwords: the words move over to the keys.
     if (!state.keys.adopt(imported.entries.takeWords()))
         return complain(command, target.out + ": the headwords reach 2 GiB"), EXIT_FAILED;
@@ -256,13 +293,12 @@ int streamBook(const std::string &command, ImportedBook &imported, DefinitionSou
     imported.entries.clear();
     log.summary();
     if (state.keys.empty()) return complain(command, source.file() + ": no entries"), EXIT_FAILED;
-    s.tablePages = writer.pageCount();
-    s.tables[0].pageList.resize(s.tablePages);
-    for (uint32_t p = 0; p < s.tablePages; ++p) s.tables[0].pageList[p] = p;
-    // The description is a page of the book that no key leads to, after the
-    // table's pages.
+    s.tables[0].pageList = std::move(state.tablePages.list());
+    s.tablePages = static_cast<uint32_t>(s.tables[0].pageList.size());
+    // What the dictionary says about itself is a page of the book that no
+    // key leads to, after the table's pages.
     std::string error;
-    if (described && !writer.addPage(imported.description, &error))
+    if (described && !writer.addPage(bookInfoPage(imported.info), &error))
         return complain(command, target.out + ": " + error), EXIT_USAGE;
     progress.note("sorting the keys and writing the book");
     state.keys.sort();
@@ -273,7 +309,8 @@ int streamBook(const std::string &command, ImportedBook &imported, DefinitionSou
         std::printf("wrote %s: %llu bytes, 1 tables, %u pages, %zu keys\n", target.out.c_str(),
                     static_cast<unsigned long long>(size), writer.pageCount(), state.keys.size());
     if (target.dictionaryBook)
-        return writeDictionaryBook(command, s.tables[0].name->entries[0].second, s.tables[0].keys, writer, target);
+        return writeDictionaryBook(command, s.tables[0].name->entries[0].second, s.tables[0].keys, s.tables[0].pageList,
+                                   writer, imported.info, target);
     return EXIT_OK;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "book_info.h"
 #include "import_text.h"
 
 namespace zavtool {
@@ -58,8 +59,10 @@ public:
 };
 
 struct ImportedBook {
-    std::string name;         // the book's and the table's name
-    std::string description;  // kept as the book's last page, outside the table; may be empty
+    std::string name;  // the book's and the table's name
+    // What the dictionary says about itself, as it says it: kept on a page
+    // of its own after the table's pages (book_info.h) when not empty.
+    BookInfo info;
     ImportEntries entries;
 };
 
@@ -75,8 +78,10 @@ struct ImportTarget {
 };
 
 // Lay the book out and write it to `out` atomically. Entries that share a
-// definition (same place, or same text) share one page. Returns an exit
-// code; prints the kept/skipped summary.
+// definition (same place, or same text) share one book page. Each headword
+// that has a key for its case fold gets a table page of its own (leading to
+// that book page), whose page-to-key entry is the headword, so that the
+// fold key leads back to it. Returns an exit code; prints the summary.
 int buildImported(const std::string &command, ImportedBook &book, DefinitionSource &source, ImportLog &log,
                   const ImportTarget &target);
 

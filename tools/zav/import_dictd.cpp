@@ -2,12 +2,14 @@
 // data file (.dict, or .dict.dz in dictzip) read by random access.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "atomic_output.h"
 #include "cli.h"
 #include "dictzip.h"
 #include "import_book.h"
+#include "book_info.h"
 #include "importers.h"
 
 namespace zavtool {
@@ -58,24 +60,6 @@ private:
     TextDecoder &decoder_;
 };
 
-// dictd's own entries (00-database-short, 00databasealphabet, ...) describe
-// the dictionary; they are not headwords.
-bool isDatabaseEntry(const std::string &word) {
-    return word.rfind("00-database-", 0) == 0 || word.rfind("00database", 0) == 0;
-}
-
-// The text of a 00-database entry without its first line when that line
-// repeats the headword, trimmed.
-std::string databaseText(const std::string &word, std::string text) {
-    size_t nl = text.find('\n');
-    std::string first = text.substr(0, nl);
-    size_t b = first.find_first_not_of(" \t\r");
-    if (b != std::string::npos && first.compare(b, word.size(), word) == 0)
-        text = nl == std::string::npos ? std::string() : text.substr(nl + 1);
-    size_t begin = text.find_first_not_of(" \t\r\n"), end = text.find_last_not_of(" \t\r\n");
-    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
-}
-
 // One index line split into an entry; "" or the reason it cannot be one.
 std::string parseIndexLine(const std::string &row, TextDecoder &decoder, ImportEntry *entry) {
     size_t t1 = row.find('\t');
@@ -91,25 +75,29 @@ std::string parseIndexLine(const std::string &row, TextDecoder &decoder, ImportE
     return headwordProblem(entry->word);
 }
 
-// Reads the index; false when the import must stop.
+// Reads the index; false when the import must stop. dictd's entries about
+// the dictionary (00-database-short, 00databaseinfo, ...) fill book->info
+// and are not keys.
 bool readIndex(LineReader &reader, const std::string &index, TextDecoder &decoder, DictdDefinitions &source,
                ImportLog &log, ImportedBook *book) {
     std::string row;
     uint64_t offset = 0;
     while (reader.next(&row, &offset)) {
-        if (row.empty()) continue;
+        if (row.empty()) {
+            log.blank();
+            continue;
+        }
         ImportEntry entry;
         entry.line = reader.line();
         std::string problem = parseIndexLine(row, decoder, &entry);
         if (problem.empty() && isDatabaseEntry(entry.word)) {
             std::string text;
-            bool isShort = entry.word == "00-database-short" || entry.word == "00databaseshort";
-            bool isInfo = entry.word == "00-database-info" || entry.word == "00databaseinfo";
-            if ((isShort || isInfo) && source.fetch(entry.offset, entry.length, &text, &problem)) {
-                std::string &field = isShort ? book->name : book->description;
-                if (field.empty()) field = databaseText(entry.word, text);
+            std::string *field = book->info.field(databaseField(entry.word));
+            if (!field || source.fetch(entry.offset, entry.length, &text, &problem)) {
+                if (field && field->empty()) *field = databaseValue(text);
+                log.about();
+                continue;
             }
-            if (problem.empty()) continue;
         }
         if (!problem.empty()) {
             if (!log.skip(index, entry.line, problem)) return false;
@@ -132,6 +120,10 @@ std::string dataFileFor(const std::string &index, const std::optional<std::strin
 }  // namespace
 
 int importDictd(const ImportOptions &o) {
+    if (!fileExists(o.input)) {
+        complain(o.command, o.input + ": cannot open: " + std::strerror(ENOENT));
+        return EXIT_USAGE;
+    }
     std::string dictPath = dataFileFor(o.input, o.dict);
     if (dictPath.empty()) {
         complain(o.command, o.input + ": no data file beside it (looked for .dict and .dict.dz; name one with --dict)");
@@ -148,7 +140,7 @@ int importDictd(const ImportOptions &o) {
         return EXIT_USAGE;
     }
     DictdDefinitions source(o.input, data, decoder);
-    ImportLog log(o.command, o.strict, o.quiet);
+    ImportLog log(o.command, o.strict, o.quiet, "index lines");
     ImportedBook book;
     if (!readIndex(reader, o.input, decoder, source, log, &book)) {
         complain(o.command, "nothing written (--strict)");
@@ -158,12 +150,7 @@ int importDictd(const ImportOptions &o) {
         complain(o.command, o.input + ": read error");
         return EXIT_USAGE;
     }
-    if (o.name)
-        book.name = *o.name;
-    else if (book.name.empty())
-        book.name = defaultBookName(o.input);
-    else
-        book.name = book.name.substr(0, book.name.find('\n'));
+    book.name = o.name.value_or(book.info.name.empty() ? defaultBookName(o.input) : firstLine(book.info.name));
     return buildImported(o.command, book, source, log, importTarget(o, book.name));
 }
 

@@ -24,7 +24,7 @@ constexpr uint32_t kByteMask = 0xFF;
 // The dictionary file's layout: a 48-byte header, the index, the word list
 // and the record area (dict_format.h; described in ZoZizID.h).
 using namespace zozizid::format;
-constexpr uint32_t kWordLengthSize = 2;     // u16 before each word
+constexpr uint32_t kWordLengthSize = 2;  // u16 before each word
 // A record of one content: u32 count (1), then the content entry.
 constexpr uint32_t kOneContentRecord = 4 + kContentEntrySize;
 constexpr uint64_t kMaxDictionaryFile = UINT32_MAX;
@@ -61,17 +61,22 @@ bool layOutDictionary(const zav::PackedKeys &keys, const zav::BookStreamWriter &
 }
 
 // Writes the dictionary file, reading each text back from `pages`.
-bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, const zav::BookStreamWriter &pages,
-                     std::string *error) {
+bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, const std::vector<uint32_t> &pageList,
+                     const zav::BookStreamWriter &pages, std::string *error) {
     DictLayout d;
     if (!layOutDictionary(keys, pages, &d, error)) return false;
     unsigned char header[kHeaderSize] = {};
     std::copy(kMagic, kMagic + sizeof kMagic, header + kOffMagic);
-    const std::pair<uint32_t, uint64_t> fields[] = {
-        {kOffVersion, kVersion}, {kOffHeaderSize, kHeaderSize}, {kOffDictId, dictId},
-        {kOffWordCount, keys.size()}, {kOffIndexOffset, d.index}, {kOffWordsOffset, d.words},
-        {kOffWordsSize, d.wordsSize}, {kOffRecordsOffset, d.records}, {kOffRecordsSize, d.recordsSize},
-        {kOffFileSize, d.records + d.recordsSize}};
+    const std::pair<uint32_t, uint64_t> fields[] = {{kOffVersion, kVersion},
+                                                    {kOffHeaderSize, kHeaderSize},
+                                                    {kOffDictId, dictId},
+                                                    {kOffWordCount, keys.size()},
+                                                    {kOffIndexOffset, d.index},
+                                                    {kOffWordsOffset, d.words},
+                                                    {kOffWordsSize, d.wordsSize},
+                                                    {kOffRecordsOffset, d.records},
+                                                    {kOffRecordsSize, d.recordsSize},
+                                                    {kOffFileSize, d.records + d.recordsSize}};
     for (const auto &[field, value] : fields) tovix::putLe32(header + field, static_cast<uint32_t>(value));
     std::fwrite(header, 1, sizeof header, f);
     uint64_t word = d.words;
@@ -88,10 +93,11 @@ bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, cons
         std::fwrite(text.data(), 1, text.size(), f);
     }
     for (size_t k = 0; k < keys.size(); ++k) {
+        const uint32_t page = pageList[keys.pageNo(k)];
         put32(f, 1);
         put32(f, zozizid::mainContentId(dictId));
-        put32(f, d.textAt[keys.pageNo(k)]);
-        put32(f, static_cast<uint32_t>(pages.pageSize(keys.pageNo(k))));
+        put32(f, d.textAt[page]);
+        put32(f, static_cast<uint32_t>(pages.pageSize(page)));
     }
     std::string text;
     for (uint32_t p = 0; p < pages.pageCount(); ++p) {
@@ -103,10 +109,10 @@ bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, cons
 
 // Writes the dictionary to `path`; false with *error.
 bool saveDictionary(const std::string &path, uint32_t dictId, const zav::PackedKeys &keys,
-                    const zav::BookStreamWriter &pages, std::string *error) {
+                    const std::vector<uint32_t> &pageList, const zav::BookStreamWriter &pages, std::string *error) {
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) return *error = path + ": cannot write: " + std::strerror(errno), false;
-    bool ok = writeDictionary(f, dictId, keys, pages, error);
+    bool ok = writeDictionary(f, dictId, keys, pageList, pages, error);
     ok = std::fflush(f) == 0 && !std::ferror(f) && ok;
     ok = std::fclose(f) == 0 && ok;
     if (!ok && error->empty()) *error = path + ": write error";
@@ -127,7 +133,8 @@ uint32_t defaultDictId(const std::string &name) {
 }
 
 int writeDictionaryBook(const std::string &command, const std::string &name, const zav::PackedKeys &keys,
-                        const zav::BookStreamWriter &pages, const ImportTarget &target) {
+                        const std::vector<uint32_t> &pageList, const zav::BookStreamWriter &pages, const BookInfo &info,
+                        const ImportTarget &target) {
     std::string error;
     zav::BookDesc book;
     book.kind = tovix::KIND_DICTIONARY;
@@ -138,6 +145,9 @@ int writeDictionaryBook(const std::string &command, const std::string &name, con
     table.locale = kBaseLanguage;
     table.dictId = target.dictId;
     book.tables.push_back(std::move(table));
+    if (!info.empty()) {
+        book.pages.push_back(zav::PageDesc{bookInfoPage(info), {}});
+    }
     zav::WrittenBook written;
     if (!zav::writeBook(book, &written, &error))
         return complain(command, target.out + ": the book cannot be laid out: " + error), EXIT_FAILED;
@@ -145,8 +155,8 @@ int writeDictionaryBook(const std::string &command, const std::string &name, con
     OutputFiles files;
     std::string dictTemp = files.add(dictPath, &error), bookTemp;
     if (dictTemp.empty() || (bookTemp = files.add(target.out, &error)).empty() ||
-        !saveDictionary(dictTemp, target.dictId, keys, pages, &error) || !saveBytes(bookTemp, written.bytes, &error) ||
-        !files.commit(&error))
+        !saveDictionary(dictTemp, target.dictId, keys, pageList, pages, &error) ||
+        !saveBytes(bookTemp, written.bytes, &error) || !files.commit(&error))
         return complain(command, error), EXIT_USAGE;
     if (!tovix::isSpellCapable(target.dictId))
         complain(command, "note: dictionary " + hex(target.dictId, 8) +
@@ -154,8 +164,8 @@ int writeDictionaryBook(const std::string &command, const std::string &name, con
     if (!target.quiet) {
         std::printf("wrote %s: %zu bytes, dictionary book of dictionary %s, %zu words\n", target.out.c_str(),
                     written.bytes.size(), hex(target.dictId, 8).c_str(), keys.size());
-        std::printf("wrote %s; the host finds it with %s=%s\n", dictPath.c_str(),
-                    "ZOZIZID_DICT_DIR", target.dictDir.empty() ? "." : target.dictDir.c_str());
+        std::printf("wrote %s; the host finds it with %s=%s\n", dictPath.c_str(), "ZOZIZID_DICT_DIR",
+                    target.dictDir.empty() ? "." : target.dictDir.c_str());
     }
     return EXIT_OK;
 }

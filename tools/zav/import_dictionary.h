@@ -17,9 +17,12 @@ uint32_t defaultDictId(const std::string &name);
 
 // Writes the dictionary file of target.dictId into target.dictDir and the
 // kind-1 book to target.out, both whole or not at all. `keys` are sorted;
-// each key's text is its page, read back from `pages`. Returns an exit code.
+// each key's text is the book page that its table page leads to
+// (`pageList`), read back from `pages`. `info`, when not empty, is the
+// kind-1 book's one page. Returns an exit code.
 int writeDictionaryBook(const std::string &command, const std::string &name, const zav::PackedKeys &keys,
-                        const zav::BookStreamWriter &pages, const ImportTarget &target);
+                        const std::vector<uint32_t> &pageList, const zav::BookStreamWriter &pages, const BookInfo &info,
+                        const ImportTarget &target);
 
 }  // namespace zavtool
 

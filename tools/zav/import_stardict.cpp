@@ -258,7 +258,7 @@ int importStardict(const ImportOptions &o) {
         complain(o.command, error);
         return EXIT_USAGE;
     }
-    ImportLog log(o.command, o.strict, o.quiet);
+    ImportLog log(o.command, o.strict, o.quiet, "records (.idx entries and .syn synonyms)");
     ImportedBook book;
     std::vector<std::pair<uint64_t, uint64_t>> places;
     if (!readIdx(files, decoder, log, &book, &places, &error) ||
@@ -266,9 +266,11 @@ int importStardict(const ImportOptions &o) {
         complain(o.command, error.empty() ? "nothing written (--strict)" : error);
         return error.empty() ? EXIT_FAILED : EXIT_USAGE;
     }
-    book.name =
-        o.name.value_or(files.options["bookname"].empty() ? defaultBookName(o.input) : files.options["bookname"]);
-    book.description = markupToText(files.options["description"], true);
+    book.info.name = trimmedValue(files.options["bookname"]);
+    book.info.description = trimmedValue(markupToText(files.options["description"], true));
+    for (const char *field : {"author", "email", "website", "date"})
+        *book.info.field(field) = trimmedValue(files.options[field]);
+    book.name = o.name.value_or(book.info.name.empty() ? defaultBookName(o.input) : book.info.name);
     StardictDefinitions source(files.idx, data, decoder, files.options["sametypesequence"], o.keepMarkup);
     return buildImported(o.command, book, source, log, importTarget(o, book.name));
 }

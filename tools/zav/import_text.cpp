@@ -18,23 +18,37 @@ constexpr uint64_t kMaxWarnings = 100;
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 }  // namespace
 
+bool ImportLog::warn(const std::string &file, uint64_t line, const std::string &message) {
+    if (++warned_ <= kMaxWarnings)
+        std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line), message.c_str());
+    else if (warned_ == kMaxWarnings + 1)
+        complain(command_, "more lines skipped or merged; only their count is reported");
+    return true;
+}
+
 bool ImportLog::skip(const std::string &file, uint64_t line, const std::string &reason) {
     ++skipped_;
     if (strict_) {
         std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line), reason.c_str());
         return false;
     }
-    if (++warned_ <= kMaxWarnings)
-        std::fprintf(stderr, "%s:%llu: %s; skipped\n", file.c_str(), static_cast<unsigned long long>(line),
-                     reason.c_str());
-    else if (warned_ == kMaxWarnings + 1)
-        complain(command_, "more lines skipped; only their count is reported");
-    return true;
+    return warn(file, line, reason + "; skipped");
+}
+
+void ImportLog::merge(const std::string &file, uint64_t line, uint64_t kept) {
+    ++merged_;
+    if (!quiet_) warn(file, line, "the same headword and definition as line " + std::to_string(kept) + "; merged");
 }
 
 void ImportLog::summary() const {
     if (quiet_ && skipped_ == 0) return;
-    complain(command_, "kept " + std::to_string(kept_) + " entries, skipped " + std::to_string(skipped_));
+    const uint64_t read = kept_ + about_ + merged_ + skipped_ + blank_;
+    std::string text = "read " + std::to_string(read) + " " + unit_ + ": kept " + std::to_string(kept_) + " entries";
+    if (about_) text += ", " + std::to_string(about_) + " about the dictionary";
+    if (merged_) text += ", merged " + std::to_string(merged_);
+    text += ", skipped " + std::to_string(skipped_);
+    if (blank_) text += ", " + std::to_string(blank_) + " blank";
+    complain(command_, text);
 }
 
 TextDecoder::~TextDecoder() {
@@ -71,6 +85,37 @@ bool TextDecoder::decode(const std::string &in, std::string *out) {
         return false;
     out->resize(out->size() - toLeft);
     return true;
+}
+
+std::string escapeField(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const char *escaped = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
+        if (escaped)
+            out += escaped;
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescapeField(const std::string &field) {
+    std::string out;
+    out.reserve(field.size());
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 1 < field.size()) {
+            char c = field[i + 1];
+            char plain = c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c == '\\' ? '\\' : 0;
+            if (plain) {
+                out += plain;
+                ++i;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
 }
 
 bool isUtf8(const std::string &text) {

@@ -12,27 +12,40 @@
 
 namespace zavtool {
 
-// Counts what an import keeps and skips, and prints one warning per skipped
-// line: "FILE:LINE: REASON; skipped". With `strict` the first such line is
-// an error instead.
+// Counts what an import reads, keeps, merges and skips, and prints one
+// warning per line skipped or merged: "FILE:LINE: REASON; skipped". With
+// `strict` the first line skipped is an error instead. Every line (or
+// record) read is counted once: kept as an entry, about the dictionary
+// (its name, description, ...), merged into an earlier identical one,
+// skipped, or blank.
 class ImportLog {
 public:
-    ImportLog(std::string command, bool strict, bool quiet)
-        : command_(std::move(command)), strict_(strict), quiet_(quiet) {}
+    // `unit` names what the input is counted in ("lines", "index lines",
+    // "records").
+    ImportLog(std::string command, bool strict, bool quiet, std::string unit = "lines")
+        : command_(std::move(command)), unit_(std::move(unit)), strict_(strict), quiet_(quiet) {}
     // Record a line that cannot become an entry. Returns false when the
     // import must stop (strict).
     bool skip(const std::string &file, uint64_t line, const std::string &reason);
+    // A line that repeats line `kept` (the same headword and definition):
+    // one key serves both.
+    void merge(const std::string &file, uint64_t line, uint64_t kept);
     void keep(uint64_t count = 1) { kept_ += count; }
+    void about() { ++about_; }
+    void blank() { ++blank_; }
     uint64_t kept() const { return kept_; }
     uint64_t skipped() const { return skipped_; }
+    uint64_t merged() const { return merged_; }
     bool strict() const { return strict_; }
-    // "zav import: kept N entries, skipped M" on stderr (unless quiet).
+    // "zav import: read N lines: kept K entries, ..., skipped M" on stderr
+    // (unless quiet); the figures add up to N.
     void summary() const;
 
 private:
-    std::string command_;
+    bool warn(const std::string &file, uint64_t line, const std::string &message);
+    std::string command_, unit_;
     bool strict_, quiet_;
-    uint64_t kept_ = 0, skipped_ = 0;
+    uint64_t kept_ = 0, skipped_ = 0, merged_ = 0, about_ = 0, blank_ = 0;
     uint64_t warned_ = 0;
 };
 
@@ -56,6 +69,12 @@ private:
     iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
     std::string name_ = "UTF-8";
 };
+
+// A text as one field of a word-list line: a line feed, tab, carriage
+// return and backslash written \n, \t, \r and \\; unescapeField undoes
+// it (a backslash before any other character stays as it is).
+std::string escapeField(const std::string &text);
+std::string unescapeField(const std::string &field);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, surrogates
 // or values above U+10FFFF).

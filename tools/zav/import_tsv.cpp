@@ -10,25 +10,6 @@ namespace zavtool {
 
 namespace {
 
-// Undo the escapes \n, \t, \r and \\ (any other backslash stays as it is).
-std::string unescapeDefinition(const std::string &s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 1 < s.size()) {
-            char c = s[i + 1];
-            char plain = c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c == '\\' ? '\\' : 0;
-            if (plain) {
-                out += plain;
-                ++i;
-                continue;
-            }
-        }
-        out += s[i];
-    }
-    return out;
-}
-
 class TsvDefinitions : public DefinitionSource {
 public:
     TsvDefinitions(const std::string &path, TextDecoder &decoder) : path_(path), decoder_(decoder) {}
@@ -46,7 +27,7 @@ public:
             *reason = "the definition is not valid " + decoder_.name();
             return false;
         }
-        *text = unescapeDefinition(decoded);
+        *text = unescapeField(decoded);
         return true;
     }
     const std::string &file() const override { return path_; }
@@ -57,13 +38,18 @@ private:
     FILE *file_ = nullptr;
 };
 
-// Reads the headwords; false when the import must stop.
+// Reads the headwords; false when the import must stop. Lines whose
+// headword is one of dictd's entries about the dictionary
+// ("00-database-short", ...) fill `info` instead.
 bool readTsvLines(LineReader &reader, const std::string &path, TextDecoder &decoder, ImportLog &log,
-                  ImportEntries *entries) {
+                  ImportedBook *book) {
     std::string row, word;
     uint64_t offset = 0;
     while (reader.next(&row, &offset)) {
-        if (row.empty()) continue;
+        if (row.empty()) {
+            log.blank();
+            continue;
+        }
         size_t tab = row.find('\t');
         std::string problem;
         if (row.find('\0') != std::string::npos)
@@ -74,11 +60,22 @@ bool readTsvLines(LineReader &reader, const std::string &path, TextDecoder &deco
             problem = "the headword is not valid " + decoder.name();
         else
             problem = headwordProblem(word);
+        std::string value;
+        if (problem.empty() && isDatabaseEntry(word)) {
+            if (!decoder.decode(row.substr(tab + 1), &value)) {
+                problem = "the text is not valid " + decoder.name();
+            } else {
+                log.about();
+                if (std::string *field = book->info.field(databaseField(word)))
+                    if (field->empty()) *field = trimmedValue(unescapeField(value));
+                continue;
+            }
+        }
         if (!problem.empty()) {
             if (!log.skip(path, reader.line(), problem)) return false;
             continue;
         }
-        if (!entries->add({word, reader.line(), offset + tab + 1, row.size() - tab - 1}) &&
+        if (!book->entries.add({word, reader.line(), offset + tab + 1, row.size() - tab - 1}) &&
             !log.skip(path, reader.line(), "the headwords reach 4 GiB"))
             return false;
     }
@@ -106,8 +103,7 @@ int importTsv(const ImportOptions &o) {
     }
     ImportLog log(o.command, o.strict, o.quiet);
     ImportedBook book;
-    book.name = o.name.value_or(defaultBookName(o.input));
-    if (!readTsvLines(reader, o.input, decoder, log, &book.entries)) {
+    if (!readTsvLines(reader, o.input, decoder, log, &book)) {
         complain(o.command, "nothing written (--strict)");
         return EXIT_FAILED;
     }
@@ -115,6 +111,7 @@ int importTsv(const ImportOptions &o) {
         complain(o.command, o.input + ": read error");
         return EXIT_USAGE;
     }
+    book.name = o.name.value_or(book.info.name.empty() ? defaultBookName(o.input) : firstLine(book.info.name));
     return buildImported(o.command, book, source, log, importTarget(o, book.name));
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "book_host.h"
+#include "book_info.h"
 #include "cli.h"
 #include "entries.h"
 
@@ -58,8 +59,17 @@ bool validUtf8(const std::string &text) {
     return true;
 }
 
+// SHOW INFO: the book's name, what it keeps about its dictionary (the
+// description first), then the book's own facts.
 std::string describeBook(const BookToServe &source, const HostBook &book, const Database &db) {
-    std::string info = db.description + "\n\nfile: " + source.path + "\nkind: " + std::to_string(book.kind());
+    std::string info = db.description + "\n";
+    const BookInfo about = readBookInfo(book);
+    if (!about.description.empty()) info += "\n" + escapeContent(about.description) + "\n";
+    for (const std::string &field : bookInfoFields()) {
+        if (field == "description" || about.field(field)->empty()) continue;
+        info += "\n" + field + ": " + escapeText(*about.field(field));
+    }
+    info += "\n\nfile: " + source.path + "\nkind: " + std::to_string(book.kind());
     uint32_t serial = 0;
     if (ZAVBookSerial(book, &serial) == 0) info += "\nserial: " + std::to_string(serial);
     info += "\ntables: " + std::to_string(book.tableCount()) + "\n";

@@ -41,13 +41,13 @@ bool transferAll(Step step, int fd, Bytes *data, size_t n, uint64_t at, const ch
 }
 
 bool writeAll(int fd, const void *data, size_t n, uint64_t at, std::string *error) {
-    return transferAll(::pwrite, fd, static_cast<const char *>(data), n, at, "cannot write the book: ",
-                       std::strerror(EIO), error);
+    return transferAll(::pwrite, fd, static_cast<const char *>(data), n, at,
+                       "cannot write the book: ", std::strerror(EIO), error);
 }
 
 bool readAll(int fd, void *data, size_t n, uint64_t at, std::string *error) {
-    return transferAll(::pread, fd, static_cast<char *>(data), n, at, "cannot read the book back: ",
-                       "short file", error);
+    return transferAll(::pread, fd, static_cast<char *>(data), n, at, "cannot read the book back: ", "short file",
+                       error);
 }
 
 // Sequential output through a buffer, at a running position.
@@ -123,13 +123,17 @@ uint32_t putU32List(Sink &out, const std::vector<uint32_t> &values) {
 }
 
 // Entry i: the index of the first key (in key order) that leads to table
-// page i, else the entry before it (0 at the start).
+// page i, a key added for a case fold only when no other key leads there;
+// else the entry before it (0 at the start).
 std::vector<uint32_t> pageToKey(const StreamTableDesc &table) {
     constexpr uint32_t none = UINT32_MAX;
     std::vector<uint32_t> entries(table.pageList.size(), none);
+    std::vector<bool> folded(table.pageList.size(), false);
     for (uint32_t k = 0; k < table.keys.size(); ++k) {
         uint32_t page = table.keys.pageNo(k);
-        if (page < entries.size() && entries[page] == none) entries[page] = k;
+        if (page >= entries.size() || (entries[page] != none && !folded[page])) continue;
+        bool fold = table.keys.attribute(k) == KEY_ATTRIBUTE_CASE_FOLD;
+        if (entries[page] == none || !fold) entries[page] = k, folded[page] = fold;
     }
     uint32_t carried = 0;
     for (auto &entry : entries) entry = entry == none ? carried : (carried = entry);
@@ -351,8 +355,7 @@ bool BookStreamWriter::movePages(uint64_t to, std::string *error) {
     for (uint64_t done = 0; done < pageBytes_;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kBufferBytes, pageBytes_ - done));
         const uint64_t from = down ? done : pageBytes_ - done - n;
-        if (!readAll(fd_, block.data(), n, pagesAt_ + from, error) ||
-            !writeAll(fd_, block.data(), n, to + from, error))
+        if (!readAll(fd_, block.data(), n, pagesAt_ + from, error) || !writeAll(fd_, block.data(), n, to + from, error))
             return false;
         done += n;
     }

@@ -108,9 +108,12 @@ std::vector<uint32_t> keyOrder(const TableDesc &table) {
 std::vector<uint32_t> derivePageToKey(const TableDesc &table, const std::vector<uint32_t> &order) {
     constexpr uint32_t none = UINT32_MAX;
     std::vector<uint32_t> entries(table.pageList.size(), none);
+    std::vector<bool> folded(table.pageList.size(), false);
     for (uint32_t k = 0; k < order.size(); ++k) {
         uint32_t page = table.keys[order[k]].pageNo;
-        if (page < entries.size() && entries[page] == none) entries[page] = k;
+        if (page >= entries.size() || (entries[page] != none && !folded[page])) continue;
+        bool fold = table.keys[order[k]].attribute == KEY_ATTRIBUTE_CASE_FOLD;
+        if (entries[page] == none || !fold) entries[page] = k, folded[page] = fold;
     }
     uint32_t carried = 0;
     for (auto &entry : entries) {

@@ -124,6 +124,12 @@ constexpr uint32_t KEY_RECORD_FIXED_SIZE = 12;
 constexpr uint32_t KEY_TEXT_LENGTH_MASK = 0xFFFF;
 constexpr uint32_t KEY_SPARE_SHIFT = 16;
 constexpr uint32_t KEY_ATTRIBUTE_SHIFT = 24;
+// The attribute of a key that books made by the tool add beside a headword
+// whose Unicode case fold the key collation does not fold to: the key holds
+// the fold and leads where the headword leads. The table page both lead to
+// has that headword as its page-to-key entry (a page of a table lists a key
+// with this attribute only when no other key leads to it).
+constexpr uint8_t KEY_ATTRIBUTE_CASE_FOLD = 0x46;
 
 // --- the tree item -------------------------------------------------------------
 // Four u32 links, then the caption as a string list. Items are numbered from

@@ -90,9 +90,10 @@ struct TableDesc {
     // page-to-key list; written when non-empty (pageToKeyOffset 0 otherwise).
     // autoPageToKey fills it from the keys instead (giving both is refused):
     // one entry per page-list entry; entry i is the index, in the final key
-    // order, of the first key whose pageNo is i, or, when no key leads to
-    // page i, the entry of the nearest page before it that has one (0 when
-    // there is none).
+    // order, of the first key whose pageNo is i (a key with the case-fold
+    // attribute only when no other key leads to page i), or, when no key
+    // leads to page i, the entry of the nearest page before it that has one
+    // (0 when there is none).
     std::vector<uint32_t> pageToKey;
     bool autoPageToKey = false;
 
