@@ -10,6 +10,7 @@ import tovixzav
 from tovixzav.collation import compare_keys
 
 SAMPLES = os.environ.get("ZAV_SAMPLES_DIR", ".")
+ZAV = os.environ.get("ZAV_PROGRAM", "zav")
 GLOSSARY = os.path.join(SAMPLES, "glossary.zav")
 LEXICON = os.path.join(SAMPLES, "lexicon.zav")
 
@@ -95,3 +96,38 @@ def test_a_missing_module_is_reported(tmp_path):
     env = dict(os.environ, TOVIXZAV_LIBRARY=str(tmp_path / "libnothing.so"))
     run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
     assert "cannot load the book module" in run.stdout and "libnothing.so" in run.stdout
+
+
+def _imported(tmp_path, lines):
+    """A book made by zav import from word-list lines."""
+    source, book = tmp_path / "words.tsv", tmp_path / "words.zav"
+    source.write_text("".join(line + "\n" for line in lines), encoding="utf-8")
+    subprocess.run([ZAV, "import", "tsv", str(source), str(book), "--quiet"], check=True, timeout=60)
+    return book
+
+
+def test_about_and_stored_headwords(tmp_path):
+    path = _imported(tmp_path, [
+        "00-database-short\tWords", "00-database-info\tFirst line\\nsecond line", "00-database-url\thttp://x.example",
+        "εξημερωμένος\tsee tame", "tame\tsee tame", "ÉLÈVE\tpupil", "pupil\tpupil"])
+    with tovixzav.Book(path) as book:
+        assert book.about == {"name": "Words", "description": "First line\nsecond line",
+                              "website": "http://x.example"}
+        assert book.description == "First line\nsecond line"
+        words = book.tables[0]
+        # A word in another case finds the headword as stored, though its
+        # definition is shared with another headword.
+        assert [e.key for e in words.lookup("ΕΞΗΜΕΡΩΜΈΝΟΣ")] == ["εξημερωμένος"]
+        assert [e.key for e in words.lookup("élève")] == ["ÉLÈVE"]
+    with tovixzav.Book(GLOSSARY) as book:
+        assert book.about == {} and book.description == ""
+
+
+def test_a_page_cut_off_is_an_error_not_an_empty_text(tmp_path):
+    path = _imported(tmp_path, [f"word{i:03d}\t" + f"text {i} " * 20 for i in range(200)])
+    data = path.read_bytes()
+    cut = tmp_path / "cut.zav"
+    cut.write_bytes(data[:len(data) // 2])
+    with tovixzav.Book(cut) as book:
+        with pytest.raises(tovixzav.BookError, match="past the end of the file"):
+            book.tables[0].lookup("word199")

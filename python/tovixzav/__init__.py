@@ -7,11 +7,11 @@
             print(entry.key, entry.text)
 """
 
-from .book import KIND_DICTIONARY, KIND_PLAIN, KIND_PREFIXED, Book, Entry, Key, Table, TocItem
+from .book import ABOUT_FIELDS, KIND_DICTIONARY, KIND_PLAIN, KIND_PREFIXED, Book, Entry, Key, Table, TocItem
 from .errors import BookError, LibraryNotFound, TovixError
 
 __all__ = [
     "Book", "Table", "Entry", "Key", "TocItem", "BookError", "LibraryNotFound", "TovixError",
-    "KIND_DICTIONARY", "KIND_PLAIN", "KIND_PREFIXED",
+    "KIND_DICTIONARY", "KIND_PLAIN", "KIND_PREFIXED", "ABOUT_FIELDS",
 ]
 __version__ = "1.0.0"

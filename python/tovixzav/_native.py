@@ -47,6 +47,7 @@ _CALLS = {
     "ZAVGetKeyWord": (_i32, [_i32, _u32, _ptr, _i32]),
     "ZAVGetKeyPageNo": (_i32, [_i32, _u32]),
     "ZAVGetKeyPageOffset": (_i32, [_i32, _u32]),
+    "ZAVPageToKey": (_i32, [_i32, _u32]),
     "ZAVSearchKeyWord": (_i32, [_i32, _buf, _i32]),
     "ZAVIsExistWord": (_i32, [_i32, _buf]),
     "EBDVPGetCount": (_i32, [_i32]),

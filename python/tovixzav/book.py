@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import struct
 from collections import namedtuple
 
 from . import _native
@@ -22,6 +23,14 @@ _SLOT = 256  # one spelling suggestion, terminator included
 _WILDCARD_BUFFER = 64 * 1024
 _SERVED_CONTENT_LIMIT = 64 << 20  # dictionary contents: the most a page may hold
 _MAX_TOC_ITEMS = 1 << 20
+# A key that books made by zav import add for a headword's case fold; the
+# page-to-key entry of its table page is that headword.
+_CASE_FOLD_ATTRIBUTE = 0x46
+# The page where a book made by zav import keeps what the dictionary says
+# about itself, and the fields it may hold, in order.
+_ABOUT_MARK = b"zav-book-info\t1\n"
+ABOUT_FIELDS = ("name", "description", "author", "email", "website", "date")
+_UNESCAPES = {"n": "\n", "t": "\t", "r": "\r", "\\": "\\"}
 
 Key = namedtuple("Key", "index text page offset attribute")
 Entry = namedtuple("Entry", "key key_index page offset text")
@@ -57,6 +66,27 @@ def _encode(word, language):
         return word.encode(codec)
     except UnicodeEncodeError as error:
         raise BookError(f"{word!r} cannot be written in this table's code page ({codec}): {error}") from None
+
+
+def _unescape(field):
+    out, i = [], 0
+    while i < len(field):
+        if field[i] == "\\" and i + 1 < len(field) and field[i + 1] in _UNESCAPES:
+            out.append(_UNESCAPES[field[i + 1]])
+            i += 2
+        else:
+            out.append(field[i])
+            i += 1
+    return "".join(out)
+
+
+def _parse_about(page):
+    about = {}
+    for line in page[len(_ABOUT_MARK):].decode("utf-8", "replace").split("\n"):
+        field, tab, value = line.partition("\t")
+        if tab and field in ABOUT_FIELDS:
+            about[field] = _unescape(value)
+    return about
 
 
 def _name(call):
@@ -148,6 +178,44 @@ class Book:
     def tables(self):
         return [Table(self, t) for t in range(self.table_count)]
 
+    def page_bytes(self, page):
+        """Book page `page` as bytes; BookError when it cannot be read."""
+        count = self.page_count
+        if not 0 <= page < count:
+            raise BookError(f"{self.path}: the book has {count} pages, no page {page}")
+        size = self._call("ZAVGetPageSize", page)
+        if size < 0 or size > self._size:
+            raise BookError(f"{self.path}: book page {page} claims {size} bytes")
+        buffer = ctypes.create_string_buffer(max(size, 1))
+        copied = self._call("ZAVGetPage", page, buffer, size) if size else 0
+        if copied != size:
+            raise BookError(f"{self.path}: book page {page} cannot be read")
+        return buffer.raw[:size]
+
+    @property
+    def about(self):
+        """What a book made by zav import keeps about its dictionary, as given by
+        the dictionary: a dict of some of ABOUT_FIELDS (name, description,
+        author, email, website, date); empty when the book keeps nothing."""
+        count = self.page_count
+        if count <= 0:
+            return {}
+        mark = ctypes.create_string_buffer(len(_ABOUT_MARK))
+        if self._call("ZAVGetPage", count - 1, mark, len(_ABOUT_MARK)) == len(_ABOUT_MARK) \
+                and mark.raw == _ABOUT_MARK:
+            return _parse_about(self.page_bytes(count - 1))
+        # A book made before that page kept only its description, as the raw
+        # text of one page after its one table's pages.
+        if not self.is_dictionary and self.table_count == 1 and count == self.tables[0].page_count + 1:
+            text = self.page_bytes(count - 1).decode("utf-8", "replace")
+            return {"description": text} if text else {}
+        return {}
+
+    @property
+    def description(self):
+        """The dictionary's description (see about); "" when there is none."""
+        return self.about.get("description", "")
+
     def _content_limit(self):
         return _SERVED_CONTENT_LIMIT if self.is_dictionary else self._size
 
@@ -207,6 +275,12 @@ class Table:
         copied = self._call("ZAVGetTablePage", index, buffer, size) if size else 0
         if copied != size:
             raise BookError(f"{self.book.path}: table {self.index} page {index} cannot be read")
+        if size == 0 and not self.book.is_dictionary:
+            # The module answers 0 for an empty page and for one it cannot
+            # read: the file's own structures tell which.
+            problem = _empty_page_problem(self.book.path, self.index, index)
+            if problem:
+                raise BookError(f"{self.book.path}: table {self.index} page {index} cannot be read: {problem}")
         return buffer.raw[:size]
 
     def page(self, index):
@@ -236,6 +310,20 @@ class Table:
             found.append((i, key))
         return found
 
+    def _headword(self, index, key, page):
+        """The key to show for key `index`: for a key added for a headword's
+        case fold, that headword (the key of its table page)."""
+        if self.book.is_dictionary or self._key_bytes(index)[1] != _CASE_FOLD_ATTRIBUTE:
+            return index, key
+        first = self._call("ZAVPageToKey", page)
+        if first < 0 or first >= self._key_count() or first == index:
+            return index, key
+        text, attribute = self._key_bytes(first)
+        if attribute == _CASE_FOLD_ATTRIBUTE:
+            return index, key
+        folded = _encode(fold_case(_decode(text, self.language)), self.language)
+        return (first, text) if compare_keys(folded, key) == 0 else (index, key)
+
     def lookup(self, word):
         """Every entry whose key is the word (letter case ignored, homographs
         included: "bank" finds bank@1 and bank@2), as Entry tuples."""
@@ -256,7 +344,8 @@ class Table:
                 content = self.page_bytes(page)
                 if offset > len(content):
                     raise BookError(f"{self.book.path}: key {index} points past the end of page {page}")
-                entries.append(Entry(_decode(key, self.language), index, page, offset,
+                shown, text = self._headword(index, key, page)
+                entries.append(Entry(_decode(text, self.language), shown, page, offset,
                                      _decode(content[offset:], self.language)))
         return entries
 
@@ -315,3 +404,48 @@ class Table:
         n = self._call("EBDSCWildcard", ctypes.addressof(w), ctypes.addressof(out), limit, _WILDCARD_BUFFER)
         words = [x for x in out.raw[:_WILDCARD_BUFFER].split(b"\0")[:max(n, 0)] if x]
         return [_decode(x, self.language) for x in words]
+
+
+def _empty_page_problem(path, table, index):
+    """Why table page `index` of a plain book, which the module reports empty,
+    is not really there ("" when the file holds an empty page): the page list
+    and the page directory lead to a page record that must lie in the file."""
+    try:
+        with open(path, "rb") as f:
+            data_size = os.fstat(f.fileno()).st_size
+
+            def u32(at, what):
+                if at + 4 > data_size:
+                    raise ValueError(f"{what} lies past the end of the file ({data_size} bytes)")
+                f.seek(at)
+                return struct.unpack("<I", f.read(4))[0]
+
+            f.seek(0)
+            header = f.read(512)
+            if len(header) < 512:
+                return "the header is cut short"
+            kind, table_dir, page_dir = struct.unpack_from("<I", header, 4)[0], *struct.unpack_from("<II", header, 40)
+            f.seek(table_dir)
+            count = f.read(1)
+            if not count or table >= count[0]:
+                return "the table directory does not list the table"
+            record = u32(table_dir + 1 + 4 * table, "the table directory")
+            page_list = u32(record + 20, "the table record")
+            book_page = u32(page_list + 4 * index, f"the page list entry of page {index}")
+            pages = u32(page_dir, "the page directory")
+            if book_page >= pages:
+                return f"book page {book_page} is not in the page directory ({pages} pages)"
+            at = u32(page_dir + 4 + 4 * book_page, f"the page directory entry of book page {book_page}")
+            if kind == KIND_PREFIXED:
+                if at + 2 > data_size:
+                    return f"book page {book_page} lies past the end of the file ({data_size} bytes)"
+                f.seek(at)
+                at += 2 + 4 * struct.unpack("<H", f.read(2))[0]
+            size = u32(at, f"book page {book_page}")
+            if at + 4 + size > data_size:
+                return f"book page {book_page} lies past the end of the file ({data_size} bytes)"
+            return ""
+    except ValueError as error:
+        return str(error)
+    except OSError as error:
+        return f"the file cannot be read: {error}"

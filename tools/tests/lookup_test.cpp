@@ -53,7 +53,12 @@ const std::string &wordBook() {
             "recede\tto go back\n"
             "recipe\ta way to cook\n"
             "rabbi\ta teacher\n"
-            "zebra\ta striped horse\n";
+            "zebra\ta striped horse\n"
+            "tame\tsee tame\n"
+            "εξημερωμένος\tsee tame\n"
+            "pupil\tpupil\n"
+            "ÉLÈVE\tpupil\n"
+            "Élève\tpupil\n";
         std::string tsv = scratch() + "/words.tsv", book = scratch() + "/words.zav";
         spill(tsv, list);
         Result r = zav({"import", "tsv", tsv, book, "--quiet"});
@@ -101,6 +106,12 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"homographs", "Bank", 0, 3, {"river", "money", "tilt"}, {}},
         LookupCase{"one_homograph", "bank@2", 0, 1, {"tilt"}, {"river"}},
         LookupCase{"one_page_once", "color", 0, 1, {"hue"}, {}},
+        // A fold key on a definition that other headwords share still leads
+        // back to the headword it was made for.
+        LookupCase{
+            "shared_definition_shows_stored_headword", "ΕΞΗΜΕΡΩΜΈΝΟΣ", 0, 1, {"--- εξημερωμένος "}, {"εξημερωμένοσ"}},
+        LookupCase{
+            "fold_as_typed_shows_each_stored_headword", "élève", 0, 2, {"--- ÉLÈVE ", "--- Élève "}, {"--- élève"}},
         LookupCase{"miss_suggests_and_shows_no_entry",
                    "recieve",
                    1,

@@ -29,20 +29,24 @@ const char kExportHelp[] =
     "\n"
     "tsv       OUT: one line per key, KEY<TAB>TEXT, in the book's key order; in\n"
     "          the text a line feed, tab, carriage return and backslash are\n"
-    "          written \\n, \\t, \\r and \\\\ (what 'zav import tsv' reads).\n"
+    "          written \\n, \\t, \\r and \\\\ (what 'zav import tsv' reads). What\n"
+    "          the book keeps about its dictionary comes first, as dictd's\n"
+    "          00-database-short, -info, -url, -author, -email and -date lines.\n"
     "dictd     OUT.index and OUT.dict.dz (dictzip). Keys that lead to the same\n"
     "          text are index lines to one entry. 00-database-short holds the\n"
-    "          book's name, 00-database-info the description.\n"
+    "          dictionary's name (else the book's), 00-database-info and the\n"
+    "          other 00-database entries what the book keeps about it.\n"
     "stardict  OUT.ifo, OUT.idx, OUT.dict.dz and, when texts have several keys,\n"
     "          OUT.syn: each text is written once, under its first key; its\n"
     "          other keys are synonyms.\n"
     "\n"
     "A key that the format cannot hold (empty, with a tab or line break, or\n"
     "longer than 255 bytes for StarDict) or whose page cannot be read is\n"
-    "skipped with a warning. A plain book with exactly one page more than the\n"
-    "table has is taken to keep its description in that last page (as 'zav\n"
-    "import' writes it). The files are written under temporary names and take\n"
-    "their place only when complete; an OUT that is BOOK is refused.\n";
+    "skipped with a warning. A key that 'zav import' added for a headword's\n"
+    "case fold (attribute 0x46) is left out: importing the export adds it\n"
+    "again. A text that several keys lead to is written once. The files are\n"
+    "written under temporary names and take their place only when complete;\n"
+    "an OUT that is BOOK is refused.\n";
 
 struct Walk {
     const HostBook &book;

@@ -66,7 +66,7 @@ std::string describeBook(const BookToServe &source, const HostBook &book, const 
     const BookInfo about = readBookInfo(book);
     if (!about.description.empty()) info += "\n" + escapeContent(about.description) + "\n";
     for (const std::string &field : bookInfoFields()) {
-        if (field == "description" || about.field(field)->empty()) continue;
+        if (field == "name" || field == "description" || about.field(field)->empty()) continue;
         info += "\n" + field + ": " + escapeText(*about.field(field));
     }
     info += "\n\nfile: " + source.path + "\nkind: " + std::to_string(book.kind());

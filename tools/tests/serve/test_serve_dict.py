@@ -115,6 +115,21 @@ def test_show_db_and_info(server):
     assert "A Small English Lexicon" in info and "table 1: Phrases, 4 keys" in info
 
 
+def test_show_info_gives_what_an_import_kept(tmp_path):
+    source, book = tmp_path / "words.tsv", str(tmp_path / "words.zav")
+    source.write_text("00-database-short\tSmall Words\n00-database-info\tA list.\\nOf words.\n"
+                      "00-database-url\thttp://words.example\nword\tits meaning\n", encoding="utf-8")
+    subprocess.run([ZAV, "import", "tsv", "--quiet", str(source), book], check=True, timeout=30)
+    server = Server(books=[book])
+    try:
+        listed = [line.split("\t")[2:] for line in dict_client(server, "-D").splitlines() if "\t" in line]
+        assert listed == [["words", "Small Words"]]
+        info = [line.strip() for line in dict_client(server, "-i", "words").splitlines()]
+        assert info[1:5] == ["Small Words", "", "A list.", "Of words."] and "website: http://words.example" in info
+    finally:
+        assert server.stop() == 0
+
+
 def test_text_in_code_pages_is_served_as_utf8(tmp_path):
     """A table in code page 936 and one whose text is Latin-1: words come in
     and go out in UTF-8, and "." in a regular expression takes a whole character."""
