@@ -98,18 +98,20 @@ def test_a_missing_module_is_reported(tmp_path):
     assert "cannot load the book module" in run.stdout and "libnothing.so" in run.stdout
 
 
-def _imported(tmp_path, lines):
+def _imported(tmp_path, lines, *options):
     """A book made by zav import from word-list lines."""
     source, book = tmp_path / "words.tsv", tmp_path / "words.zav"
     source.write_text("".join(line + "\n" for line in lines), encoding="utf-8")
-    subprocess.run([ZAV, "import", "tsv", str(source), str(book), "--quiet"], check=True, timeout=60)
+    subprocess.run([ZAV, "import", "tsv", str(source), str(book), "--quiet", *options], check=True, timeout=60)
     return book
 
 
-def test_about_and_stored_headwords(tmp_path):
+@pytest.mark.parametrize("options", [(), ("--dictionary-book",)])
+def test_about_and_stored_headwords(tmp_path, monkeypatch, options):
+    monkeypatch.setenv("ZOZIZID_DICT_DIR", str(tmp_path))
     path = _imported(tmp_path, [
         "00-database-short\tWords", "00-database-info\tFirst line\\nsecond line", "00-database-url\thttp://x.example",
-        "εξημερωμένος\tsee tame", "tame\tsee tame", "ÉLÈVE\tpupil", "pupil\tpupil"])
+        "εξημερωμένος\tsee tame", "tame\tsee tame", "ÉLÈVE\tpupil", "pupil\tpupil"], *options)
     with tovixzav.Book(path) as book:
         assert book.about == {"name": "Words", "description": "First line\nsecond line",
                               "website": "http://x.example"}

@@ -24,7 +24,8 @@ _WILDCARD_BUFFER = 64 * 1024
 _SERVED_CONTENT_LIMIT = 64 << 20  # dictionary contents: the most a page may hold
 _MAX_TOC_ITEMS = 1 << 20
 # A key that books made by zav import add for a headword's case fold; the
-# page-to-key entry of its table page is that headword.
+# page-to-key entry of its table page is that headword. In a dictionary book
+# the key's word record has a sub content of the same number naming it.
 _CASE_FOLD_ATTRIBUTE = 0x46
 # The page where a book made by zav import keeps what the dictionary says
 # about itself, and the fields it may hold, in order.
@@ -310,10 +311,29 @@ class Table:
             found.append((i, key))
         return found
 
+    def _dictionary_headword(self, index, key):
+        """A dictionary book's key added for a case fold names its headword in
+        a sub content of its word record."""
+        if key.isascii() or self._call("ZAVIsExistSubPage", _CASE_FOLD_ATTRIBUTE, index) != 1:
+            return index, key
+        size = self._call("ZAVGetSubPageSize", _CASE_FOLD_ATTRIBUTE, index)
+        if not 0 < size <= 0xFFFF:
+            return index, key
+        buffer = ctypes.create_string_buffer(size)
+        if self._call("ZAVGetSubPage", _CASE_FOLD_ATTRIBUTE, index, buffer, size) != size:
+            return index, key
+        head = buffer.raw[:size]
+        for i, text in self._matching(head, self._key_count()):
+            if text == head:
+                return i, text
+        return index, key
+
     def _headword(self, index, key, page):
         """The key to show for key `index`: for a key added for a headword's
         case fold, that headword (the key of its table page)."""
-        if self.book.is_dictionary or self._key_bytes(index)[1] != _CASE_FOLD_ATTRIBUTE:
+        if self.book.is_dictionary:
+            return self._dictionary_headword(index, key)
+        if self._key_bytes(index)[1] != _CASE_FOLD_ATTRIBUTE:
             return index, key
         first = self._call("ZAVPageToKey", page)
         if first < 0 or first >= self._key_count() or first == index:

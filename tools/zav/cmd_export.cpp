@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "export_formats.h"
+#include "key_reader.h"
 #include "tovix/format.h"
 
 namespace zavtool {
@@ -83,8 +84,9 @@ public:
         word_[0] = '\0';
         int32_t attribute = ZAVGetKeyWord(book_, table_, key, word_.data(), static_cast<int32_t>(word_.size() - 1));
         word_.back() = '\0';
-        *fold = !dictionary_ && attribute == static_cast<int8_t>(tovix::KEY_ATTRIBUTE_CASE_FOLD);
-        return std::string(word_.data());
+        std::string word(word_.data());
+        *fold = isFoldKey(book_, table_, key, word, attribute);
+        return word;
     }
     // A key of a dictionary book leads to the page of its own index.
     uint32_t page(uint32_t key) const {
@@ -258,7 +260,9 @@ bool walkKeys(Walk &w, std::string *error) {
         }
     }
     for (uint32_t k : folds) {
-        if (walk.ids.find(walk.reader.page(k), walk.reader.offset(k)) != DefinitionIds::kNone) {
+        // A dictionary book's fold key names its headword, which is a key of its own.
+        if (walk.reader.dictionary() ||
+            walk.ids.find(walk.reader.page(k), walk.reader.offset(k)) != DefinitionIds::kNone) {
             ++w.folds;
             continue;
         }

@@ -24,10 +24,10 @@ constexpr uint32_t kByteMask = 0xFF;
 // The dictionary file's layout: a 48-byte header, the index, the word list
 // and the record area (dict_format.h; described in ZoZizID.h).
 using namespace zozizid::format;
-constexpr uint32_t kWordLengthSize = 2;  // u16 before each word
-// A record of one content: u32 count (1), then the content entry.
-constexpr uint32_t kOneContentRecord = 4 + kContentEntrySize;
+constexpr uint32_t kWordLengthSize = 2;    // u16 before each word
+constexpr uint32_t kContentCountSize = 4;  // u32 before a record's content entries
 constexpr uint64_t kMaxDictionaryFile = UINT32_MAX;
+constexpr uint32_t kNoKey = UINT32_MAX;
 
 void put32(FILE *f, uint32_t v) {
     unsigned char b[4];
@@ -35,26 +35,45 @@ void put32(FILE *f, uint32_t v) {
     std::fwrite(b, 1, sizeof b, f);
 }
 
-// The record area holds one record per key, each with one content (the main
-// content), followed by the texts: each page once, however many keys lead
-// to it, so that the file stays the size of the book.
+// The record area holds one record per key, each with its main content and,
+// for a key added for a headword's case fold, a content holding that
+// headword; then the texts: each page once, however many keys lead to it,
+// so that the file stays the size of the book, and the headwords of the
+// fold keys.
 struct DictLayout {
     uint64_t index = kHeaderSize, words = 0, wordsSize = 0, records = 0, recordsSize = 0, texts = 0;
-    std::vector<uint32_t> textAt;  // per page
+    std::vector<uint32_t> textAt;    // per book page
+    std::vector<uint32_t> headword;  // per key: the key of the headword it is the fold of, or kNoKey
 };
 
-bool layOutDictionary(const zav::PackedKeys &keys, const zav::BookStreamWriter &pages, DictLayout *d,
-                      std::string *error) {
+// The headword of each fold key: the key without the fold attribute on the
+// same table page.
+std::vector<uint32_t> foldHeadwords(const zav::PackedKeys &keys, size_t tablePages) {
+    std::vector<uint32_t> ofPage(tablePages, kNoKey), headword(keys.size(), kNoKey);
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (keys.attribute(k) != tovix::KEY_ATTRIBUTE_CASE_FOLD && ofPage[keys.pageNo(k)] == kNoKey)
+            ofPage[keys.pageNo(k)] = static_cast<uint32_t>(k);
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (keys.attribute(k) == tovix::KEY_ATTRIBUTE_CASE_FOLD) headword[k] = ofPage[keys.pageNo(k)];
+    return headword;
+}
+
+bool layOutDictionary(const zav::PackedKeys &keys, const std::vector<uint32_t> &pageList,
+                      const zav::BookStreamWriter &pages, DictLayout *d, std::string *error) {
+    d->headword = foldHeadwords(keys, pageList.size());
     d->words = d->index + uint64_t{kIndexEntrySize} * keys.size();
     for (size_t k = 0; k < keys.size(); ++k) d->wordsSize += kWordLengthSize + keys.text(k).size();
     d->records = d->words + d->wordsSize;
-    d->texts = d->records + uint64_t{kOneContentRecord} * keys.size();
+    d->texts = d->records;
+    for (uint32_t h : d->headword) d->texts += kContentCountSize + kContentEntrySize * (h == kNoKey ? 1 : 2);
     uint64_t at = d->texts;
     d->textAt.reserve(pages.pageCount());
     for (uint32_t p = 0; p < pages.pageCount() && at <= kMaxDictionaryFile; ++p) {
         d->textAt.push_back(static_cast<uint32_t>(at));
         at += pages.pageSize(p);
     }
+    for (uint32_t h : d->headword)
+        if (h != kNoKey) at += keys.text(h).size();
     d->recordsSize = at - d->records;
     if (at > kMaxDictionaryFile) *error = "the dictionary would reach 4 GiB";
     return at <= kMaxDictionaryFile;
@@ -64,7 +83,7 @@ bool layOutDictionary(const zav::PackedKeys &keys, const zav::BookStreamWriter &
 bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, const std::vector<uint32_t> &pageList,
                      const zav::BookStreamWriter &pages, std::string *error) {
     DictLayout d;
-    if (!layOutDictionary(keys, pages, &d, error)) return false;
+    if (!layOutDictionary(keys, pageList, pages, &d, error)) return false;
     unsigned char header[kHeaderSize] = {};
     std::copy(kMagic, kMagic + sizeof kMagic, header + kOffMagic);
     const std::pair<uint32_t, uint64_t> fields[] = {{kOffVersion, kVersion},
@@ -79,11 +98,12 @@ bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, cons
                                                     {kOffFileSize, d.records + d.recordsSize}};
     for (const auto &[field, value] : fields) tovix::putLe32(header + field, static_cast<uint32_t>(value));
     std::fwrite(header, 1, sizeof header, f);
-    uint64_t word = d.words;
+    uint64_t word = d.words, record = d.records;
     for (size_t k = 0; k < keys.size(); ++k) {
         put32(f, static_cast<uint32_t>(word));
-        put32(f, static_cast<uint32_t>(d.records + uint64_t{kOneContentRecord} * k));
+        put32(f, static_cast<uint32_t>(record));
         word += kWordLengthSize + keys.text(k).size();
+        record += kContentCountSize + kContentEntrySize * (d.headword[k] == kNoKey ? 1 : 2);
     }
     for (size_t k = 0; k < keys.size(); ++k) {
         const std::string_view text = keys.text(k);
@@ -92,18 +112,26 @@ bool writeDictionary(FILE *f, uint32_t dictId, const zav::PackedKeys &keys, cons
         std::fwrite(length, 1, sizeof length, f);
         std::fwrite(text.data(), 1, text.size(), f);
     }
+    uint64_t headwordAt = d.textAt.empty() ? d.texts : d.textAt.back() + pages.pageSize(pages.pageCount() - 1);
     for (size_t k = 0; k < keys.size(); ++k) {
-        const uint32_t page = pageList[keys.pageNo(k)];
-        put32(f, 1);
+        const uint32_t page = pageList[keys.pageNo(k)], head = d.headword[k];
+        put32(f, head == kNoKey ? 1 : 2);
         put32(f, zozizid::mainContentId(dictId));
         put32(f, d.textAt[page]);
         put32(f, static_cast<uint32_t>(pages.pageSize(page)));
+        if (head == kNoKey) continue;
+        put32(f, zozizid::subContentId(dictId, tovix::CASE_FOLD_SUB));
+        put32(f, static_cast<uint32_t>(headwordAt));
+        put32(f, static_cast<uint32_t>(keys.text(head).size()));
+        headwordAt += keys.text(head).size();
     }
     std::string text;
     for (uint32_t p = 0; p < pages.pageCount(); ++p) {
         if (!pages.readPage(p, &text, error)) return false;
         std::fwrite(text.data(), 1, text.size(), f);
     }
+    for (uint32_t head : d.headword)
+        if (head != kNoKey) std::fwrite(keys.text(head).data(), 1, keys.text(head).size(), f);
     return true;
 }
 

@@ -1,9 +1,11 @@
 #include "key_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "tovix/collation.h"
+#include "tovix/format.h"
 #include "entries.h"
 
 namespace zavtool {
@@ -63,9 +65,33 @@ int32_t KeyReader::attribute(uint32_t index) {
     return key ? key->attribute : 0;
 }
 
+bool isFoldKey(const HostBook &book, int32_t table, uint32_t index, const std::string &text, int32_t attribute) {
+    if (!book.isDictionary()) return static_cast<uint8_t>(attribute) == kFoldedKeyAttribute;
+    bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return !ascii && foldCase(text) == text &&
+           ZAVIsExistSubPage(book, table, static_cast<int32_t>(tovix::CASE_FOLD_SUB), index) == 1;
+}
+
+// A dictionary book's fold key names its headword in a sub content: the
+// index of the key with exactly that text, or `index` itself.
+uint32_t KeyReader::dictionaryOriginal(uint32_t index) {
+    const std::string own = *text(index);
+    if (!isFoldKey(book_, table_, index, own, 0)) return index;
+    std::optional<std::string> head = readSubPage(book_, table_, static_cast<int32_t>(tovix::CASE_FOLD_SUB), index);
+    if (!head || head->empty()) return index;
+    std::optional<uint32_t> at = lowerBound(*head);
+    for (uint32_t i = at.value_or(count_); i < count_; ++i) {
+        const std::string *t = text(i);
+        if (!t || collate(*t, *head) != 0) break;
+        if (*t == *head) return i;
+    }
+    return index;
+}
+
 uint32_t KeyReader::original(uint32_t index) {
     const std::string *own = text(index);
-    if (!own || dictionary_ || attribute(index) != kFoldedKeyAttribute) return index;
+    if (own && dictionary_) return dictionaryOriginal(index);
+    if (!own || attribute(index) != kFoldedKeyAttribute) return index;
     int32_t first = ZAVPageToKey(book_, table_, static_cast<uint32_t>(page(index)));
     if (first < 0 || static_cast<uint32_t>(first) >= count_) return index;
     uint32_t other = static_cast<uint32_t>(first);

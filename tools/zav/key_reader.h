@@ -53,6 +53,7 @@ private:
         int32_t attribute = 0;
     };
     const Key *load(uint32_t index);
+    uint32_t dictionaryOriginal(uint32_t index);
 
     const HostBook &book_;
     int32_t table_;
@@ -62,6 +63,12 @@ private:
     std::string error_;
     size_t reads_ = 0;
 };
+
+// Whether key `index` (its text and what ZAVGetKeyWord returned for it) was
+// added by an import for a headword's case fold: in a plain book its
+// attribute says so; in a dictionary book, a key that is its own fold and
+// whose word record has the sub content that names the headword.
+bool isFoldKey(const HostBook &book, int32_t table, uint32_t index, const std::string &text, int32_t attribute);
 
 // The collation's helpers on key texts: the body (before a single-byte "@",
 // leading and ending spaces dropped), whether a text carries a homograph

@@ -8,6 +8,7 @@
 #include "book_info.h"
 #include "cli.h"
 #include "entries.h"
+#include "key_reader.h"
 
 namespace zavtool {
 
@@ -94,7 +95,7 @@ TableWords readTableWords(const HostBook &book, int32_t table) {
         int32_t attribute = 0;
         std::string key = keyWord(book, table, static_cast<uint32_t>(k), &attribute);
         // Keys added for a headword's case fold lead to the headword's own entry.
-        if (!book.isDictionary() && static_cast<uint8_t>(attribute) == kFoldedKeyAttribute) continue;
+        if (isFoldKey(book, table, static_cast<uint32_t>(k), key, attribute)) continue;
         std::string head = textToUtf8(headwordOf(key), words.language);
         if (head.empty() || (!words.headwords.empty() && words.headwords.back() == head)) continue;
         words.folded.push_back(foldCase(head));

@@ -130,6 +130,9 @@ constexpr uint32_t KEY_ATTRIBUTE_SHIFT = 24;
 // has that headword as its page-to-key entry (a page of a table lists a key
 // with this attribute only when no other key leads to it).
 constexpr uint8_t KEY_ATTRIBUTE_CASE_FOLD = 0x46;
+// In a dictionary book, whose keys carry no attribute, the word record of
+// such a key has one more content, of this sub number, holding the headword.
+constexpr uint32_t CASE_FOLD_SUB = 0x46;
 
 // --- the tree item -------------------------------------------------------------
 // Four u32 links, then the caption as a string list. Items are numbered from
