@@ -3,6 +3,8 @@
 // the zav program as a user runs it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -94,22 +96,126 @@ TEST(SafeOutput, OutputThatIsAnInputIsRefused) {
     EXPECT_EQ(zav({"check", book}).code, 0);
 }
 
-TEST(SafeOutput, InterruptedImportLeavesNoPartialBook) {
-    std::string tsv = scratchPath("long.tsv"), book = scratchPath("long.zav");
+// The files of a folder, but the ones named.
+std::vector<std::string> filesIn(const std::string &folder, const std::vector<std::string> &but) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (std::find(but.begin(), but.end(), name) == but.end()) names.push_back(name);
+    }
+    return names;
+}
+
+// A word list long enough that a command on it can be stopped half way.
+std::string longWordList(const std::string &folder) {
+    std::string tsv = folder + "/long.tsv";
     std::string text;
     for (long long i = 0; i < 400000; ++i)
         text += "word" + std::to_string(i * 7919 % 400000) + "\tdefinition " + std::to_string(i) + "\n";
     spill(tsv, text);
-    spill(book, "the book that was there");
-    std::string stem = scratchPath("interrupted");
-    pid_t pid = spawn(ZAV_PROGRAM, {"import", "tsv", tsv, book}, stem);
-    usleep(300000);
-    kill(pid, SIGTERM);
-    Result r = finish(pid, stem);
-    EXPECT_EQ(r.code, 128 + SIGTERM) << "finished before the interrupt; make the input longer";
-    EXPECT_EQ(slurp(book), "the book that was there");
-    for (const auto &entry : fs::directory_iterator(scratch()))
-        EXPECT_EQ(entry.path().filename().string().find(".long.zav.tmp"), std::string::npos) << entry.path();
+    return tsv;
+}
+
+// A command stopped by a signal at some moment of its work leaves the old
+// output as it was and no temporary file, even under SIGKILL.
+TEST(SafeOutput, StoppedCommandsLeaveTheOldOutputAndNoTemporary) {
+    std::string folder = scratchPath("stopped");
+    fs::create_directory(folder);
+    std::string tsv = longWordList(folder), book = folder + "/long.zav";
+    ASSERT_EQ(zav({"import", "tsv", tsv, book, "--quiet"}).code, 0);
+    const std::string bookBytes = slurp(book);
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> outputs;
+        int signal;
+        useconds_t after;
+    } cases[] = {
+        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGTERM, 300000},
+        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGKILL, 300000},
+        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGKILL, 1200000},
+        {{"export", "stardict", book, folder + "/out"}, {"out.ifo", "out.idx", "out.dict.dz"}, SIGKILL, 400000},
+        {{"export", "dictd", book, folder + "/out"}, {"out.index", "out.dict.dz"}, SIGKILL, 800000},
+    };
+    std::vector<std::string> kept = {"long.tsv", "long.zav"};
+    for (const Case &c : cases) kept.insert(kept.end(), c.outputs.begin(), c.outputs.end());
+    for (const Case &c : cases) {
+        for (const std::string &o : c.outputs) spill(folder + "/" + o, "the file that was there");
+        pid_t pid = spawn(ZAV_PROGRAM, c.args, scratchPath("stopped-run"));
+        usleep(c.after);
+        kill(pid, c.signal);
+        Result r = finish(pid, scratchPath("stopped-run"));
+        EXPECT_EQ(r.code, 128 + c.signal) << c.args[0] << " finished before the signal; make the input longer";
+        for (const std::string &o : c.outputs) EXPECT_EQ(slurp(folder + "/" + o), "the file that was there") << o;
+        EXPECT_EQ(filesIn(folder, kept), std::vector<std::string>()) << c.args[0] << " " << c.args[1];
+    }
+    EXPECT_EQ(slurp(book), bookBytes);
+}
+
+// Where the system offers no unnamed files, a temporary has a name, and the
+// next run removes those that no live process holds.
+TEST(SafeOutput, StaleTemporariesAreRemovedAndLiveOnesKept) {
+    std::string folder = scratchPath("stale");
+    fs::create_directory(folder);
+    std::string tsv = folder + "/w.tsv";
+    spill(tsv, "one\tfirst\n");
+    const std::string stale = folder + "/.w.zav.zav-tmp-AbC123", live = folder + "/.w.zav.zav-tmp-XyZ789";
+    spill(stale, "left by a run that was killed");
+    spill(live, "written by a run that is alive");
+    pid_t holder = spawn("flock", {live, "sleep", "30"}, scratchPath("holder"));
+    for (int i = 0; i < 100 && run("flock", {"-n", live, "true"}).code == 0; ++i) usleep(20000);
+    setenv("ZAV_TEST_NAMED_TEMPORARIES", "1", 1);
+    Result r = zav({"import", "tsv", tsv, folder + "/w.zav", "--quiet"});
+    unsetenv("ZAV_TEST_NAMED_TEMPORARIES");
+    kill(holder, SIGTERM);
+    finish(holder, scratchPath("holder"));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_EQ(filesIn(folder, {"w.tsv", "w.zav", ".w.zav.zav-tmp-XyZ789"}), std::vector<std::string>());
+}
+
+// What OUT is decides how it is written: a regular file is replaced, a link
+// is followed, a FIFO or a character device is written in place, "-" is
+// standard output for the formats of one file, and anything else is refused.
+TEST(SafeOutput, EachKindOfTarget) {
+    std::string folder = scratchPath("targets");
+    fs::create_directory(folder);
+    std::string tsv = folder + "/w.tsv", book = folder + "/w.zav";
+    const std::string words = "one\tfirst\ntwo\tsecond\n";
+    spill(tsv, words);
+    ASSERT_EQ(zav({"import", "tsv", tsv, book, "--quiet"}).code, 0);
+    // A link, and a link whose file is not there yet: the files they name are written.
+    fs::create_symlink("real.tsv", folder + "/link.tsv");
+    fs::create_symlink("later.tsv", folder + "/dangling.tsv");
+    for (const char *link : {"link.tsv", "dangling.tsv"}) {
+        ASSERT_EQ(zav({"export", "tsv", book, folder + "/" + link, "--quiet"}).code, 0) << link;
+        EXPECT_TRUE(fs::is_symlink(folder + "/" + link)) << link;
+    }
+    EXPECT_EQ(slurp(folder + "/real.tsv"), words);
+    EXPECT_EQ(slurp(folder + "/later.tsv"), words);
+    // A FIFO gets the text in place; standard output too.
+    ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+    pid_t reader = spawn("cat", {folder + "/fifo"}, scratchPath("fifo-reader"));
+    EXPECT_EQ(zav({"export", "tsv", book, folder + "/fifo", "--quiet"}).code, 0);
+    EXPECT_EQ(finish(reader, scratchPath("fifo-reader")).out, words);
+    EXPECT_TRUE(fs::is_fifo(folder + "/fifo"));
+    EXPECT_EQ(zav({"export", "tsv", book, "-", "--quiet"}).out, words);
+    Result toStdout = zav({"import", "tsv", tsv, "-"});
+    EXPECT_EQ(toStdout.out, slurp(book));
+    EXPECT_NE(toStdout.err.find("wrote -:"), std::string::npos) << toStdout.err;
+    // A character device stays one.
+    EXPECT_EQ(zav({"export", "tsv", book, "/dev/null", "--quiet"}).code, 0);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    // Refused before anything is written.
+    fs::create_directory(folder + "/dir");
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"export", "tsv", book, folder + "/dir"},
+                                                 std::vector<std::string>{"import", "tsv", tsv, folder + "/dir"},
+                                                 std::vector<std::string>{"export", "dictd", book, "-"}}) {
+        Result r = zav(args);
+        EXPECT_EQ(r.code, 2) << args[3] << r.err;
+    }
+    EXPECT_TRUE(fs::is_empty(folder + "/dir"));
+    EXPECT_FALSE(fs::exists("-.index"));
 }
 
 // dictd's entries about the dictionary, in the spellings Debian's packages

@@ -1,16 +1,35 @@
-// Output files that appear whole or not at all. Each target is written to a
-// temporary file in the target's own folder and renamed over the target only
-// when the command completes; an error, or an interrupt (SIGINT, SIGTERM,
-// SIGHUP), removes the temporary files and leaves an existing target as it
-// was. A target that is one of the command's inputs is refused before
-// anything is written.
+// Output files that appear whole or not at all, and that never replace what
+// is not a regular file.
+//
+// Each target is first written to a temporary file and put in place only
+// when the command completes:
+// - a regular file (or a name not yet taken) is replaced by renaming the
+//   temporary, made in the target's own folder, over it; an existing file
+//   keeps its permission bits, a new one gets 0666 less the umask;
+// - a symbolic link is followed (also one whose file does not exist yet):
+//   the file it leads to is replaced, the link stays;
+// - a character device or a FIFO is written in place, without rename (the
+//   temporary's bytes are copied into it), and so is standard output, named
+//   "-", for the outputs that allow it;
+// - anything else (a folder, a socket, a block device) is refused before
+//   anything is written.
+// On Linux the temporary has no name until it is linked in at the end
+// (O_TMPFILE), so that not even SIGKILL leaves one behind. Where the system
+// refuses that, it has a name of the form ".OUT.zav-tmp-XXXXXX" and its
+// owner holds a lock on it; every later run removes the ones of its folder
+// that no live process holds. An error, or SIGINT, SIGTERM or SIGHUP,
+// removes the temporaries and leaves an existing target as it was.
 #ifndef ZAV_TOOL_ATOMIC_OUTPUT_H
 #define ZAV_TOOL_ATOMIC_OUTPUT_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace zavtool {
+
+// The name that stands for standard output.
+inline constexpr const char *kStandardOutput = "-";
 
 class OutputFiles {
 public:
@@ -19,21 +38,30 @@ public:
     OutputFiles &operator=(const OutputFiles &) = delete;
     ~OutputFiles();  // removes the temporaries that were not committed
 
-    // Create the temporary file for `target` and return its path, or an
-    // empty string with *error naming the target.
-    std::string add(const std::string &target, std::string *error);
+    // Make the temporary for `target` and return a path to write it by
+    // (open it for writing, with truncation if wanted, or for reading and
+    // writing), or an empty string with *error naming the target. "-" is
+    // standard output when `standardOutput` allows it.
+    std::string add(const std::string &target, std::string *error, bool standardOutput = false);
     // Give up the temporary for `target`: it is removed and the target is
     // not written.
     void drop(const std::string &target);
-    // Rename every temporary over its target. False with *error on failure
-    // (the temporaries not yet renamed are removed).
+    // Put every temporary in place, in the order added. False with *error on
+    // failure (the temporaries not yet in place are removed).
     bool commit(std::string *error);
 
 private:
     struct File {
-        std::string target, temporary;
+        std::string target;     // as given
+        std::string real;       // the file it comes to: links followed
+        std::string path;       // what the caller writes to
+        std::string temporary;  // a named temporary ("" when unnamed)
+        int fd = -1;            // the temporary, open, holding its lock
+        bool inPlace = false;   // copied into a device, FIFO or standard output
     };
     std::vector<File> files_;
+    bool place(File &f, std::string *error);
+    void release(File &f);
     void discard();
 };
 
@@ -42,6 +70,13 @@ private:
 // and return EXIT_USAGE; otherwise EXIT_OK.
 int refuseOutputOverInput(const std::string &command, const std::vector<std::string> &outputs,
                           const std::vector<std::string> &inputs);
+
+// Remove `path` when it is a regular file (not a link, device or folder).
+void removeRegularFile(const std::string &path);
+
+// Where a command's report of what it wrote goes: standard error when the
+// output itself is standard output, else standard output.
+std::FILE *reportStream(const std::string &out);
 
 }  // namespace zavtool
 

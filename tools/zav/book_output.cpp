@@ -42,7 +42,7 @@ int writeBookFile(const std::string &command, const zav::BookDesc &desc, const s
     // The book appears whole or not at all: an existing OUT stays as it was
     // until the new one is complete.
     OutputFiles files;
-    std::string temporary = files.add(out, &error);
+    std::string temporary = files.add(out, &error, true);
     if (temporary.empty()) {
         complain(command, error);
         return EXIT_USAGE;
@@ -58,8 +58,8 @@ int writeBookFile(const std::string &command, const zav::BookDesc &desc, const s
     if (!quiet) {
         uint64_t keys = 0;
         for (const auto &t : desc.tables) keys += t.keys.size();
-        std::printf("wrote %s: %zu bytes, %zu tables, %zu pages, %llu keys\n", out.c_str(), book.bytes.size(),
-                    desc.tables.size(), desc.pages.size(), static_cast<unsigned long long>(keys));
+        std::fprintf(reportStream(out), "wrote %s: %zu bytes, %zu tables, %zu pages, %llu keys\n", out.c_str(),
+                     book.bytes.size(), desc.tables.size(), desc.pages.size(), static_cast<unsigned long long>(keys));
     }
     return EXIT_OK;
 }

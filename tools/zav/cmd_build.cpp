@@ -31,7 +31,10 @@ const char kBuildHelp[] =
     "Build the book OUT from the JSON manifest MANIFEST. Files named in the\n"
     "manifest are relative to the manifest's folder. Dictionary tables (kind 1)\n"
     "write their dictionary files into DIR (default: OUT's folder); page memos go\n"
-    "to the sidecar OUT.memo.\n"
+    "to the sidecar OUT.memo. Each file is written whole or not at all; OUT may\n"
+    "be a link (followed), a FIFO or character device (written in place) or -\n"
+    "for standard output (not for a book with memos); a folder, socket or block\n"
+    "device is refused.\n"
     "\n"
     "Manifest (every field optional unless noted):\n"
     "  { \"kind\": 2,                  1 dictionary, 2 plain, 4 pages with link blocks\n"
@@ -724,29 +727,40 @@ int runBuild(int argc, char **argv) {
     std::string error;
     if (book.kind == tovix::KIND_DICTIONARY && reader.dictionaries.empty() && !book.tables.empty())
         complain(command, "note: the dictionary book's tables have no words");
+    if (out == kStandardOutput && !reader.memos.empty())
+        return usageError(command, "the book's memos are kept in a file beside it; OUT cannot be -");
     for (auto &d : reader.dictionaries) {
         std::string path = zozizid::dictionaryPath(dictDir, d.dictId);
         size_t words = d.words.size();
-        bool written = zozizid::writeDictionary(path, d.dictId, d.words, &error);
+        OutputFiles files;
+        std::string temporary = files.add(path, &error);
+        bool written = !temporary.empty() && zozizid::writeDictionary(temporary, d.dictId, d.words, &error) &&
+                       files.commit(&error);
         d.words = zozizid::DictWordTable();
         if (!written) {
             path += ": cannot write the dictionary: ";
             complain(command, path + error);
             return EXIT_FAILED;
         }
-        if (!quiet) std::printf("wrote %s: dictionary %s, %zu words\n", path.c_str(), hex(d.dictId, 8).c_str(), words);
+        if (!quiet)
+            std::fprintf(reportStream(out), "wrote %s: dictionary %s, %zu words\n", path.c_str(),
+                         hex(d.dictId, 8).c_str(), words);
     }
     if (int rc = writeBookFile(command, book, out, quiet)) return rc;
+    if (out == kStandardOutput) return EXIT_OK;
     std::string memoPath = zavmemo::memoSidecarPath(out);
     if (!reader.memos.empty()) {
         size_t count = reader.memos.size();
-        if (!zavmemo::writeBookMemos(out, std::move(reader.memos), &error)) {
+        OutputFiles files;
+        std::string temporary = files.add(memoPath, &error);
+        if (temporary.empty() || !zavmemo::writeMemoFile(temporary, std::move(reader.memos), &error) ||
+            !files.commit(&error)) {
             complain(command, memoPath + ": cannot write the memos: " + error);
             return EXIT_FAILED;
         }
         if (!quiet) std::printf("wrote %s: %zu memos\n", memoPath.c_str(), count);
     } else {
-        std::remove(memoPath.c_str());  // a stale sidecar would attach old memos to the new book
+        removeRegularFile(memoPath);  // a stale sidecar would attach old memos to the new book
     }
     return EXIT_OK;
 }

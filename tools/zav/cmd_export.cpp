@@ -46,8 +46,10 @@ const char kExportHelp[] =
     "skipped with a warning. A key that 'zav import' added for a headword's\n"
     "case fold (attribute 0x46) is left out: importing the export adds it\n"
     "again. A text that several keys lead to is written once. The files are\n"
-    "written under temporary names and take their place only when complete;\n"
-    "an OUT that is BOOK is refused.\n";
+    "written to temporary files that take their place only when complete; an\n"
+    "OUT that is BOOK is refused. A link is followed; a FIFO or character\n"
+    "device is written in place; - is standard output (tsv only); a folder,\n"
+    "socket or block device is refused.\n";
 
 struct Walk {
     const HostBook &book;
@@ -285,7 +287,7 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
     std::vector<std::string> temporaries;
     std::string error;
     for (const std::string &t : targets) {
-        temporaries.push_back(files.add(t, &error));
+        temporaries.push_back(files.add(t, &error, targets.size() == 1));
         if (temporaries.back().empty()) return complain(command, error), EXIT_USAGE;
     }
     ExportedBook info{readBookInfo(book), std::string()};
@@ -299,7 +301,7 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
         if (unused[i]) files.drop(targets[i]);
     if (!files.commit(&error)) return complain(command, error), EXIT_USAGE;
     for (size_t i = 0; i < unused.size(); ++i)
-        if (unused[i]) std::remove(targets[i].c_str());  // a stale optional file would join the new ones
+        if (unused[i]) removeRegularFile(targets[i]);  // a stale optional file would join the new ones
     if (!quiet) {
         std::string summary = "wrote " + std::to_string(walk.written) + " keys";
         if (walk.folds) summary += ", left out " + std::to_string(walk.folds) + " keys added for case folds";
@@ -323,6 +325,8 @@ int runExport(int argc, char **argv) {
     std::unique_ptr<ExportFormat> format = formatNamed(p[0]);
     if (!format) return usageError(command, "unknown format '" + p[0] + "': use tsv, dictd or stardict");
     std::vector<std::string> targets = format->outputs(p[2]);
+    if (p[2] == kStandardOutput && targets.size() != 1)
+        return usageError(command, p[0] + " writes several files; only tsv can be written to - (standard output)");
     if (int rc = refuseOutputOverInput(command, targets, {p[1]})) return rc;
     HostBook book;
     if (int rc = openForCommand(command, p[1], book)) return rc;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "atomic_output.h"
 #include "cli.h"
 #include "commands.h"
 #include "import_dictionary.h"
@@ -55,9 +56,11 @@ const char kImportHelp[] =
     "description, author, email, website and date. 'zav info' shows it and\n"
     "'zav export' writes it back.\n"
     "\n"
-    "OUT is written whole or not at all: it is written beside itself under a\n"
-    "temporary name and takes the place of OUT when complete. An OUT that is\n"
-    "one of the inputs is refused.\n"
+    "OUT is written whole or not at all: it is written to a temporary file\n"
+    "that takes the place of OUT when complete. An OUT that is one of the\n"
+    "inputs is refused. A link is followed; a FIFO or character device is\n"
+    "written in place; - is standard output (not with --dictionary-book); a\n"
+    "folder, socket or block device is refused.\n"
     "\n"
     "  --name NAME        the book's name (default: from the dictionary, else the\n"
     "                     input's file name)\n"
@@ -124,6 +127,8 @@ int runImport(int argc, char **argv) {
             return usageError(o.command, "--dict-id takes a number from 1 to 0xFFFFFFFF, not '" + *id + "'");
         o.dictId = static_cast<uint32_t>(*value);
     }
+    if (o.out == kStandardOutput && o.dictionaryBook)
+        return usageError(o.command, "--dictionary-book writes a book and a dictionary file; OUT cannot be -");
     if ((o.dictId || o.dictDir) && !o.dictionaryBook)
         return usageError(o.command, "--dict-id and --dict-dir belong to --dictionary-book");
     if (o.dict && p[0] != "dictd") return usageError(o.command, "--dict belongs to dictd imports");

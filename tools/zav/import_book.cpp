@@ -258,9 +258,9 @@ int stopped(const std::string &command, ImportLog &log, const std::string &error
 }
 
 // Opens the temporary that becomes `out`; -1 after a message.
-int openTemporary(const std::string &command, OutputFiles &files, const std::string &out) {
+int openTemporary(const std::string &command, OutputFiles &files, const std::string &out, bool standardOutput) {
     std::string error;
-    std::string temporary = files.add(out, &error);
+    std::string temporary = files.add(out, &error, standardOutput);
     if (temporary.empty()) return complain(command, error), -1;
     int fd = ::open(temporary.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) complain(command, out + ": cannot write: " + std::strerror(errno));
@@ -306,8 +306,8 @@ int streamBook(const std::string &command, ImportedBook &imported, DefinitionSou
     if (!writer.finish(s.book, s.tables, &size, &error))
         return complain(command, target.out + ": " + error), EXIT_USAGE;
     if (!target.quiet && !target.dictionaryBook)
-        std::printf("wrote %s: %llu bytes, 1 tables, %u pages, %zu keys\n", target.out.c_str(),
-                    static_cast<unsigned long long>(size), writer.pageCount(), state.keys.size());
+        std::fprintf(reportStream(target.out), "wrote %s: %llu bytes, 1 tables, %u pages, %zu keys\n",
+                     target.out.c_str(), static_cast<unsigned long long>(size), writer.pageCount(), state.keys.size());
     if (target.dictionaryBook)
         return writeDictionaryBook(command, s.tables[0].name->entries[0].second, s.tables[0].keys, s.tables[0].pageList,
                                    writer, imported.info, target);
@@ -342,7 +342,7 @@ int buildImported(const std::string &command, ImportedBook &imported, Definition
     // temporary that is never kept; its pages are read back for the words.
     OutputFiles files;
     const std::string plainOut = target.dictionaryBook ? target.out + ".words" : target.out;
-    int fd = openTemporary(command, files, plainOut);
+    int fd = openTemporary(command, files, plainOut, !target.dictionaryBook);
     if (fd < 0) return EXIT_USAGE;
     int rc = streamBook(command, imported, source, log, target, fd, s);
     bool closed = ::close(fd) == 0;
