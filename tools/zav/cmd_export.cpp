@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "export_formats.h"
+#include "tovix/collation.h"
 #include "tovix/format.h"
 
 namespace zavtool {
@@ -50,7 +51,7 @@ struct Walk {
     ExportFormat &format;
     std::string command;
     bool quiet;
-    uint64_t written = 0, skipped = 0, folds = 0;
+    uint64_t written = 0, skipped = 0, folds = 0, repeats = 0;
 };
 
 bool skipKey(Walk &w, uint32_t key, const std::string &word, const std::string &why) {
@@ -205,6 +206,18 @@ struct KeyWalk {
     SameTexts texts;
     uint64_t cachedPlace = UINT64_MAX;
     std::string page, text, scratch;
+    // The keys written since the last one that differs under the key
+    // collation, where a headword repeated with the same text would be.
+    std::vector<std::pair<std::string, uint32_t>> run;
+
+    // A headword that an earlier key already gave with the same text.
+    bool repeated(const std::string &word, uint32_t id) {
+        if (!run.empty() && tovix::compareKeys(run.front().first.c_str(), word.c_str()) != 0) run.clear();
+        for (const auto &[other, otherId] : run)
+            if (otherId == id && other == word) return true;
+        run.emplace_back(word, id);
+        return false;
+    }
 
     bool key(uint32_t k, const std::string &word, std::string *error) {
         const uint32_t pageNo = reader.page(k), offset = reader.offset(k);
@@ -218,13 +231,14 @@ struct KeyWalk {
         }
         if (id == DefinitionIds::kNone) {
             // A text already written under another place is not written again.
-            uint32_t same = w.format.needsText() ? DefinitionIds::kNone : texts.find(text, reader, &scratch);
+            uint32_t same = texts.find(text, reader, &scratch);
             id = ids.add(pageNo, offset, same);
             if (same == DefinitionIds::kNone) {
-                if (!w.format.needsText()) texts.add(id, text, pageNo, offset);
+                texts.add(id, text, pageNo, offset);
                 if (!w.format.definition(id, text, error)) return false;
             }
         }
+        if (repeated(word, id)) return ++w.repeats, true;
         if (!w.format.key(word, id, w.format.needsText() ? text : std::string(), error)) return false;
         ++w.written;
         return true;
@@ -295,6 +309,8 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
     if (!quiet) {
         std::string summary = "wrote " + std::to_string(walk.written) + " keys";
         if (walk.folds) summary += ", left out " + std::to_string(walk.folds) + " keys added for case folds";
+        if (walk.repeats)
+            summary += ", left out " + std::to_string(walk.repeats) + " keys that repeat a headword with its text";
         complain(command, summary + ", skipped " + std::to_string(walk.skipped));
     }
     return EXIT_OK;
