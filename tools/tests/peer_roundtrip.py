@@ -125,7 +125,7 @@ def check_dictd(stem, expected, work):
     search form share once, under the first of them: such a text may come
     under another headword that leads to it. Returns the index lines
     checked and the headwords whose text came under another one."""
-    fields = [l.split("\t") for l in open(stem + ".index", encoding="utf-8").read().splitlines()]
+    fields = [l.split("\t") for l in open(stem + ".index", encoding="utf-8", newline="\n").read().split("\n")[:-1]]
     fields = [f for f in fields if not f[0].startswith(ABOUT)]
     sharing = defaultdict(set)  # (form, offset, length) -> headwords
     for f in fields:
@@ -219,7 +219,7 @@ def check_sdcv(folder, expected):
     for at in range(0, len(words), 2000):
         batch = words[at:at + 2000]
         r = run(["sdcv", "-2", folder, "-x", "-n", "-e", "-j", "--"] + [sdcv_query(w) for w in batch])
-        results = r.stdout.decode("utf-8").splitlines()
+        results = r.stdout.decode("utf-8").split("\n")[:-1]  # one line per word (texts may hold U+2028)
         if len(results) == len(batch) + 1:
             results.pop(0)  # "--" stays a word to look up when a word after it starts with "-"
         if len(results) != len(batch):
