@@ -24,6 +24,7 @@ NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev libxml2-dev)  # 
 NATIVE_PACKAGES+=(clang-tidy)                                     # the lint step of the native stage
 NATIVE_PACKAGES+=(libasio-dev dict python3-pytest python3-venv)   # the server, its client test, the Python package
 NATIVE_PACKAGES+=(sdcv dictzip stardict-czech)                    # import/export tests: a StarDict client, dictzip, a small real dictionary
+NATIVE_PACKAGES+=(dictd dict-freedict-eng-ell)                     # export round trips: the dictd server, a small real dictd dictionary
 # The coverage report of scripts/coverage.sh.
 COVERAGE_PACKAGES=(gcovr)
 # The benchmarks only (bench/run.sh): Google Benchmark, SQLite to compare

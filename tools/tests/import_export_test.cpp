@@ -181,7 +181,7 @@ TEST(SafeOutput, EachKindOfTarget) {
     std::string folder = scratchPath("targets");
     fs::create_directory(folder);
     std::string tsv = folder + "/w.tsv", book = folder + "/w.zav";
-    const std::string words = "one\tfirst\ntwo\tsecond\n";
+    const std::string words = "00-database-short\tw\none\tfirst\ntwo\tsecond\n";
     spill(tsv, words);
     ASSERT_EQ(zav({"import", "tsv", tsv, book, "--quiet"}).code, 0);
     // A link, and a link whose file is not there yet: the files they name are written.
@@ -349,10 +349,11 @@ TEST(Export, TsvRoundTripIsByteIdentical) {
     ASSERT_EQ(zav({"export", "tsv", scratchPath("one.zav"), scratchPath("two.tsv"), "--quiet"}).code, 0);
     EXPECT_EQ(slurp(scratchPath("one.tsv")), slurp(scratchPath("two.tsv")));
     EXPECT_NE(slurp(scratchPath("one.tsv")).find("shore\triver side\n"), std::string::npos);
-    // Each headword once, as stored: the key added for the fold of "ÉTÉ" is
-    // not a line of its own.
+    // The name, then each headword once, as stored: the key added for the
+    // fold of "ÉTÉ" is not a line of its own.
     std::string one = slurp(scratchPath("one.tsv"));
-    EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 7) << one;
+    EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 8) << one;
+    EXPECT_EQ(one.rfind("00-database-short\tRound\n", 0), 0u) << one;
     EXPECT_NE(one.find("\xC3\x89T\xC3\x89\tseason\n"), std::string::npos) << one;
 }
 
@@ -370,41 +371,174 @@ TEST(Export, DictionaryBookGivesTheSameWordList) {
     EXPECT_EQ(slurp(scratchPath("served.tsv")), slurp(scratchPath("plain.tsv")));
 }
 
-TEST(Export, DictdIsDictzipAndReimportsEveryHeadword) {
+// The dictd export keeps every headword as stored: the first column is the
+// form dictd searches (lower case), the fourth the headword itself.
+TEST(Export, DictdKeepsHeadwordsAndReimportsTheSameBook) {
     std::string book = roundTripSource();
     ASSERT_EQ(zav({"export", "dictd", book, scratchPath("out"), "--quiet"}).code, 0);
-    std::string dz = slurp(scratchPath("out.dict.dz"));
-    ASSERT_GT(dz.size(), 16u);
-    EXPECT_EQ(dz.substr(0, 4), std::string("\x1F\x8B\x08\x04", 4));  // gzip with an extra field
-    EXPECT_EQ(dz.substr(12, 2), "RA");                               // the chunk table
-    // One entry for the text that two keys share.
     std::string index = slurp(scratchPath("out.index"));
-    EXPECT_NE(index.find("shore\t"), std::string::npos) << index;
+    EXPECT_NE(index.find("00-database-utf8\t"), std::string::npos) << index;
+    EXPECT_NE(index.find("\nbank\t"), std::string::npos) << index;
+    EXPECT_NE(index.find("\tBank\n"), std::string::npos) << index;
     ASSERT_EQ(zav({"import", "dictd", scratchPath("out.index"), scratchPath("out.zav"), "--quiet"}).code, 0);
     ASSERT_EQ(zav({"export", "tsv", book, scratchPath("a.tsv"), "--quiet"}).code, 0);
     ASSERT_EQ(zav({"export", "tsv", scratchPath("out.zav"), scratchPath("b.tsv"), "--quiet"}).code, 0);
-    std::istringstream lines(slurp(scratchPath("a.tsv")));
-    for (std::string line; std::getline(lines, line);) {
-        std::string word = line.substr(0, line.find('\t'));
-        EXPECT_TRUE(found(scratchPath("out.zav"), word, "")) << word;
-    }
-    EXPECT_NE(zav({"info", scratchPath("out.zav")}).out.find("\"Round\""), std::string::npos);
-    Result test = run("dictzip", {"-t", scratchPath("out.dict.dz")});
-    EXPECT_EQ(test.code, 0) << "dictzip -t: " << test.err;
+    EXPECT_EQ(slurp(scratchPath("a.tsv")), slurp(scratchPath("b.tsv")));
 }
 
-TEST(Export, StardictReadBySdcv) {
+// The chunks of a dictzip file, each inflated on its own (empty when one
+// does not inflate alone), and the bytes after the last one.
+std::vector<std::string> dictzipChunks(const std::string &dz, std::string *after) {
+    auto le16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<unsigned char>(dz[at]) | static_cast<unsigned char>(dz[at + 1]) << 8);
+    };
+    size_t at = 12 + le16(10), count = le16(20);
+    std::vector<std::string> chunks;
+    for (size_t c = 0; c < count; ++c) {
+        size_t size = le16(22 + 2 * c);
+        std::string out(65536, '\0');
+        z_stream z{};
+        inflateInit2(&z, -MAX_WBITS);
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(dz.data() + at));
+        z.avail_in = static_cast<uInt>(size);
+        z.next_out = reinterpret_cast<Bytef *>(out.data());
+        z.avail_out = static_cast<uInt>(out.size());
+        int rc = inflate(&z, Z_SYNC_FLUSH);
+        out.resize(rc == Z_OK && z.avail_in == 0 ? out.size() - z.avail_out : 0);
+        inflateEnd(&z);
+        chunks.push_back(out);
+        at += size;
+    }
+    *after = dz.substr(at);
+    return chunks;
+}
+
+// Every chunk inflates on its own, the last one too, and the stream ends
+// after the chunks as dictzip's own files do: an empty final block, the
+// CRC and the size. dictzip reads the data back whole and from the last chunk.
+TEST(Export, DictzipChunksInflateAlone) {
+    const size_t kChunk = 58315;
+    for (size_t size : {size_t{900}, kChunk, 2 * kChunk, 2 * kChunk + 7001}) {
+        std::string text;
+        for (uint32_t x = static_cast<uint32_t>(size); text.size() < size;) {
+            x = x * 1103515245 + 12345;
+            text += static_cast<char>('a' + (x >> 16) % 26);
+            if ((x >> 8) % 7 == 0) text += ' ';
+        }
+        text.resize(size);
+        spill(scratchPath("chunks.tsv"), "word\t" + text + "\n");
+        ASSERT_EQ(zav({"import", "tsv", scratchPath("chunks.tsv"), scratchPath("chunks.zav"), "--quiet"}).code, 0);
+        ASSERT_EQ(zav({"export", "stardict", scratchPath("chunks.zav"), scratchPath("chunks"), "--quiet"}).code, 0);
+        std::string dz = slurp(scratchPath("chunks.dict.dz")), after, joined;
+        std::vector<std::string> chunks = dictzipChunks(dz, &after);
+        ASSERT_EQ(chunks.size(), (size + kChunk - 1) / kChunk) << size;
+        for (size_t c = 0; c < chunks.size(); ++c) {
+            EXPECT_EQ(chunks[c].size(), c + 1 < chunks.size() ? kChunk : size - c * kChunk) << size << " " << c;
+            joined += chunks[c];
+        }
+        EXPECT_EQ(joined, text) << size;
+        uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(text.data()), text.size());
+        auto le32 = [](uint64_t v) {
+            std::string b = bigEndian(v, 4);
+            return std::string(b.rbegin(), b.rend());
+        };
+        EXPECT_EQ(after, std::string("\x03\x00", 2) + le32(crc) + le32(size)) << size;
+        Result test = run("dictzip", {"-t", scratchPath("chunks.dict.dz")});
+        ASSERT_NE(test.code, 127) << "dictzip is not installed (scripts/deps.sh installs it)";
+        EXPECT_EQ(test.code, 0) << size << " dictzip -t: " << test.err;
+        EXPECT_EQ(run("dictzip", {"-dc", scratchPath("chunks.dict.dz")}).out, text) << size;
+        size_t from = size - 100;
+        EXPECT_EQ(run("dictzip", {"-dc", "-s", std::to_string(from), "-e", "100", scratchPath("chunks.dict.dz")}).out,
+                  text.substr(from))
+            << size;
+    }
+}
+
+// A dictzip file of `data` in chunks of `chunk` bytes; with `endInLastChunk`
+// the stream ends inside the last chunk, as the tool's exports once did.
+void writeDictzip(const std::string &path, const std::string &data, size_t chunk, bool endInLastChunk) {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    std::string body, sizes, out(2 * chunk + 64, '\0');
+    auto step = [&](const char *in, size_t n, int flush) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in));
+        z.avail_in = static_cast<uInt>(n);
+        z.next_out = reinterpret_cast<Bytef *>(out.data());
+        z.avail_out = static_cast<uInt>(out.size());
+        deflate(&z, flush);
+        return out.substr(0, out.size() - z.avail_out);
+    };
+    auto le16 = [](size_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; };
+    for (size_t at = 0; at < data.size(); at += chunk) {
+        bool last = at + chunk >= data.size();
+        std::string c =
+            step(data.data() + at, std::min(chunk, data.size() - at), last && endInLastChunk ? Z_FINISH : Z_FULL_FLUSH);
+        body += c;
+        sizes += le16(c.size());
+    }
+    if (!endInLastChunk) body += step(nullptr, 0, Z_FINISH);
+    deflateEnd(&z);
+    uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(data.data()), data.size());
+    std::string head = std::string("\x1F\x8B\x08\x04\0\0\0\0\x02\x03", 10) + le16(10 + sizes.size()) + "RA" +
+                       le16(6 + sizes.size()) + le16(1) + le16(chunk) + le16(sizes.size() / 2) + sizes;
+    spill(path,
+          head + body + le16(crc & 0xFFFF) + le16(crc >> 16) + le16(data.size() & 0xFFFF) + le16(data.size() >> 16));
+}
+
+// Imports read dictzip files whose stream ends after the last chunk (as
+// dictzip writes them) and those whose last chunk ends it (the tool's own
+// older exports), every chunk.
+TEST(DictdImport, DictzipEitherEnding) {
+    auto number = [](size_t v) {  // dictd's base 64
+        std::string out;
+        do out.insert(out.begin(), "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[v % 64]), v /= 64;
+        while (v);
+        return out;
+    };
+    std::string data, index;
+    for (int i = 0; i < 300; ++i) {
+        std::string text = "text of entry " + std::to_string(i) + "\n";
+        index += "w" + std::to_string(i) + "\t" + number(data.size()) + "\t" + number(text.size()) + "\n";
+        data += text;
+    }
+    for (bool endInLastChunk : {false, true}) {
+        std::string stem = scratchPath(endInLastChunk ? "old" : "new");
+        writeDictzip(stem + ".dict.dz", data, 1000, endInLastChunk);
+        spill(stem + ".index", index);
+        ASSERT_EQ(zav({"import", "dictd", stem + ".index", stem + ".zav", "--quiet"}).code, 0) << endInLastChunk;
+        ASSERT_EQ(zav({"export", "tsv", stem + ".zav", stem + ".tsv", "--quiet"}).code, 0);
+        std::string tsv = slurp(stem + ".tsv");
+        EXPECT_NE(tsv.find("w0\ttext of entry 0\\n\n"), std::string::npos) << endInLastChunk;
+        EXPECT_NE(tsv.find("w299\ttext of entry 299\\n\n"), std::string::npos) << endInLastChunk;
+        EXPECT_EQ(std::count(tsv.begin(), tsv.end(), '\n'), 301) << tsv.substr(0, 200);  // the name line too
+    }
+}
+
+TEST(Export, StardictEveryKeyUnderItsOwnName) {
     std::string book = roundTripSource();
     fs::create_directory(scratchPath("sd"));
+    spill(scratchPath("sd/round.syn"), "stale");  // an earlier export's is removed
     ASSERT_EQ(zav({"export", "stardict", book, scratchPath("sd/round"), "--quiet"}).code, 0);
-    EXPECT_TRUE(fs::exists(scratchPath("sd/round.syn")));  // shore and river side's other key
+    EXPECT_FALSE(fs::exists(scratchPath("sd/round.syn")));
     std::vector<std::pair<std::string, std::string>> expected = {
         {"Bank", "money\nhouse"}, {"bank", "river side"}, {"shore", "river side"}, {"\xC3\xA9t\xC3\xA9", "summer"}};
     for (const auto &e : expected) {
-        Result r = run("sdcv", {"-2", scratchPath("sd"), "-x", "-n", "-e", e.first});
+        Result r = run("sdcv", {"-2", scratchPath("sd"), "-x", "-n", "-e", "-j", e.first});
         ASSERT_NE(r.code, 127) << "sdcv is not installed (scripts/deps.sh installs it)";
-        EXPECT_NE(r.out.find(e.second), std::string::npos) << e.first << ":\n" << r.out << r.err;
+        nlohmann::json hits = nlohmann::json::parse(r.out);
+        ASSERT_EQ(hits.size(), 1u) << r.out;
+        EXPECT_EQ(hits[0]["word"], e.first);
+        EXPECT_EQ(hits[0]["definition"], "\n" + e.second);
     }
+    // The two keys of "river side" point at one text.
+    std::string idx = slurp(scratchPath("sd/round.idx"));
+    size_t bank = idx.find(std::string("bank\0", 5)), shore = idx.find(std::string("shore\0", 6));
+    ASSERT_NE(shore, std::string::npos);
+    EXPECT_EQ(idx.substr(bank + 5, 8), idx.substr(shore + 6, 8));
+    ASSERT_EQ(zav({"import", "stardict", scratchPath("sd/round.ifo"), scratchPath("sd.zav"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"export", "tsv", book, scratchPath("c.tsv"), "--quiet"}).code, 0);
+    ASSERT_EQ(zav({"export", "tsv", scratchPath("sd.zav"), scratchPath("d.tsv"), "--quiet"}).code, 0);
+    EXPECT_EQ(slurp(scratchPath("c.tsv")), slurp(scratchPath("d.tsv")));
 }
 
 TEST(Export, DictionaryBookThroughTheEngine) {

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "export_formats.h"
 #include "key_reader.h"
+#include "tovix/collation.h"
 #include "tovix/format.h"
 
 namespace zavtool {
@@ -26,30 +27,39 @@ const char kExportHelp[] =
     "\n"
     "Write the keys of table N (default 0) of BOOK with the text they lead to:\n"
     "each key's page from the key's offset to the page's end. Any book the\n"
-    "module opens can be exported, dictionary books included.\n"
+    "module opens can be exported, dictionary books included. Every format\n"
+    "gets the headwords as stored, each once: keys added for case folds are\n"
+    "left out (an import makes them again), a headword repeated with the\n"
+    "same text is written once, and so is a text that several keys hold.\n"
     "\n"
     "tsv       OUT: one line per key, KEY<TAB>TEXT, in the book's key order; in\n"
     "          the text a line feed, tab, carriage return and backslash are\n"
     "          written \\n, \\t, \\r and \\\\ (what 'zav import tsv' reads). What\n"
     "          the book keeps about its dictionary comes first, as dictd's\n"
     "          00-database-short, -info, -url, -author, -email and -date lines.\n"
-    "dictd     OUT.index and OUT.dict.dz (dictzip). Keys that lead to the same\n"
-    "          text are index lines to one entry. 00-database-short holds the\n"
-    "          dictionary's name (else the book's), 00-database-info and the\n"
-    "          other 00-database entries what the book keeps about it.\n"
-    "stardict  OUT.ifo, OUT.idx, OUT.dict.dz and, when texts have several keys,\n"
-    "          OUT.syn: each text is written once, under its first key; its\n"
-    "          other keys are synonyms.\n"
+    "dictd     OUT.index and OUT.dict.dz (dictzip; every chunk inflates on its\n"
+    "          own). The index is UTF-8 and allchars, not case-sensitive: its\n"
+    "          first column is the headword in lower case, as dictd looks words\n"
+    "          up, and a fourth column the headword as stored where it differs,\n"
+    "          which dictd shows. Keys that lead to the same text are index\n"
+    "          lines to one entry. 00-database-short holds the dictionary's name\n"
+    "          (else the book's), 00-database-info and the other 00-database\n"
+    "          entries what the book keeps about it.\n"
+    "stardict  OUT.ifo, OUT.idx and OUT.dict.dz: every key is a word of .idx\n"
+    "          under its own name; keys that lead to the same text point at the\n"
+    "          same data. No .syn is written (an OUT.syn of an earlier export is\n"
+    "          removed). sdcv shows one entry of a headword listed several times.\n"
     "\n"
     "A key that the format cannot hold (empty, with a tab or line break, or\n"
     "longer than 255 bytes for StarDict) or whose page cannot be read is\n"
     "skipped with a warning. A key that 'zav import' added for a headword's\n"
     "case fold (attribute 0x46) is left out: importing the export adds it\n"
-    "again. A text that several keys lead to is written once. The files are\n"
-    "written to temporary files that take their place only when complete; an\n"
-    "OUT that is BOOK is refused. A link is followed; a FIFO or character\n"
-    "device is written in place; - is standard output (tsv only); a folder,\n"
-    "socket or block device is refused.\n";
+    "again. A text that several keys lead to is written once. In .ifo the\n"
+    "description's line breaks become <br> and the other fields are one line\n"
+    "each. The files are written to temporary files that take their place\n"
+    "only when complete; an OUT that is BOOK is refused. A link is followed;\n"
+    "a FIFO or character device is written in place; - is standard output\n"
+    "(tsv only); a folder, socket or block device is refused.\n";
 
 struct Walk {
     const HostBook &book;
@@ -57,7 +67,7 @@ struct Walk {
     ExportFormat &format;
     std::string command;
     bool quiet;
-    uint64_t written = 0, skipped = 0, folds = 0;
+    uint64_t written = 0, skipped = 0, folds = 0, repeats = 0;
 };
 
 bool skipKey(Walk &w, uint32_t key, const std::string &word, const std::string &why) {
@@ -213,6 +223,18 @@ struct KeyWalk {
     SameTexts texts;
     uint64_t cachedPlace = UINT64_MAX;
     std::string page, text, scratch;
+    // The keys written since the last one that differs under the key
+    // collation, where a headword repeated with the same text would be.
+    std::vector<std::pair<std::string, uint32_t>> run;
+
+    // A headword that an earlier key already gave with the same text.
+    bool repeated(const std::string &word, uint32_t id) {
+        if (!run.empty() && tovix::compareKeys(run.front().first.c_str(), word.c_str()) != 0) run.clear();
+        for (const auto &[other, otherId] : run)
+            if (otherId == id && other == word) return true;
+        run.emplace_back(word, id);
+        return false;
+    }
 
     bool key(uint32_t k, const std::string &word, std::string *error) {
         const uint32_t pageNo = reader.page(k), offset = reader.offset(k);
@@ -226,13 +248,14 @@ struct KeyWalk {
         }
         if (id == DefinitionIds::kNone) {
             // A text already written under another place is not written again.
-            uint32_t same = w.format.needsText() ? DefinitionIds::kNone : texts.find(text, reader, &scratch);
+            uint32_t same = texts.find(text, reader, &scratch);
             id = ids.add(pageNo, offset, same);
             if (same == DefinitionIds::kNone) {
-                if (!w.format.needsText()) texts.add(id, text, pageNo, offset);
+                texts.add(id, text, pageNo, offset);
                 if (!w.format.definition(id, text, error)) return false;
             }
         }
+        if (repeated(word, id)) return ++w.repeats, true;
         if (!w.format.key(word, id, w.format.needsText() ? text : std::string(), error)) return false;
         ++w.written;
         return true;
@@ -305,6 +328,8 @@ int exportTable(const std::string &command, const HostBook &book, int32_t table,
     if (!quiet) {
         std::string summary = "wrote " + std::to_string(walk.written) + " keys";
         if (walk.folds) summary += ", left out " + std::to_string(walk.folds) + " keys added for case folds";
+        if (walk.repeats)
+            summary += ", left out " + std::to_string(walk.repeats) + " keys that repeat a headword with its text";
         complain(command, summary + ", skipped " + std::to_string(walk.skipped));
     }
     return EXIT_OK;

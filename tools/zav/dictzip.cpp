@@ -222,21 +222,21 @@ bool DictzipWriter::open(std::string *error) {
     return true;
 }
 
-bool DictzipWriter::compress(bool last, std::string *error) {
+bool DictzipWriter::compress(std::string *error) {
     if (sizes_.size() >= kMaxChunks) {
         *error = "the data is too large for a dictzip file";
         return false;
     }
-    // A full flush ends each chunk on a byte boundary with no history, so
-    // that it inflates on its own.
+    // A full flush ends each chunk, the last one too, on a byte boundary
+    // with no history, so that every chunk inflates on its own.
     unsigned char out[2 * kChunkLength];
     stream_.next_in = reinterpret_cast<Bytef *>(pending_.data());
     stream_.avail_in = static_cast<uInt>(pending_.size());
     stream_.next_out = out;
     stream_.avail_out = sizeof out;
-    int rc = deflate(&stream_, last ? Z_FINISH : Z_FULL_FLUSH);
+    int rc = deflate(&stream_, Z_FULL_FLUSH);
     size_t produced = sizeof out - stream_.avail_out;
-    if ((rc != Z_OK && rc != Z_STREAM_END) || stream_.avail_in != 0 || produced > 0xFFFF ||
+    if (rc != Z_OK || stream_.avail_in != 0 || produced > 0xFFFF ||
         std::fwrite(out, 1, produced, chunks_) != produced) {
         *error = "cannot compress the data";
         return false;
@@ -250,7 +250,7 @@ bool DictzipWriter::write(const std::string &bytes, std::string *error) {
     crc_ = crc32(crc_, reinterpret_cast<const Bytef *>(bytes.data()), static_cast<uInt>(bytes.size()));
     total_ += bytes.size();
     for (size_t at = 0; at < bytes.size();) {
-        if (pending_.size() == kChunkLength && !compress(false, error)) return false;
+        if (pending_.size() == kChunkLength && !compress(error)) return false;
         size_t take = std::min(bytes.size() - at, kChunkLength - pending_.size());
         pending_.append(bytes, at, take);
         at += take;
@@ -259,7 +259,18 @@ bool DictzipWriter::write(const std::string &bytes, std::string *error) {
 }
 
 bool DictzipWriter::finish(FILE *out, std::string *error) {
-    if (!compress(true, error)) return false;
+    // The last chunk (one, empty, for no data), then the end of the deflate
+    // stream, an empty final block, after the chunks and outside the table.
+    if ((!pending_.empty() || sizes_.empty()) && !compress(error)) return false;
+    unsigned char end[16];
+    stream_.next_in = nullptr;
+    stream_.avail_in = 0;
+    stream_.next_out = end;
+    stream_.avail_out = sizeof end;
+    if (deflate(&stream_, Z_FINISH) != Z_STREAM_END) {
+        *error = "cannot compress the data";
+        return false;
+    }
     std::string head = {static_cast<char>(kGzipId1),
                         static_cast<char>(kGzipId2),
                         static_cast<char>(kDeflate),
@@ -281,7 +292,7 @@ bool DictzipWriter::finish(FILE *out, std::string *error) {
     put16(kChunkLength);
     put16(sizes_.size());
     for (uint16_t s : sizes_) put16(s);
-    std::string tail;
+    std::string tail(reinterpret_cast<const char *>(end), sizeof end - stream_.avail_out);
     for (uint64_t v : {static_cast<uint64_t>(crc_), total_})
         for (int i = 0; i < 4; ++i) tail += static_cast<char>(v >> (8 * i) & 0xFF);
     bool ok = std::fwrite(head.data(), 1, head.size(), out) == head.size() && std::fflush(chunks_) == 0;

@@ -50,8 +50,11 @@ private:
 };
 
 // Writes a dictzip file: the data is compressed in chunks of 58315 bytes
-// with a full flush after each, and the chunk sizes go into the gzip header.
-// The compressed chunks wait in an anonymous temporary file until finish().
+// with a full flush after each (the last too, so that every chunk inflates
+// on its own), the chunk sizes go into the gzip header, and the deflate
+// stream's final empty block follows the last chunk, outside the table, as
+// dictzip writes it. The compressed chunks wait in an anonymous temporary
+// file until finish().
 class DictzipWriter {
 public:
     DictzipWriter() = default;
@@ -65,7 +68,7 @@ public:
     bool finish(FILE *out, std::string *error);
 
 private:
-    bool compress(bool last, std::string *error);
+    bool compress(std::string *error);
     z_stream stream_{};
     bool streamOpen_ = false;
     FILE *chunks_ = nullptr;

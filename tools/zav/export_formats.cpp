@@ -49,11 +49,12 @@ public:
     std::vector<std::string> outputs(const std::string &out) const override { return {out}; }
     // What the book keeps about its dictionary comes first, as the lines
     // of dictd's entries about a dictionary ("00-database-short" ...), which
-    // the tsv import reads back.
+    // the tsv import reads back. The name is there always, as in the other
+    // formats, so that every export reads back to the same book.
     bool begin(const std::vector<std::string> &paths, const ExportedBook &book, std::string *error) override {
         if (!openForWriting(paths[0], &file_, error)) return false;
         for (const std::string &field : bookInfoFields()) {
-            const std::string &value = *book.info.field(field);
+            const std::string &value = field == "name" ? book.name : *book.info.field(field);
             if (!value.empty()) write(databaseHeadword(field), value);
         }
         return true;
@@ -85,86 +86,77 @@ std::string dictdNumber(uint64_t value) {
     return out;
 }
 
-// A key as dictd compares it in UTF-8 mode: its characters in lower case
-// (bytes that are not UTF-8 stand for themselves).
-// UTF-8 of the characters.
-std::string utf8Of(const std::u32string &text) {
+// A headword as dictd looks it up. In UTF-8 mode dictd turns the word asked
+// for to lower case character by character (towlower) and keeps everything
+// else, spaces and punctuation included; otherwise it lowers ASCII letters
+// only. Bytes that are not UTF-8 stand for themselves.
+std::string dictdSearchForm(const std::string &word, bool utf8) {
+    static locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
     std::string out;
-    for (char32_t c : text) {
-        int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        static const unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
-        out += static_cast<char>(kLead[extra] | c >> (6 * extra));
-        for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
-    }
-    return out;
-}
-
-std::u32string dictdFolded(const std::string &word) {
-    static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    std::u32string out;
     const auto *p = reinterpret_cast<const unsigned char *>(word.data());
     for (size_t at = 0, n = word.size(); at < n;) {
-        size_t extra = p[at] >= 0xF0 ? 3 : p[at] >= 0xE0 ? 2 : p[at] >= 0xC0 ? 1 : 0;
+        size_t extra = !utf8 ? 0 : p[at] >= 0xF0 ? 3 : p[at] >= 0xE0 ? 2 : p[at] >= 0xC0 ? 1 : 0;
         char32_t c = extra ? p[at] & (0x3Fu >> extra) : p[at];
         bool ok = at + extra < n;
         for (size_t k = 1; ok && k <= extra; ++k) {
             ok = (p[at + k] & 0xC0) == 0x80;
             c = c << 6 | (p[at + k] & 0x3Fu);
         }
-        if (!ok) extra = 0, c = p[at];
-        out += utf8 ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8)) : c;
+        if (!ok || c < 0x80 || !utf8Locale) {
+            out += static_cast<char>(c < 0x80 ? std::tolower(static_cast<int>(c)) : p[at]);
+            ++at;
+            continue;
+        }
+        c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8Locale));
+        int more = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        static const unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+        out += static_cast<char>(kLead[more] | c >> (6 * more));
+        for (int k = more - 1; k >= 0; --k) out += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
         at += extra + 1;
     }
     return out;
 }
 
 // The index lines of a dictd export, packed so that they can be sorted
-// without a string per line: per line its sort key (the word as dictd folds
-// it, in UTF-8) and, when it differs, the word itself, NUL-terminated in one
-// arena, beside a 24-byte record.
+// without a string per line: the headwords as stored, NUL-terminated in one
+// arena, beside a 24-byte record; the forms dictd searches go into a second
+// arena when the lines are sorted.
 class IndexLines {
 public:
     void add(const std::string &word, uint64_t offset, uint64_t length) {
-        std::string key = utf8Of(dictdFolded(word));
-        lines_.push_back({arena_.size(), offset, length});
-        arena_ += key;
-        arena_ += '\0';
-        if (key != word) arena_ += word;
-        arena_ += '\0';
+        lines_.push_back({words_.size(), 0, offset, length});
+        words_.append(word.c_str(), word.size() + 1);
     }
-    // dictd looks a word up in lower case, so the index holds the headwords
-    // in lower case (as dictfmt writes them), in that order: in UTF-8 the
-    // folded word, else the word with ASCII letters in lower case.
+    // The first column holds the form dictd searches (the headword in lower
+    // case), the fourth the headword as stored when it differs, which dictd
+    // shows in its answers. The lines are in the byte order of the first
+    // column, as dictd's binary search needs; equal ones keep the book's order.
     void sort(bool utf8) {
-        if (!utf8)
-            for (Line &l : lines_) {
-                for (char *c = &arena_[l.text + std::strlen(&arena_[l.text]) + 1]; *c; ++c)
-                    *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-            }
+        forms_.clear();
+        for (Line &l : lines_) {
+            l.form = forms_.size();
+            std::string form = dictdSearchForm(words_.data() + l.word, utf8);
+            forms_.append(form.c_str(), form.size() + 1);
+        }
         std::stable_sort(lines_.begin(), lines_.end(), [&](const Line &a, const Line &b) {
-            int c = std::strcmp(key(a), key(b));
-            return c != 0 ? c < 0 : (!utf8 && std::strcmp(word(a, false), word(b, false)) < 0);
+            return std::strcmp(forms_.data() + a.form, forms_.data() + b.form) < 0;
         });
     }
-    bool write(FILE *index, bool utf8) const {
-        for (const Line &l : lines_)
-            std::fprintf(index, "%s\t%s\t%s\n", word(l, utf8), dictdNumber(l.offset).c_str(),
-                         dictdNumber(l.length).c_str());
+    bool write(FILE *index) const {
+        for (const Line &l : lines_) {
+            const char *form = forms_.data() + l.form, *word = words_.data() + l.word;
+            std::fprintf(index, "%s\t%s\t%s%s%s\n", form, dictdNumber(l.offset).c_str(), dictdNumber(l.length).c_str(),
+                         std::strcmp(form, word) == 0 ? "" : "\t", std::strcmp(form, word) == 0 ? "" : word);
+        }
         return !std::ferror(index);
     }
 
 private:
     struct Line {
-        size_t text;
+        size_t word, form;
         uint64_t offset, length;
     };
-    const char *key(const Line &l) const { return arena_.data() + l.text; }
-    // The word the index holds: the sort key in UTF-8, else the (lower-cased) word.
-    const char *word(const Line &l, bool utf8) const {
-        const char *own = key(l) + std::strlen(key(l)) + 1;
-        return utf8 || *own == '\0' ? key(l) : own;
-    }
-    std::string arena_;
+    std::string words_, forms_;
     std::vector<Line> lines_;
 };
 
@@ -203,7 +195,7 @@ public:
         lines_.sort(utf8_);
         FILE *index = nullptr, *dict = nullptr;
         if (!openForWriting(paths_[0], &index, error)) return false;
-        lines_.write(index, utf8_);
+        lines_.write(index);
         if (!closeFile(index, error) || !openForWriting(paths_[1], &dict, error)) return false;
         bool ok = data_.finish(dict, error);
         return closeFile(dict, error) && ok;

@@ -1,8 +1,6 @@
-// StarDict dictionaries: OUT.ifo, OUT.idx, OUT.dict.dz and OUT.syn. Each
-// definition is one word of .idx (the first key that leads to it); the other
-// keys to it are synonyms.
-#include <strings.h>
-
+// StarDict dictionaries: OUT.ifo, OUT.idx and OUT.dict.dz. Each key is a
+// word of .idx, under its own name; the keys that lead to one text point at
+// the same data.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +13,6 @@ namespace zavtool {
 namespace {
 
 constexpr size_t kMaxWordBytes = 255;  // StarDict words are shorter than 256 bytes
-const uint32_t kNoWord = UINT32_MAX;
 
 // An .ifo value: one line, so line breaks become spaces.
 std::string ifoValue(const std::string &text) {
@@ -41,25 +38,19 @@ std::string ifoDescription(const std::string &text) {
     return out;
 }
 
-// Words in one arena (NUL-terminated, as .idx and .syn hold them) and small
-// records that are sorted instead of the words.
-class WordArena {
-public:
-    size_t add(const std::string &word) {
-        size_t at = arena_.size();
-        arena_.append(word.c_str(), word.size() + 1);
-        return at;
+// StarDict's order of .idx: ASCII letters folded, then the bytes.
+int stardictCompare(const char *a, const char *b) {
+    for (const char *p = a, *q = b;; ++p, ++q) {
+        int x = static_cast<unsigned char>(*p), y = static_cast<unsigned char>(*q);
+        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        if (x != y || x == 0) {
+            if (x != y) return x - y;
+            break;
+        }
     }
-    const char *at(size_t position) const { return arena_.data() + position; }
-    // StarDict's order: ASCII letters folded, then the bytes.
-    bool before(size_t a, size_t b) const {
-        int folded = strcasecmp(at(a), at(b));
-        return folded != 0 ? folded < 0 : std::strcmp(at(a), at(b)) < 0;
-    }
-
-private:
-    std::string arena_;
-};
+    return std::strcmp(a, b);
+}
 
 void putBigEndian(FILE *out, uint32_t value) {
     unsigned char b[4];
@@ -69,6 +60,9 @@ void putBigEndian(FILE *out, uint32_t value) {
 
 class StardictFormat : public ExportFormat {
 public:
+    // OUT.syn is no longer written: it is listed so that one left by an
+    // earlier export, which readers would take for this one's synonyms, is
+    // removed.
     std::vector<std::string> outputs(const std::string &out) const override {
         return {out + ".ifo", out + ".idx", out + ".dict.dz", out + ".syn"};
     }
@@ -78,7 +72,8 @@ public:
         return data_.open(error);
     }
     bool definition(uint32_t id, const std::string &text, std::string *error) override {
-        words_.push_back({kNoText, data_.written(), text.size(), id});
+        if (places_.size() <= id) places_.resize(id + 1);
+        places_[id] = {data_.written(), text.size()};
         return data_.write(text, error);
     }
     std::string keyProblem(const std::string &word) const override {
@@ -88,73 +83,37 @@ public:
         return problem;
     }
     bool key(const std::string &word, uint32_t id, const std::string &, std::string *) override {
-        if (words_[id].text == kNoText)
-            words_[id].text = arena_.add(word);
-        else
-            synonyms_.push_back({arena_.add(word), id});
+        words_.push_back({arena_.size(), id});
+        arena_.append(word.c_str(), word.size() + 1);
         return true;
     }
     bool finish(std::string *error) override;
-    std::vector<bool> unused() const override { return {false, false, false, synonyms_.empty()}; }
+    std::vector<bool> unused() const override { return {false, false, false, true}; }
 
 private:
-    static constexpr size_t kNoText = SIZE_MAX;
     struct Word {
-        size_t text;
-        uint64_t offset, length;
+        size_t text;  // position in arena_
         uint32_t id;
     };
-    struct Synonym {
-        size_t text;
-        uint32_t id;
-    };
-    bool writeIdx(FILE *idx, FILE *syn);
     std::vector<std::string> paths_;
     ExportedBook book_;
     DictzipWriter data_;
-    WordArena arena_;
-    std::vector<Word> words_;  // by definition id until finish() sorts them
-    std::vector<Synonym> synonyms_;
+    std::vector<std::pair<uint64_t, uint64_t>> places_;  // offset and size of each definition
+    std::string arena_;                                  // the words, NUL-terminated as .idx holds them
+    std::vector<Word> words_;                            // one per key, sorted by finish()
 };
 
-// .idx in StarDict's order, and .syn pointing at .idx positions.
-bool StardictFormat::writeIdx(FILE *idx, FILE *syn) {
-    std::vector<uint32_t> position(words_.size(), kNoWord);
-    for (size_t i = 0; i < words_.size(); ++i) {
-        position[words_[i].id] = static_cast<uint32_t>(i);
-        const char *word = arena_.at(words_[i].text);
-        std::fwrite(word, 1, std::strlen(word) + 1, idx);
-        putBigEndian(idx, static_cast<uint32_t>(words_[i].offset));
-        putBigEndian(idx, static_cast<uint32_t>(words_[i].length));
-    }
-    std::stable_sort(synonyms_.begin(), synonyms_.end(),
-                     [&](const Synonym &a, const Synonym &b) { return arena_.before(a.text, b.text); });
-    for (const Synonym &s : synonyms_) {
-        const char *word = arena_.at(s.text);
-        std::fwrite(word, 1, std::strlen(word) + 1, syn);
-        putBigEndian(syn, position[s.id]);
-    }
-    return !std::ferror(idx) && !std::ferror(syn);
-}
-
+// Every key is a word of .idx; keys that share a text are words that point
+// at the same data.
 bool StardictFormat::finish(std::string *error) {
-    // A definition whose keys could not be written has no word. Ids are
-    // renumbered to the remaining definitions.
-    std::vector<uint32_t> renumber(words_.size(), kNoWord);
-    size_t kept = 0;
-    for (const Word &w : words_)
-        if (w.text != kNoText) renumber[w.id] = static_cast<uint32_t>(kept), words_[kept++] = w;
-    words_.resize(kept);
-    for (Word &w : words_) w.id = renumber[w.id];
-    for (Synonym &s : synonyms_) s.id = renumber[s.id];
-    std::stable_sort(words_.begin(), words_.end(),
-                     [&](const Word &a, const Word &b) { return arena_.before(a.text, b.text); });
+    std::stable_sort(words_.begin(), words_.end(), [&](const Word &a, const Word &b) {
+        return stardictCompare(arena_.data() + a.text, arena_.data() + b.text) < 0;
+    });
     uint64_t idxSize = 0;
-    for (const Word &w : words_) idxSize += std::strlen(arena_.at(w.text)) + 1 + 2 * sizeof(uint32_t);
+    for (const Word &w : words_) idxSize += std::strlen(arena_.data() + w.text) + 1 + 2 * sizeof(uint32_t);
     std::string ifo = "StarDict's dict ifo file\nversion=2.4.2\nbookname=" + ifoValue(book_.name) +
                       "\nwordcount=" + std::to_string(words_.size()) + "\nidxfilesize=" + std::to_string(idxSize) +
                       "\nsametypesequence=m\n";
-    if (!synonyms_.empty()) ifo += "synwordcount=" + std::to_string(synonyms_.size()) + "\n";
     for (const char *field : {"author", "email", "website", "date"})
         if (!book_.info.field(field)->empty())
             ifo += std::string(field) + "=" + ifoValue(*book_.info.field(field)) + "\n";
@@ -163,12 +122,18 @@ bool StardictFormat::finish(std::string *error) {
         *error = "the definitions exceed the 4 GiB a StarDict file can address";
         return false;
     }
-    FILE *files[4] = {nullptr, nullptr, nullptr, nullptr};
+    FILE *files[3] = {nullptr, nullptr, nullptr};
     bool ok = true;
-    for (size_t i = 0; i < 4 && ok; ++i) ok = openForWriting(paths_[i], &files[i], error);
+    for (size_t i = 0; i < 3 && ok; ++i) ok = openForWriting(paths_[i], &files[i], error);
     if (ok) {
         std::fwrite(ifo.data(), 1, ifo.size(), files[0]);
-        ok = writeIdx(files[1], files[3]) && data_.finish(files[2], error);
+        for (const Word &w : words_) {
+            const char *word = arena_.data() + w.text;
+            std::fwrite(word, 1, std::strlen(word) + 1, files[1]);
+            putBigEndian(files[1], static_cast<uint32_t>(places_[w.id].first));
+            putBigEndian(files[1], static_cast<uint32_t>(places_[w.id].second));
+        }
+        ok = !std::ferror(files[1]) && data_.finish(files[2], error);
     }
     for (FILE *f : files)
         if (f && std::fclose(f) != 0) ok = false;

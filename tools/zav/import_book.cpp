@@ -198,12 +198,17 @@ struct LayoutState {
     std::string error;  // an I/O or format error: the import stops
 };
 
+// The table page of an entry's key, which leads to book page `bookPage`.
+uint32_t tablePage(LayoutState &s, uint32_t word, uint32_t bookPage) {
+    const char *text = s.keys.textAt(word);
+    return s.tablePages.pageFor(bookPage, hasFold(text) && !foldedKeysFor(text).empty());
+}
+
 // The entry's key (its text already in the keys' arena) and the keys of its
-// case fold, on the table page that leads to book page `bookPage`.
-bool addKey(LayoutState &s, uint32_t word, uint32_t bookPage) {
+// case fold, on table page `page`.
+bool addKey(LayoutState &s, uint32_t word, uint32_t page) {
     std::vector<std::string> folds;
     if (hasFold(s.keys.textAt(word))) folds = foldedKeysFor(s.keys.textAt(word));
-    const uint32_t page = s.tablePages.pageFor(bookPage, !folds.empty());
     bool ok = s.keys.addAt(word, page);
     for (const std::string &folded : folds) ok = ok && s.keys.add(folded, page, tovix::KEY_ATTRIBUTE_CASE_FOLD);
     if (!ok) s.error = "a key is longer than 65535 bytes, or the keys reach 2 GiB";
@@ -211,7 +216,11 @@ bool addKey(LayoutState &s, uint32_t word, uint32_t bookPage) {
 }
 
 // Writes the pages and collects the keys; false when the import must stop
-// (s.error is empty for --strict).
+// (s.error is empty for --strict). The pages go in the order of the
+// definitions in the input; the keys are added afterwards by their words'
+// bytes and, for equal words, in the order of the input's lines, so that
+// keys equal under the key collation keep that order in the book whatever
+// the layout of the data file (an export read back gives the same book).
 bool layOut(LayoutState &s, const std::vector<uint32_t> &plan, Progress &progress) {
     const ImportEntries &entries = s.imported.entries;
     PagesByText pages(s.writer);
@@ -222,6 +231,8 @@ bool layOut(LayoutState &s, const std::vector<uint32_t> &plan, Progress &progres
     std::vector<std::pair<uint64_t, uint32_t>> group;  // length -> book page
     std::string text, reason;
     uint64_t done = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> placed;  // word (in input order) -> table page
+    placed.reserve(plan.size());
     for (uint32_t i : plan) {
         const ImportEntries::Packed &entry = entries[i];
         progress.step(++done);
@@ -236,9 +247,15 @@ bool layOut(LayoutState &s, const std::vector<uint32_t> &plan, Progress &progres
             if (!pages.page(text, &page, &s.error)) return false;
             place = group.emplace(group.end(), entry.length, page);
         }
-        if (!addKey(s, entry.word, place->second)) return false;
+        placed.emplace_back(entry.word, tablePage(s, entry.word, place->second));
         s.log.keep();
     }
+    std::sort(placed.begin(), placed.end(), [&](const auto &a, const auto &b) {
+        int c = std::strcmp(s.keys.textAt(a.first), s.keys.textAt(b.first));
+        return c != 0 ? c < 0 : a.first < b.first;
+    });
+    for (const auto &[word, page] : placed)
+        if (!addKey(s, word, page)) return false;
     return true;
 }
 

@@ -1,5 +1,6 @@
-// dictd dictionaries: an .index of HEADWORD<TAB>OFFSET<TAB>LENGTH lines and a
-// data file (.dict, or .dict.dz in dictzip) read by random access.
+// dictd dictionaries: an .index of HEADWORD<TAB>OFFSET<TAB>LENGTH lines (and
+// the headword as spelt in a fourth field, where the first one holds the form
+// dictd searches) and a data file (.dict, or .dict.dz in dictzip) read by random access.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -61,17 +62,27 @@ private:
 };
 
 // One index line split into an entry; "" or the reason it cannot be one.
-std::string parseIndexLine(const std::string &row, TextDecoder &decoder, ImportEntry *entry) {
+// A fourth field, when there is one, is the headword as the dictionary
+// spells it (the first is then the form dictd searches, often in lower
+// case): it becomes the key. *about tells a line of dictd's entries
+// about the dictionary, which dictd finds by the first field.
+std::string parseIndexLine(const std::string &row, TextDecoder &decoder, ImportEntry *entry, bool *about) {
     size_t t1 = row.find('\t');
     size_t t2 = t1 == std::string::npos ? t1 : row.find('\t', t1 + 1);
     if (t2 == std::string::npos) return "expected HEADWORD<TAB>OFFSET<TAB>LENGTH";
-    size_t t3 = row.find('\t', t2 + 1);  // later fields (an original spelling) are not used
+    size_t t3 = row.find('\t', t2 + 1);
+    size_t t4 = t3 == std::string::npos ? t3 : row.find('\t', t3 + 1);
     std::string offsetText = row.substr(t1 + 1, t2 - t1 - 1);
     std::string lengthText = row.substr(t2 + 1, t3 == std::string::npos ? std::string::npos : t3 - t2 - 1);
     if (!decodeDictdNumber(offsetText, &entry->offset) || !decodeDictdNumber(lengthText, &entry->length))
         return "\"" + escapeText(offsetText) + "\" / \"" + escapeText(lengthText) +
                "\" is not a dictd base-64 offset and length";
-    if (!decoder.decode(row.substr(0, t1), &entry->word)) return "the headword is not valid " + decoder.name();
+    std::string searched = row.substr(0, t1);
+    *about = isDatabaseEntry(searched);
+    std::string original =
+        t3 == std::string::npos ? std::string() : row.substr(t3 + 1, t4 == std::string::npos ? t4 : t4 - t3 - 1);
+    if (!decoder.decode(original.empty() || *about ? searched : original, &entry->word))
+        return "the headword is not valid " + decoder.name();
     return headwordProblem(entry->word);
 }
 
@@ -89,8 +100,9 @@ bool readIndex(LineReader &reader, const std::string &index, TextDecoder &decode
         }
         ImportEntry entry;
         entry.line = reader.line();
-        std::string problem = parseIndexLine(row, decoder, &entry);
-        if (problem.empty() && isDatabaseEntry(entry.word)) {
+        bool about = false;
+        std::string problem = parseIndexLine(row, decoder, &entry, &about);
+        if (problem.empty() && about) {
             std::string text;
             std::string *field = book->info.field(databaseField(entry.word));
             if (!field || source.fetch(entry.offset, entry.length, &text, &problem)) {

@@ -37,6 +37,31 @@ std::string firstExisting(const std::string &stem, std::initializer_list<const c
     return std::string();
 }
 
+// The .ifo description. One with no markup but <br> and the entities &amp;
+// &lt; &gt; (as the tool's StarDict export writes it) is read exactly, its
+// spaces kept; any other is HTML.
+std::string ifoDescriptionText(const std::string &value) {
+    static const std::pair<std::string, char> kExact[] = {{"<br>", '\n'}, {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
+    std::string out;
+    for (size_t at = 0; at < value.size();) {
+        char c = value[at];
+        if (c != '<' && c != '&' && c != '>') {
+            out += c;
+            ++at;
+            continue;
+        }
+        size_t before = at;
+        for (const auto &[markup, plain] : kExact)
+            if (value.compare(at, markup.size(), markup) == 0) {
+                out += plain;
+                at += markup.size();
+                break;
+            }
+        if (at == before) return trimmedValue(markupToText(value, true));
+    }
+    return trimmedValue(out);
+}
+
 bool readIfo(const std::string &path, StardictFiles *files, std::string *error) {
     std::string text;
     struct stat st;
@@ -267,7 +292,7 @@ int importStardict(const ImportOptions &o) {
         return error.empty() ? EXIT_FAILED : EXIT_USAGE;
     }
     book.info.name = trimmedValue(files.options["bookname"]);
-    book.info.description = trimmedValue(markupToText(files.options["description"], true));
+    book.info.description = ifoDescriptionText(files.options["description"]);
     for (const char *field : {"author", "email", "website", "date"})
         *book.info.field(field) = trimmedValue(files.options[field]);
     book.name = o.name.value_or(book.info.name.empty() ? defaultBookName(o.input) : book.info.name);
