@@ -18,6 +18,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
+source "$root/scripts/cache.sh"
 
 stages=${TOVIX_CROSS_STAGES:-mingw64 mingw32 armhf s390x}
 build_root=${TOVIX_CROSS_BUILD_ROOT:-$root}
@@ -29,15 +30,6 @@ status=0
 common_args=(-DTOVIX_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG"
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTOVIX_BUILD_TOOLS=OFF -DTOVIX_BUILD_BENCH=OFF)
 
-packages_for() {
-    case $1 in
-        mingw64) echo cmake make googletest g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 ;;
-        mingw32) echo cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 ;;
-        armhf) echo cmake make googletest g++-arm-linux-gnueabihf libubsan1-armhf-cross qemu-user ;;
-        s390x) echo cmake make googletest g++-s390x-linux-gnu qemu-user ;;
-    esac
-}
-
 # configure_and_build NAME DIR TOOLCHAIN [TARGET...] -- [CMAKE_ARGS...]
 configure_and_build() {
     local name=$1 dir=$2 toolchain=$3
@@ -45,23 +37,45 @@ configure_and_build() {
     local targets=()
     while [ $# -gt 0 ] && [ "$1" != "--" ]; do targets+=(--target "$1"); shift; done
     [ $# -gt 0 ] && shift
-    if ! cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain.cmake" \
+    cmake_fresh_generator "$dir"
+    if ! cmake -S "$root" -B "$dir" "${cmake_generator[@]}" "${cache_cmake_args[@]}" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain.cmake" \
         "${common_args[@]}" "$@" >"$dir.configure.log" 2>&1; then
         tail -n 40 "$dir.configure.log"; echo "=== $name: configure failed"; return 1
     fi
+    cache_stats_begin "$dir.ccache.log"
     if ! cmake --build "$dir" -j"$jobs" "${targets[@]}" >"$dir.build.log" 2>&1; then
         grep -E -i 'error' "$dir.build.log" | head -n 30
         tail -n 30 "$dir.build.log"; echo "=== $name: build failed"; return 1
     fi
+    cache_stats_end "$dir.ccache.log"
     grep -E -i 'warning' "$dir.build.log" | head -n 20
     return 0
 }
 
-run_ctest() {  # run_ctest DIR [ARGS...]
-    local dir=$1
+# run_ctest DIR [ARGS...]: ctest, its report written to DIR/ctest-N.xml. The
+# GoogleTest programs of a cross build run whole, each one ctest test
+# (cmake/TovixTests.cmake): ctest's closing line counts programs, so it is
+# reworded, and count_cases prints that line over the test cases.
+run_ctest() {
+    local dir=$1 n
     shift
-    ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 "$@" 2>&1 | tail -n 60
+    n=$(find "$dir" -maxdepth 1 -name 'ctest-*.xml' | wc -l)
+    ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 --output-junit "$dir/ctest-$n.xml" "$@" 2>&1 |
+        sed 's/tests failed out of \([0-9]*\)$/failed, of \1 programs and other tests/' | tail -n 60
     return "${PIPESTATUS[0]}"
+}
+
+# count_cases DIR: after the runs of a stage, ctest's closing line over the
+# test cases of every program (the results of the last run of each).
+count_cases() {
+    local dir=$1
+    mapfile -t reports < <(find "$dir" -maxdepth 1 -name 'ctest-*.xml' | sort -V)
+    python3 "$root/scripts/count_tests.py" "$dir" "${reports[@]}"
+}
+
+clear_results() {  # clear_results DIR: no report of an earlier run is counted
+    rm -rf "$1"/ctest-*.xml "$1/gtest-results"
 }
 
 # check_export_tables DIR OBJDUMP: the module, the engine and the memo library
@@ -78,6 +92,7 @@ check_export_tables() {
 
 stage_mingw64() {
     local dir=$build_root/build-mingw64
+    cmake_fresh_generator "$dir"
     mkdir -p "$dir"
     # A wine prefix of the build's own, made before the build, and a
     # persistent wineserver for the whole test run. Wine's programs keep
@@ -101,25 +116,25 @@ stage_mingw64() {
         # beside the doubles still get the doubles.
         local winepath_out
         winepath_out=$(winepath -w "$dir/out" 2>/dev/null)
+        clear_results "$dir"
         if ! WINEPATH=$winepath_out run_ctest "$dir"; then
             # Wine itself now and then fails to start a program under load (a
             # test that passes natively and in every other stage fails once,
             # with no output of its own). Failed tests get one more run, and
             # the names of those that pass on it are printed; a test that
             # fails twice fails the stage.
-            # (The second run's own summary is renamed so that the closing
-            # count of scripts/test.sh counts each test once.)
+            # (The count of test cases is made over the last run of each.)
             local failed count
             failed=$(sed 's/^[0-9]*://' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | tr '\n' ' ')
             count=$(wc -w <<<"$failed")
             echo "=== mingw64: second run of: $failed"
-            WINEPATH=$winepath_out run_ctest "$dir" --rerun-failed | sed 's/tests failed out of/failed on the second run, out of/'
-            if [ "${PIPESTATUS[0]}" -eq 0 ]; then
-                echo "=== mingw64: $count tests passed on a second run under wine: $failed"
+            if WINEPATH=$winepath_out run_ctest "$dir" --rerun-failed; then
+                echo "=== mingw64: $count passed when run again under wine: $failed"
             else
                 rc=1
             fi
         fi
+        count_cases "$dir"
     fi
     wineserver -k </dev/null >/dev/null 2>&1
     return $rc
@@ -127,6 +142,7 @@ stage_mingw64() {
 
 stage_mingw32() {
     local dir=$build_root/build-mingw32
+    cmake_fresh_generator "$dir"
     mkdir -p "$dir"
     configure_and_build mingw32 "$dir" mingw32 TovixZAV_JC ZoZizID ZAVMemo zav_example_host -- \
         -DTOVIX_BUILD_TESTS=OFF || return 1
@@ -146,24 +162,34 @@ stage_mingw32() {
 
 stage_armhf() {
     local dir=$build_root/build-armhf
+    cmake_fresh_generator "$dir"
     mkdir -p "$dir"
     configure_and_build armhf "$dir" armhf -- -DTOVIX_SANITIZE=alignment || return 1
     echo "=== armhf: test (qemu-arm)"
+    clear_results "$dir"
     run_ctest "$dir"
+    local rc=$?
+    count_cases "$dir"
+    return $rc
 }
 
 stage_s390x() {
     local dir=$build_root/build-s390x
+    cmake_fresh_generator "$dir"
     mkdir -p "$dir"
     configure_and_build s390x "$dir" s390x || return 1
     echo "=== s390x: test (qemu-s390x)"
+    clear_results "$dir"
     run_ctest "$dir"
+    local rc=$?
+    count_cases "$dir"
+    return $rc
 }
 
 missing=()
 for s in $stages; do
     case $s in
-        mingw64 | mingw32 | armhf | s390x) read -r -a p <<<"$(packages_for "$s")"; missing+=("${p[@]}") ;;
+        mingw64 | mingw32 | armhf | s390x) read -r -a p <<<"$(cross_packages "$s")"; missing+=("${p[@]}") ;;
         *) echo "unknown stage $s"; exit 2 ;;
     esac
 done

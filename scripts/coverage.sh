@@ -18,6 +18,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
+source "$root/scripts/cache.sh"
 ensure_packages "${NATIVE_PACKAGES[@]}" "${COVERAGE_PACKAGES[@]}" || exit 1
 
 dir=${TOVIX_COVERAGE_BUILD:-$root/build-coverage}
@@ -33,17 +34,25 @@ floor_memo=96.5
 floor_format=97.0
 
 if [ -z "${TOVIX_COVERAGE_REPORT_ONLY:-}" ]; then
-    flags="--coverage -fprofile-update=atomic"
+    # Counters updated atomically (the tests run threads), through a specs
+    # file that the compiler cache accepts (-fprofile-update=atomic it does not).
+    flags="--coverage -specs=$root/cmake/profile-update-atomic.specs"
     echo "=== coverage: configure and build"
-    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DTOVIX_WERROR=ON -DTOVIX_BUILD_TOOLS=ON \
+    cmake_fresh_generator "$dir"
+    cmake -S "$root" -B "$dir" "${cmake_generator[@]}" "${cache_cmake_args[@]}" -DCMAKE_BUILD_TYPE=Debug \
+        -DTOVIX_WERROR=ON -DTOVIX_BUILD_TOOLS=ON \
         -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS=--coverage \
         -DCMAKE_SHARED_LINKER_FLAGS=--coverage >"$dir.configure.log" 2>&1 ||
         { tail -n 40 "$dir.configure.log"; echo "=== coverage: configure failed"; exit 1; }
+    cache_stats_begin "$dir.ccache.log"
     cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1 ||
         { grep -E -i 'error' "$dir.build.log" | head -n 30; echo "=== coverage: build failed"; exit 1; }
+    cache_stats_end "$dir.ccache.log"
     find "$dir" -name '*.gcda' -delete
     echo "=== coverage: test"
-    ctest --test-dir "$dir" -j"$jobs" --timeout 600 2>&1 | tail -n 15
+    # A home folder of the build's own: programs the tests run (sdcv) write there.
+    mkdir -p "$dir/home"
+    HOME=$dir/home ctest --test-dir "$dir" -j"$jobs" --timeout 600 2>&1 | tail -n 15
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "=== coverage: tests failed"; exit 1; }
 fi
 
@@ -61,7 +70,9 @@ status=0
 # report NAME FLOOR FILTER [EXCLUDE]: one line of figures, and the floor check.
 report() {
     local name=$1 floor=$2 filter=$3 exclude=${4:-}
-    local args=(-a "$counts" -r "$root" --filter "$root/$filter" --print-summary -o /dev/null)
+    # The text report goes to a file of the build folder: gcovr replaces its
+    # output file, and given /dev/null as root it would replace the device.
+    local args=(-a "$counts" -r "$root" --filter "$root/$filter" --print-summary -o "$dir/coverage-$name.txt")
     [ -n "$exclude" ] && args+=(--exclude "$root/$exclude")
     local summary lines branches
     summary=$(gcovr "${args[@]}" 2>&1)

@@ -20,11 +20,21 @@ ensure_packages() {
 
 # The packages of a native build, one concern a line.
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev)
+NATIVE_PACKAGES+=(ninja-build ccache)                             # the test scripts' generator and compiler cache
 NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev libxml2-dev)  # the book tool
 NATIVE_PACKAGES+=(clang-tidy)                                     # the lint step of the native stage
 NATIVE_PACKAGES+=(libasio-dev dict python3-pytest python3-venv)   # the server, its client test, the Python package
 NATIVE_PACKAGES+=(sdcv dictzip stardict-czech)                    # import/export tests: a StarDict client, dictzip, a small real dictionary
 NATIVE_PACKAGES+=(dictd dict-freedict-eng-ell)                     # export round trips: the dictd server, a small real dictd dictionary
+# The cross builds of scripts/ci-cross.sh, per stage.
+cross_packages() {
+    case $1 in
+        mingw64) echo cmake ninja-build ccache googletest g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 ;;
+        mingw32) echo cmake ninja-build ccache g++-mingw-w64-i686-posix binutils-mingw-w64-i686 ;;
+        armhf) echo cmake ninja-build ccache googletest g++-arm-linux-gnueabihf libubsan1-armhf-cross qemu-user ;;
+        s390x) echo cmake ninja-build ccache googletest g++-s390x-linux-gnu qemu-user ;;
+    esac
+}
 # The coverage report of scripts/coverage.sh.
 COVERAGE_PACKAGES=(gcovr)
 # The benchmarks only (bench/run.sh): Google Benchmark, SQLite to compare

@@ -3,7 +3,8 @@
 # platform libraries, the engine, the memo library, the writer and the tool),
 # with the checks of .clang-tidy, at zero warnings. Tests are not checked.
 #
-#   scripts/tidy.sh BUILD_DIR   a build configured with CMAKE_EXPORT_COMPILE_COMMANDS=ON
+#   scripts/tidy.sh BUILD_DIR   a build configured with CMAKE_EXPORT_COMPILE_COMMANDS=ON (and built,
+#                               with Ninja, for its record of each file's headers)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: scripts/tidy.sh BUILD_DIR}
@@ -12,11 +13,13 @@ build=${1:?usage: scripts/tidy.sh BUILD_DIR}
 cd "$root" || exit 2
 mapfile -t files < <(git ls-files 'src/*.cpp' 'format/*.cpp' 'engine/src/*.cpp' 'memo/src/*.cpp' 'writer/src/*.cpp' \
     'tools/zav/*.cpp' | grep -v -E '_win32\.cpp$')
-out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-run-clang-tidy -p "$build" -j"$(nproc)" -quiet -extra-arg=-Wno-unknown-warning-option "${files[@]/#/$root/}" \
-    >"$out" 2>&1
+# Each file's result is kept by content (scripts/tidy_cached.py): only the
+# files whose source, headers or compile command changed are checked again.
+# TOVIX_TIDY_CACHE=0 checks every file.
+source "$root/scripts/cache.sh"
+cache=$tovix_cache_dir/tidy
+[ "${TOVIX_TIDY_CACHE:-1}" != 0 ] || cache=$(mktemp -d)
+python3 "$root/scripts/tidy_cached.py" "$build" "$cache" "$(nproc)" "${files[@]/#/$root/}"
 rc=$?
-grep -E 'warning:|error:' "$out" | sort -u | head -n 50
-echo "tidy: ${#files[@]} files, exit $rc"
+[ "${TOVIX_TIDY_CACHE:-1}" != 0 ] || rm -rf "$cache"
 exit $rc
