@@ -106,17 +106,41 @@ std::vector<std::string> filesIn(const std::string &folder, const std::vector<st
     return names;
 }
 
-// A word list long enough that a command on it can be stopped half way.
+// A word list long enough that a command on it writes its output in many steps.
 std::string longWordList(const std::string &folder) {
     std::string tsv = folder + "/long.tsv";
     std::string text;
-    for (long long i = 0; i < 400000; ++i)
-        text += "word" + std::to_string(i * 7919 % 400000) + "\tdefinition " + std::to_string(i) + "\n";
+    for (long long i = 0; i < 40000; ++i)
+        text += "word" + std::to_string(i * 7919 % 40000) + "\tdefinition " + std::to_string(i) + "\n";
     spill(tsv, text);
     return tsv;
 }
 
-// A command stopped by a signal at some moment of its work leaves the old
+// Stops `pid` (SIGSTOP) once it holds open, in `folder`, an output file not
+// among `inputs` with at least `bytes` written to it; false when the process
+// ends first. Stopped, it cannot finish between the look and the signal.
+bool stopWhileWriting(pid_t pid, const std::string &folder, const std::vector<std::string> &inputs, off_t bytes) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (int tries = 0; tries < 60000; ++tries) {
+        if (kill(pid, SIGSTOP) != 0) return false;
+        usleep(200);  // the stop takes effect
+        std::error_code ec;
+        for (const auto &fd : fs::directory_iterator(fds, ec)) {
+            std::string target = fs::read_symlink(fd.path(), ec).string();
+            if (ec || target.rfind(folder + "/", 0) != 0) continue;
+            std::string name = target.substr(folder.size() + 1);
+            struct stat st {};
+            if (std::find(inputs.begin(), inputs.end(), name) == inputs.end() &&
+                stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= bytes)
+                return true;
+        }
+        kill(pid, SIGCONT);
+        usleep(1000);
+    }
+    return false;
+}
+
+// A command stopped by a signal in the middle of writing leaves the old
 // output as it was and no temporary file, even under SIGKILL.
 TEST(SafeOutput, StoppedCommandsLeaveTheOldOutputAndNoTemporary) {
     std::string folder = scratchPath("stopped");
@@ -128,27 +152,30 @@ TEST(SafeOutput, StoppedCommandsLeaveTheOldOutputAndNoTemporary) {
         std::vector<std::string> args;
         std::vector<std::string> outputs;
         int signal;
-        useconds_t after;
+        off_t written;  // bytes of an output written when the signal comes
     } cases[] = {
-        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGTERM, 300000},
-        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGKILL, 300000},
-        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGKILL, 1200000},
-        {{"export", "stardict", book, folder + "/out"}, {"out.ifo", "out.idx", "out.dict.dz"}, SIGKILL, 400000},
-        {{"export", "dictd", book, folder + "/out"}, {"out.index", "out.dict.dz"}, SIGKILL, 800000},
+        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGTERM, 1},
+        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGKILL, 1},
+        {{"import", "tsv", tsv, folder + "/out.zav"}, {"out.zav"}, SIGKILL, 256 << 10},
+        {{"export", "stardict", book, folder + "/out"}, {"out.ifo", "out.idx", "out.dict.dz"}, SIGKILL, 1},
+        {{"export", "dictd", book, folder + "/out"}, {"out.index", "out.dict.dz"}, SIGKILL, 32 << 10},
     };
     std::vector<std::string> kept = {"long.tsv", "long.zav"};
     for (const Case &c : cases) kept.insert(kept.end(), c.outputs.begin(), c.outputs.end());
     for (const Case &c : cases) {
         for (const std::string &o : c.outputs) spill(folder + "/" + o, "the file that was there");
         pid_t pid = spawn(ZAV_PROGRAM, c.args, scratchPath("stopped-run"));
-        usleep(c.after);
+        EXPECT_TRUE(stopWhileWriting(pid, folder, kept, c.written))
+            << c.args[0] << " " << c.args[1] << " ended before writing " << c.written << " bytes";
         kill(pid, c.signal);
+        kill(pid, SIGCONT);
         Result r = finish(pid, scratchPath("stopped-run"));
-        EXPECT_EQ(r.code, 128 + c.signal) << c.args[0] << " finished before the signal; make the input longer";
-        for (const std::string &o : c.outputs) EXPECT_EQ(slurp(folder + "/" + o), "the file that was there") << o;
+        EXPECT_EQ(r.code, 128 + c.signal) << c.args[0] << " " << c.args[1];
+        for (const std::string &o : c.outputs)
+            EXPECT_TRUE(slurp(folder + "/" + o) == "the file that was there") << o << " was replaced";
         EXPECT_EQ(filesIn(folder, kept), std::vector<std::string>()) << c.args[0] << " " << c.args[1];
     }
-    EXPECT_EQ(slurp(book), bookBytes);
+    EXPECT_TRUE(slurp(book) == bookBytes) << "the input book changed";
 }
 
 // Where the system offers no unnamed files, a temporary has a name, and the
@@ -523,7 +550,9 @@ TEST(Export, StardictEveryKeyUnderItsOwnName) {
     std::vector<std::pair<std::string, std::string>> expected = {
         {"Bank", "money\nhouse"}, {"bank", "river side"}, {"shore", "river side"}, {"\xC3\xA9t\xC3\xA9", "summer"}};
     for (const auto &e : expected) {
-        Result r = run("sdcv", {"-2", scratchPath("sd"), "-x", "-n", "-e", "-j", e.first});
+        // HOME is the scratch folder: sdcv keeps a history of the words asked there.
+        Result r = run("env", {"HOME=" + scratchPath("sd"), "XDG_CACHE_HOME=" + scratchPath("sd"), "sdcv", "-2",
+                               scratchPath("sd"), "-x", "-n", "-e", "-j", e.first});
         ASSERT_NE(r.code, 127) << "sdcv is not installed (scripts/deps.sh installs it)";
         nlohmann::json hits = nlohmann::json::parse(r.out);
         ASSERT_EQ(hits.size(), 1u) << r.out;

@@ -218,7 +218,9 @@ def check_sdcv(folder, expected):
     shown = defaultdict(Counter)
     for at in range(0, len(words), 2000):
         batch = words[at:at + 2000]
-        r = run(["sdcv", "-2", folder, "-x", "-n", "-e", "-j", "--"] + [sdcv_query(w) for w in batch])
+        # HOME is the work folder: sdcv keeps a history of the words asked there.
+        r = run(["sdcv", "-2", folder, "-x", "-n", "-e", "-j", "--"] + [sdcv_query(w) for w in batch],
+                env=dict(os.environ, HOME=folder, XDG_CACHE_HOME=folder))
         results = r.stdout.decode("utf-8").split("\n")[:-1]  # one line per word (texts may hold U+2028)
         if len(results) == len(batch) + 1:
             results.pop(0)  # "--" stays a word to look up when a word after it starts with "-"

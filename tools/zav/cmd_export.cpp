@@ -190,7 +190,7 @@ public:
     // Definition `id` (the next one) has this text at this place.
     void add(uint32_t id, const std::string &text, uint32_t page, uint32_t offset) {
         places_.emplace_back(page, offset);
-        if ((id + 1) * 4 > slots_.size() * 3) grow();
+        if (size_t{id + 1} * 4 > slots_.size() * 3) grow();
         insert(hashOf(text), id);
     }
 
