@@ -130,8 +130,8 @@ bool stopWhileWriting(pid_t pid, const std::string &folder, const std::vector<st
             if (ec || target.rfind(folder + "/", 0) != 0) continue;
             std::string name = target.substr(folder.size() + 1);
             struct stat st {};
-            if (std::find(inputs.begin(), inputs.end(), name) == inputs.end() &&
-                stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= bytes)
+            if (std::find(inputs.begin(), inputs.end(), name) == inputs.end() && stat(fd.path().c_str(), &st) == 0 &&
+                S_ISREG(st.st_mode) && st.st_size >= bytes)
                 return true;
         }
         kill(pid, SIGCONT);
