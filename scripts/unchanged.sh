@@ -37,6 +37,17 @@ unchanged_check() {
     local extra
     IFS=: read -r -a extra <<<"${TOVIX_UNCHANGED_IGNORE:-}"
     allowed+=("${extra[@]}")
+    # The files this run's output goes to (a log that the command, or whatever
+    # started it, writes): standard output and error of the run and of the
+    # processes above it.
+    local pid=$$ fd target
+    while [ "$pid" -gt 1 ] 2>/dev/null; do
+        for fd in 1 2; do
+            target=$(readlink "/proc/$pid/fd/$fd" 2>/dev/null) || continue
+            [ -f "$target" ] && allowed+=("$target")
+        done
+        pid=$(awk '/^PPid:/ { print $2 }' "/proc/$pid/status" 2>/dev/null) || break
+    done
     local prune=() parents=() a p
     for a in "${allowed[@]}"; do
         [ -n "$a" ] || continue
