@@ -37,7 +37,6 @@ configure_and_build() {
     local targets=()
     while [ $# -gt 0 ] && [ "$1" != "--" ]; do targets+=(--target "$1"); shift; done
     [ $# -gt 0 ] && shift
-    cmake_fresh_generator "$dir"
     if ! cmake -S "$root" -B "$dir" "${cmake_generator[@]}" "${cache_cmake_args[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain.cmake" \
         "${common_args[@]}" "$@" >"$dir.configure.log" 2>&1; then

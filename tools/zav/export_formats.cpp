@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <locale.h>
-#include <strings.h>
+#include <utf8proc.h>
 
 #include "dictzip.h"
 #include "import_text.h"
@@ -93,26 +93,22 @@ std::string dictdNumber(uint64_t value) {
 std::string dictdSearchForm(const std::string &word, bool utf8) {
     static locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
     std::string out;
-    const auto *p = reinterpret_cast<const unsigned char *>(word.data());
+    const auto *p = reinterpret_cast<const utf8proc_uint8_t *>(word.data());
     for (size_t at = 0, n = word.size(); at < n;) {
-        size_t extra = !utf8 ? 0 : p[at] >= 0xF0 ? 3 : p[at] >= 0xE0 ? 2 : p[at] >= 0xC0 ? 1 : 0;
-        char32_t c = extra ? p[at] & (0x3Fu >> extra) : p[at];
-        bool ok = at + extra < n;
-        for (size_t k = 1; ok && k <= extra; ++k) {
-            ok = (p[at + k] & 0xC0) == 0x80;
-            c = c << 6 | (p[at + k] & 0x3Fu);
-        }
-        if (!ok || c < 0x80 || !utf8Locale) {
-            out += static_cast<char>(c < 0x80 ? std::tolower(static_cast<int>(c)) : p[at]);
+        utf8proc_int32_t c = 0;
+        utf8proc_ssize_t length = utf8 && utf8Locale && p[at] >= 0x80
+                                      ? utf8proc_iterate(p + at, static_cast<utf8proc_ssize_t>(n - at), &c)
+                                      : 0;
+        if (length <= 0) {  // ASCII, or a byte that is not UTF-8
+            out += static_cast<char>(p[at] < 0x80 ? std::tolower(p[at]) : p[at]);
             ++at;
             continue;
         }
-        c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8Locale));
-        int more = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        static const unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
-        out += static_cast<char>(kLead[more] | c >> (6 * more));
-        for (int k = more - 1; k >= 0; --k) out += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
-        at += extra + 1;
+        utf8proc_uint8_t bytes[4];
+        utf8proc_ssize_t m =
+            utf8proc_encode_char(static_cast<utf8proc_int32_t>(towlower_l(static_cast<wint_t>(c), utf8Locale)), bytes);
+        out.append(reinterpret_cast<const char *>(bytes), static_cast<size_t>(m));
+        at += static_cast<size_t>(length);
     }
     return out;
 }
