@@ -28,7 +28,7 @@
 #include "bridge/engine.h"
 #include "tovix/collation.h"
 #include "file_call_count.h"
-#include "platform/platform.h"
+#include "tovix/platform.h"
 #include "zav/book_writer.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "TovixZAV_JC.h"
 #include "book/process_state.h"
-#include "platform/platform.h"
+#include "tovix/platform.h"
 #include "zav/book_writer.h"
 
 namespace {

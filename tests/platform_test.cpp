@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "tovix/platform.h"
 #include "support/fault_platform.h"
 #include "support/test_books.h"
 #include "support/test_os.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "platform/registry_file.h"
+#include "tovix/platform.h"
+#include "tovix/registry_file.h"
 #include "support/test_books.h"
 #include "support/test_os.h"
 

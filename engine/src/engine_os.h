@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "tovix/platform.h"
 
 namespace zozizid {
 namespace os {

@@ -9,7 +9,7 @@
 #include <stdint.h>
 
 #include "ZAVMemo.h"
-#include "platform/platform.h"
+#include "tovix/platform.h"
 
 namespace zavmemo {
 namespace os {

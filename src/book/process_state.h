@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "../platform/platform.h"
+#include "tovix/platform.h"
 
 namespace tovix {
 

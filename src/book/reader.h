@@ -12,7 +12,7 @@
 
 #include <stdint.h>
 
-#include "../platform/platform.h"
+#include "tovix/platform.h"
 #include "tovix/format.h"
 
 namespace tovix {

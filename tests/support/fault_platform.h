@@ -55,7 +55,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "tovix/platform.h"
 
 namespace tovix {
 namespace test {

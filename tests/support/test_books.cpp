@@ -8,7 +8,7 @@
 #include <random>
 
 #include "book/process_state.h"
-#include "platform/platform.h"
+#include "tovix/platform.h"
 #include "support/test_os.h"
 
 namespace tovix {

@@ -18,7 +18,7 @@
 #include "book/process_state.h"
 #include "bridge/memo.h"
 #include "book/string_list.h"
-#include "platform/platform.h"
+#include "tovix/platform.h"
 #include "support/test_books.h"
 
 namespace fs = std::filesystem;

@@ -4,8 +4,8 @@
 #ifndef _FILE_OFFSET_BITS
 #define _FILE_OFFSET_BITS 64
 #endif
-#include "platform.h"
-#include "registry_file.h"
+#include "tovix/platform.h"
+#include "tovix/registry_file.h"
 
 #include <dlfcn.h>
 #include <errno.h>

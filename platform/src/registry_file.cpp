@@ -1,4 +1,4 @@
-#include "registry_file.h"
+#include "tovix/registry_file.h"
 
 #include <string.h>
 

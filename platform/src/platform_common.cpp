@@ -1,7 +1,7 @@
 // The parts of the platform layer that are the same on every system.
 #include <string.h>
 
-#include "platform.h"
+#include "tovix/platform.h"
 
 namespace tovix {
 

@@ -13,7 +13,7 @@
 
 #include <string.h>
 
-#include "platform.h"
+#include "tovix/platform.h"
 
 namespace tovix {
 
