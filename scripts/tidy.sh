@@ -11,8 +11,8 @@ build=${1:?usage: scripts/tidy.sh BUILD_DIR}
 [ -f "$build/compile_commands.json" ] || { echo "tidy: $build/compile_commands.json is missing"; exit 2; }
 
 cd "$root" || exit 2
-mapfile -t files < <(git ls-files 'src/*.cpp' 'format/*.cpp' 'engine/src/*.cpp' 'memo/src/*.cpp' 'writer/src/*.cpp' \
-    'tools/zav/*.cpp' | grep -v -E '_win32\.cpp$')
+mapfile -t files < <(git ls-files 'src/*.cpp' 'format/*.cpp' 'platform/*.cpp' 'engine/src/*.cpp' 'memo/src/*.cpp' \
+    'writer/src/*.cpp' 'tools/zav/*.cpp' | grep -v -E '_win32\.cpp$')
 # Each file's result is kept by content (scripts/tidy_cached.py): only the
 # files whose source, headers or compile command changed are checked again.
 # TOVIX_TIDY_CACHE=0 checks every file.
