@@ -22,10 +22,12 @@ ensure_packages() {
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev)
 NATIVE_PACKAGES+=(ninja-build ccache)                             # the test scripts' generator and compiler cache
 NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev libxml2-dev)  # the book tool
+NATIVE_PACKAGES+=(libre2-dev)                                     # the reader library's regular expressions
 NATIVE_PACKAGES+=(clang-tidy)                                     # the lint step of the native stage
-NATIVE_PACKAGES+=(libasio-dev dict python3-pytest python3-venv)   # the server, its client test, the Python package
+NATIVE_PACKAGES+=(libasio-dev libre2-dev dict python3-pytest python3-venv)  # the server, its client test, the Python package
 NATIVE_PACKAGES+=(sdcv dictzip stardict-czech)                    # import/export tests: a StarDict client, dictzip, a small real dictionary
 NATIVE_PACKAGES+=(dictd dict-freedict-eng-ell)                     # export round trips: the dictd server, a small real dictd dictionary
+NATIVE_PACKAGES+=(dict-freedict-deu-ell dict-freedict-fra-eng dict-freedict-ara-eng dict-freedict-eng-rus)  # look-ups without accents (2.6 MB)
 # The cross builds of scripts/ci-cross.sh, per stage.
 cross_packages() {
     case $1 in

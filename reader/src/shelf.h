@@ -1,0 +1,131 @@
+// The shelf: books and their databases (one per table that has keys), the
+// tables' in-memory indexes, and the answers a reader asks for across them.
+// Safe to use from many threads once the books are added.
+#ifndef ZAV_READER_SHELF_H
+#define ZAV_READER_SHELF_H
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "book.h"
+#include "budget.h"
+#include "key_list.h"
+#include "status.h"
+#include "table_index.h"
+
+namespace zavreader {
+
+// A table's keys and headwords in memory; never changed once built.
+struct Loaded {
+    KeyList keys;
+    TableIndex index;
+    // (hash of a headword's case fold, its entry) and (hash of its accent
+    // fold, its entry), sorted by hash: a word whose fold is not among them
+    // is in no key of the table, and the headwords that may share a fold
+    // are found without a scan.
+    using Hashed = std::vector<std::pair<uint64_t, uint32_t>>;
+    Hashed byFold, byBare;
+    bool mayHold(const std::string &folded) const;
+    // Entries whose hash is that of `text` in `hashed`.
+    std::vector<uint32_t> candidates(const Hashed &hashed, std::string_view text) const;
+    uint64_t bytes() const {
+        return keys.bytes() + index.bytes() + (byFold.capacity() + byBare.capacity()) * sizeof(Hashed::value_type);
+    }
+};
+
+struct Database {
+    std::string name;
+    size_t slot = 0;  // the book's slot
+    int32_t table = 0;
+    std::string path, bookName, tableName;
+    int32_t language = 0;
+    uint32_t kind = 0;
+    uint32_t keyCount = 0;
+};
+
+struct Problem {
+    std::string path, reason;
+};
+
+// One answer of a call, its texts in UTF-8.
+struct Answer {
+    size_t database = 0;
+    uint32_t keyIndex = 0;
+    std::string headword, key;
+    int64_t page = 0;
+    uint32_t offset = 0;
+    uint32_t how = ZAVR_HOW_EXACT;
+    uint32_t distance = 0;
+    bool withText = false;
+    std::string text, reason;
+};
+
+struct Answers {
+    std::vector<Answer> items;
+    Status status;
+};
+
+// Which databases a call asks: one, every one, or the first that answers.
+struct Selection {
+    std::vector<size_t> databases;
+    bool firstAnswering = false;
+};
+
+class Shelf {
+public:
+    Shelf() = default;
+    Shelf(const Shelf &) = delete;
+    Shelf &operator=(const Shelf &) = delete;
+
+    int32_t add(const std::string &path, const char *name);
+    const std::deque<Database> &databases() const { return databases_; }
+    int64_t find(const std::string &name) const;
+    size_t problemCount() const;
+    const Problem *problem(size_t index) const;
+    // Bytes the database's in-memory index takes now, 0 when not loaded.
+    uint64_t indexBytes(size_t database) const;
+
+    // NULL, "*", "!" or a name; ZAVR_NOT_FOUND for an unknown name.
+    Status select(const char *database, Selection *out) const;
+
+    // The book of a database as it is now (reopened when the file changed).
+    std::shared_ptr<Book> book(size_t database);
+    // The database's table in memory, loaded at the first need.
+    std::shared_ptr<const Loaded> loaded(size_t database, Budget &budget, Status *status);
+
+    Answers lookup(const Selection &which, const std::string &word, uint32_t flags, Budget &budget);
+    Answers match(const Selection &which, const std::string &strategy, const std::string &pattern, Budget &budget);
+    Answers suggest(const Selection &which, const std::string &word, size_t count, Budget &budget);
+    Answers complete(const Selection &which, const std::string &prefix, size_t count, Budget &budget);
+    Answers entry(size_t database, uint32_t keyIndex);
+
+private:
+    struct Slot {
+        std::string path;
+        std::mutex mutex;
+        std::shared_ptr<Book> book;
+        std::vector<std::shared_ptr<const Loaded>> tables;  // by table number
+        std::vector<std::unique_ptr<std::mutex>> loading;   // by table number
+        std::chrono::steady_clock::time_point checked;
+        FileSignature refused;  // a changed file that would not open, reported once
+    };
+    void report(const std::string &path, const std::string &reason);
+    int32_t addBook(const std::string &path, const char *name);
+    Status lookupIn(size_t db, const std::string &word, uint32_t flags, bool accents, Budget &budget,
+                    std::vector<Answer> *out);
+
+    std::deque<Database> databases_;
+    std::deque<std::unique_ptr<Slot>> slots_;
+    mutable std::mutex problemsMutex_;
+    std::deque<Problem> problems_;
+};
+
+}  // namespace zavreader
+
+#endif

@@ -1,0 +1,318 @@
+// The reader library through its C API, over books the tests write: which
+// entry comes first, the case and accent folds, unreadable pages, shelves of
+// folders, books that change, key cursors and the in-memory key list.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TovixZAV_JC.h"
+#include "ZAVReader.h"
+#include "zav/book_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint8_t kFoldAttribute = 0x46;
+
+struct Word {
+    std::string key;
+    std::string text;
+    uint8_t attribute = 0;
+};
+
+// A plain book with one table: each word leads to a table page of its own
+// holding its text (a fold key shares its headword's page).
+zav::BookDesc bookOf(const std::vector<Word> &words) {
+    zav::BookDesc desc;
+    desc.bookName = zav::StringListDesc{{1, "Test words"}};
+    zav::TableDesc table;
+    table.locale = 1;
+    table.name = zav::StringListDesc{{1, "words"}};
+    for (const Word &w : words) {
+        uint32_t page = static_cast<uint32_t>(table.pageList.size());
+        if (w.attribute == kFoldAttribute) {
+            page -= 1;
+        } else {
+            table.pageList.push_back(static_cast<uint32_t>(desc.pages.size()));
+            desc.pages.push_back({w.text, {}});
+        }
+        table.keys.push_back({w.key, page, 0, w.attribute, 0});
+    }
+    table.autoPageToKey = true;
+    desc.tables.push_back(table);
+    return desc;
+}
+
+class ReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("zavreader-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        shelf_ = ZAVReaderOpen();
+    }
+    void TearDown() override {
+        ZAVReaderClose(shelf_);
+        fs::remove_all(dir_);
+    }
+    std::string write(const std::string &name, const zav::BookDesc &desc) {
+        std::string path = (dir_ / name).string();
+        EXPECT_TRUE(zav::saveBook(zav::writeBookOrDie(desc).bytes, path));
+        return path;
+    }
+    // Headwords and texts of an answer, as "headword=text" (or "headword!"
+    // for an unreadable text), with the way each was found.
+    std::vector<std::string> lookup(const char *word, uint32_t flags = 0, const char *db = nullptr) {
+        ZAVReaderResult *r = ZAVReaderLookup(shelf_, db, word, flags, nullptr);
+        std::vector<std::string> out;
+        for (size_t i = 0; i < ZAVReaderResultCount(r); ++i) {
+            const ZAVReaderAnswer *a = ZAVReaderResultAt(r, i);
+            std::string how = a->how == ZAVR_HOW_ACCENT ? " (accent)" : a->how == ZAVR_HOW_CASE ? " (case)" : "";
+            out.push_back(std::string(a->headword) + (a->text ? "=" + std::string(a->text, a->text_length) : "!") +
+                          how);
+        }
+        ZAVReaderResultFree(r);
+        return out;
+    }
+    fs::path dir_;
+    ZAVReaderShelf *shelf_ = nullptr;
+};
+
+TEST_F(ReaderTest, FirstEntryIsTheOneTheModuleLeadsTo) {
+    std::vector<Word> words;
+    for (int i = 0; i < 5; ++i) words.push_back({"bank", "bank " + std::to_string(i)});
+    words.push_back({"bank@1", "money"});
+    std::string path = write("banks.zav", bookOf(words));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+
+    BookHandle book = nullptr;
+    std::wstring wide(path.begin(), path.end());
+    ASSERT_EQ(ZAVOpenBook(wide.c_str(), &book), 0);
+    int32_t chosen = ZAVSearchKeyWord(book, 0, "bank", 4);
+    ZAVCloseBook(book);
+
+    ZAVReaderResult *r = ZAVReaderLookup(shelf_, "*", "BANK", 0, nullptr);
+    ASSERT_EQ(ZAVReaderResultCount(r), 6u);  // every entry once, the homograph too
+    EXPECT_EQ(ZAVReaderResultAt(r, 0)->key_index, static_cast<uint32_t>(chosen));
+    ZAVReaderResultFree(r);
+    r = ZAVReaderLookup(shelf_, "banks", "bank", ZAVR_FIRST, nullptr);
+    ASSERT_EQ(ZAVReaderResultCount(r), 1u);
+    EXPECT_EQ(ZAVReaderResultAt(r, 0)->key_index, static_cast<uint32_t>(chosen));
+    ZAVReaderResultFree(r);
+}
+
+TEST_F(ReaderTest, CaseThenAccentsAsAFallback) {
+    std::string path = write("words.zav", bookOf({{"ápple", "accented"},
+                                                  {"apple", "plain"},
+                                                  {"Äpfel", "apples"},
+                                                  {"äpfel", "", kFoldAttribute},
+                                                  {"Straße", "street"},
+                                                  {"ёлка", "fir"},
+                                                  {"σοφία", "wisdom"},
+                                                  {"أكل", "eat"},
+                                                  {"élève", "pupil"},
+                                                  {"łódź", "boat"},
+                                                  {"Éclair", "pastry"}}));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    // The word's own spelling first; accents are a fallback only.
+    EXPECT_EQ(lookup("apple"), std::vector<std::string>{"apple=plain"});
+    // A key added for the case fold leads to its headword; without one, the
+    // fold is compared in memory.
+    EXPECT_EQ(lookup("äpfel"), std::vector<std::string>{"Äpfel=apples"});
+    EXPECT_EQ(lookup("éCLAIR"), std::vector<std::string>{"Éclair=pastry (case)"});
+    struct Case {
+        const char *typed, *found;
+    } cases[] = {{"APFEL", "Äpfel=apples (accent)"}, {"strasse", "Straße=street (accent)"},
+                 {"елка", "ёлка=fir (accent)"},      {"ΣΟΦΙΑ", "σοφία=wisdom (accent)"},
+                 {"اكل", "أكل=eat (accent)"},        {"eleve", "élève=pupil (accent)"},
+                 {"lodz", "łódź=boat (accent)"}};
+    for (const Case &c : cases) EXPECT_EQ(lookup(c.typed), std::vector<std::string>{c.found}) << c.typed;
+    EXPECT_TRUE(lookup("eleve", ZAVR_NO_ACCENT).empty());
+    EXPECT_TRUE(lookup("nothing").empty());
+}
+
+TEST_F(ReaderTest, UnreadablePageIsAReasonNotAnEmptyText) {
+    zav::BookDesc desc = bookOf({{"good", "fine"}, {"bad", "lost"}});
+    zav::WrittenBook written = zav::writeBookOrDie(desc);
+    // The page of "bad" (book page 1) claims more bytes than the file holds.
+    zav::patchU32(written.bytes, written.layout.pageRecords[1], 0x7FFFFFF0);
+    std::string path = (dir_ / "damaged.zav").string();
+    ASSERT_TRUE(zav::saveBook(written.bytes, path));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    ZAVReaderResult *r = ZAVReaderLookup(shelf_, nullptr, "bad", 0, nullptr);
+    ASSERT_EQ(ZAVReaderResultCount(r), 1u);
+    const ZAVReaderAnswer *a = ZAVReaderResultAt(r, 0);
+    EXPECT_EQ(a->text, nullptr);
+    ASSERT_NE(a->reason, nullptr);
+    EXPECT_NE(std::string(a->reason).find("cannot be read"), std::string::npos);
+    ZAVReaderResultFree(r);
+    EXPECT_EQ(lookup("good"), std::vector<std::string>{"good=fine"});
+}
+
+TEST_F(ReaderTest, FolderShelfReportsWhatItCannotServe) {
+    write("a.zav", bookOf({{"alpha", "first"}}));
+    write("b.zav", bookOf({{"alpha", "second"}}));
+    zav::BookDesc empty;
+    empty.bookName = zav::StringListDesc{{1, "nothing"}};
+    write("empty.zav", empty);
+    std::ofstream(dir_ / "notes.txt") << "not a book";
+    std::ofstream(dir_ / "broken.zav") << "DEBD but cut short";
+    EXPECT_EQ(ZAVReaderAdd(shelf_, dir_.string().c_str(), nullptr), 2);
+    ASSERT_EQ(ZAVReaderDatabaseCount(shelf_), 2u);
+    ZAVReaderDatabaseInfo info;
+    ASSERT_EQ(ZAVReaderDatabase(shelf_, 1, &info), ZAVR_OK);
+    EXPECT_STREQ(info.name, "b");
+    EXPECT_STREQ(info.book_name, "Test words");
+    std::vector<std::string> problems;
+    for (size_t i = 0; i < ZAVReaderProblemCount(shelf_); ++i)
+        problems.push_back(fs::path(ZAVReaderProblemPath(shelf_, i)).filename().string());
+    std::sort(problems.begin(), problems.end());
+    EXPECT_EQ(problems, (std::vector<std::string>{"broken.zav", "empty.zav"}));
+
+    EXPECT_EQ(lookup("alpha"), (std::vector<std::string>{"alpha=first", "alpha=second"}));
+    EXPECT_EQ(lookup("alpha", 0, "!"), std::vector<std::string>{"alpha=first"});
+    ZAVReaderResult *r = ZAVReaderLookup(shelf_, "nosuch", "alpha", 0, nullptr);
+    EXPECT_EQ(ZAVReaderResultStatus(r), ZAVR_NOT_FOUND);
+    ZAVReaderResultFree(r);
+}
+
+TEST_F(ReaderTest, ABookThatChangesIsReopened) {
+    std::string path = write("live.zav", bookOf({{"old", "before"}}));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    EXPECT_EQ(lookup("old"), std::vector<std::string>{"old=before"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    std::string next = write("next.zav", bookOf({{"new", "after"}, {"old", "again"}}));
+    fs::rename(next, path);
+    EXPECT_EQ(lookup("new"), std::vector<std::string>{"new=after"});
+    EXPECT_EQ(lookup("old"), std::vector<std::string>{"old=again"});
+}
+
+TEST_F(ReaderTest, CursorsFromAWordOrANumber) {
+    std::vector<Word> words;
+    for (char c = 'a'; c <= 'z'; ++c) words.push_back({std::string(3, c), "x"});
+    words.push_back({"ÄÄÄ", "y"});
+    words.push_back({"äää", "", kFoldAttribute});
+    std::string path = write("abc.zav", bookOf(words));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+
+    ZAVReaderCursor *c = ZAVReaderKeys(shelf_, 0, "MMM", 0);
+    ZAVReaderKey key;
+    ASSERT_EQ(ZAVReaderNext(c, &key), 1);
+    EXPECT_STREQ(key.text, "mmm");
+    EXPECT_EQ(key.index, 12u);
+    ZAVReaderCursorFree(c);
+
+    c = ZAVReaderKeys(shelf_, 0, nullptr, 25);
+    std::vector<std::string> rest;
+    while (ZAVReaderNext(c, &key) == 1)
+        rest.push_back(std::string(key.text) + (key.fold ? ">" + std::string(key.headword) : ""));
+    EXPECT_EQ(rest, (std::vector<std::string>{"zzz", "ÄÄÄ", "äää>ÄÄÄ"}));
+    ZAVReaderCursorFree(c);
+
+    // In batches that a small buffer cuts: every key once, in order.
+    c = ZAVReaderKeys(shelf_, 0, nullptr, 0);
+    char buffer[16];
+    size_t used = 0, total = 0;
+    std::string all;
+    for (int64_t n; (n = ZAVReaderNextBatch(c, buffer, sizeof buffer, 100, &used)) > 0;) {
+        total += static_cast<size_t>(n);
+        all.append(buffer, used);
+    }
+    EXPECT_EQ(total, words.size());
+    EXPECT_EQ(all.substr(0, 8), std::string("aaa\0bbb\0", 8));
+    ZAVReaderCursorFree(c);
+}
+
+TEST_F(ReaderTest, KeysInMemoryAgreeWithTheModule) {
+    std::vector<Word> words;
+    for (int i = 0; i < 3000; ++i) words.push_back({"w" + std::to_string(i * 7919 % 3001), "t"});
+    words.push_back({std::string(300, 'L'), "long"});
+    std::string path = write("many.zav", bookOf(words));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    BookHandle book = nullptr;
+    std::wstring wide(path.begin(), path.end());
+    ASSERT_EQ(ZAVOpenBook(wide.c_str(), &book), 0);
+    ZAVReaderCursor *c = ZAVReaderKeys(shelf_, 0, nullptr, 0);
+    std::vector<char> buffer(1 << 16);
+    size_t used = 0;
+    uint32_t index = 0;
+    for (int64_t n; (n = ZAVReaderNextBatch(c, buffer.data(), buffer.size(), SIZE_MAX, &used)) > 0;) {
+        for (size_t at = 0; at < used; ++index) {
+            std::string text(buffer.data() + at);
+            std::vector<char> own(ZAVGetKeyWordLength(book, 0, index) + 1);
+            ZAVGetKeyWord(book, 0, index, own.data(), static_cast<int32_t>(own.size()));
+            ASSERT_EQ(text, std::string(own.data())) << index;
+            at += text.size() + 1;
+        }
+    }
+    EXPECT_EQ(index, static_cast<uint32_t>(ZAVGetKeyCount(book, 0)));
+    ZAVCloseBook(book);
+    ZAVReaderCursorFree(c);
+}
+
+TEST_F(ReaderTest, SuggestionsEndOnKeysThatAreNotUtf8) {
+    // Latin-1 keys do not sort where their UTF-8 spelling would: the search
+    // for near spellings must still move on (it once went round for ever).
+    std::string path = write("latin.zav", bookOf({{"ba\xeek", "x"}, {"bank", "y"}, {"bark", "z"}}));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    ZAVReaderResult *r = ZAVReaderSuggest(shelf_, nullptr, "ba\xc3\xaek", 5, nullptr);
+    EXPECT_EQ(ZAVReaderResultStatus(r), ZAVR_OK);
+    EXPECT_GT(ZAVReaderResultCount(r), 0u);
+    ZAVReaderResultFree(r);
+}
+
+TEST_F(ReaderTest, ManyThreadsShareOneShelf) {
+    std::vector<Word> words;
+    for (int i = 0; i < 2000; ++i) words.push_back({"w" + std::to_string(i * 7919 % 2003), "t" + std::to_string(i)});
+    write("a.zav", bookOf(words));
+    write("b.zav", bookOf(words));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, dir_.string().c_str(), nullptr), 2);
+    // Every thread looks up, matches and walks while the others do: the
+    // first calls load the tables' keys, which happens once.
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                std::string word = "W" + std::to_string((t * 200 + i) * 7919 % 2003);
+                ZAVReaderResult *r = ZAVReaderLookup(shelf_, "*", word.c_str(), 0, nullptr);
+                if (ZAVReaderResultCount(r) != 2) ++wrong[t];
+                ZAVReaderResultFree(r);
+                r = ZAVReaderMatch(shelf_, "b", i % 2 ? "prefix" : "suffix", "w1", nullptr);
+                if (ZAVReaderResultStatus(r) != ZAVR_OK || ZAVReaderResultCount(r) == 0) ++wrong[t];
+                ZAVReaderResultFree(r);
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+    ZAVReaderDatabaseInfo info;
+    ASSERT_EQ(ZAVReaderDatabase(shelf_, 1, &info), ZAVR_OK);
+    EXPECT_GT(info.index_bytes, 0u);
+}
+
+TEST(ReaderFold, CaseAndAccents) {
+    struct Case {
+        const char *text;
+        int accents;
+        const char *folded;
+    } cases[] = {{"École", 0, "école"},    {"ÉCOLE", 1, "ecole"}, {"Straße", 0, "straße"},
+                 {"Straße", 1, "strasse"}, {"ΆΣΟΣ", 1, "ασοσ"},   {"Ёж", 1, "еж"},
+                 {"إِسلام", 1, "اسلام"},    {"كـتـاب", 1, "كتاب"}, {"\xff", 1, "\xff"}};
+    for (const Case &c : cases) {
+        char out[64];
+        size_t n = ZAVReaderFold(c.text, c.accents, out, sizeof out);
+        EXPECT_STREQ(out, c.folded) << c.text;
+        EXPECT_EQ(n, std::string(c.folded).size());
+    }
+}
+
+}  // namespace
