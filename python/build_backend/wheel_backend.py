@@ -32,7 +32,7 @@ def _package_files():
     for folder, dirs, files in os.walk(top):
         dirs[:] = sorted(d for d in dirs if d != "__pycache__")
         for name in sorted(files):
-            if name.endswith(".py"):
+            if name.endswith(".py") or name == "py.typed":
                 path = os.path.join(folder, name)
                 yield path, os.path.relpath(path, ROOT).replace(os.sep, "/")
 

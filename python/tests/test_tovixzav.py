@@ -1,5 +1,6 @@
-"""The Python package over the built module and the sample books."""
+"""The Python package over the built reader library, the module and the sample books."""
 
+import json
 import os
 import subprocess
 import sys
@@ -7,22 +8,99 @@ import sys
 import pytest
 
 import tovixzav
-from tovixzav.collation import compare_keys
+from tovixzav import shelf as shelf_module
 
 SAMPLES = os.environ.get("ZAV_SAMPLES_DIR", ".")
 ZAV = os.environ.get("ZAV_PROGRAM", "zav")
 GLOSSARY = os.path.join(SAMPLES, "glossary.zav")
 LEXICON = os.path.join(SAMPLES, "lexicon.zav")
+WORDS = ["apple\tthe fruit", "Apple\tthe company", "apples\tmore than one", "application\ta form",
+         "banana\ta yellow fruit", "café\ta coffee house", "Straße\ta street", "zebra\tan animal"]
 
 
-@pytest.mark.parametrize("first,second,sign", [
-    (b"apple", b"APPLE", 0), (b"apple", b"apples", -1), (b"  apple", b"apple  ", 0), (b"apple@2", b"apple@10", -1),
-    (b"apple@1", b"apple", 1), (b"apple@0", b"apple", 0), (b"apple @3", b"apple@3", 0), (b"a b", b"ab", -1),
-    (b"a1", b"a@1", 1), (b"z", b"\xb0\xa1", -1), (b"\xb0\xa1", b"\xb0\xa2", -1),
+def _imported(folder, lines, *options, name="words"):
+    """A book made by zav import from word-list lines."""
+    source, book = folder / f"{name}.tsv", folder / f"{name}.zav"
+    source.write_text("".join(line + "\n" for line in lines), encoding="utf-8")
+    subprocess.run([ZAV, "import", "tsv", str(source), str(book), "--quiet", *options], check=True, timeout=60)
+    source.unlink()
+    return book
+
+
+@pytest.fixture(scope="module")
+def words(tmp_path_factory):
+    path = _imported(tmp_path_factory.mktemp("words"), WORDS)
+    with tovixzav.Shelf(path) as shelf:
+        yield shelf["words"]
+
+
+def test_a_table_is_a_mapping_of_its_keys(words):
+    listed = json.loads(subprocess.run([ZAV, "keys", words.path, "--json"], check=True, capture_output=True,
+                                       timeout=60).stdout)["keys"]
+    assert len(words) == len(listed) and len(words) >= 8
+    assert list(words) == [k["key"] for k in listed]
+    assert [(k.index, k.text, k.page, k.offset) for k in words.keys()] == [
+        (k["keyIndex"], k["key"], k["page"], k["offset"]) for k in listed]
+    assert next(words.keys(start="B")).text == "banana" and next(words.keys(start=3)).index == 3
+    assert list(words.words(start="zz")) == [] and list(words.keys(start=len(words))) == []
+    assert "APPLE" in words and "straße" in words and "pear" not in words and 42 not in words
+    with pytest.raises(KeyError):
+        words["pear"]
+    found = words["APPLE"]
+    # The module's own choice first; ASCII letter case is ignored by the key collation.
+    assert [(a.key, a.text, a.how) for a in found] == [
+        ("apple", "the fruit", "exact"), ("Apple", "the company", "exact")]
+    assert all(a.database == "words" and a.book == words.path and a.table == 0 for a in found)
+
+
+def test_keys_are_walked_in_batches_of_any_size(words, monkeypatch):
+    # A batch too small for a key reads that key alone.
+    monkeypatch.setattr(shelf_module, "_BATCH_BYTES", 8)
+    assert list(words) == [k.text for k in words.keys()]
+
+
+@pytest.mark.parametrize("strategy,pattern,headwords", [
+    ("exact", "APPLE", ["Apple", "apple"]),
+    ("prefix", "app", ["Apple", "apple", "apples", "application"]),
+    ("substring", "an", ["banana"]),
+    ("suffix", "NANA", ["banana"]),
+    ("re", "^a.*s$", ["apples"]),
+    ("lev", "zebro", ["zebra"]),
 ])
-def test_key_collation(first, second, sign):
-    assert compare_keys(first, second) == sign
-    assert compare_keys(second, first) == -sign
+def test_match_strategies(words, strategy, pattern, headwords):
+    answers = words.match(pattern, strategy)
+    assert [a.headword for a in answers] == headwords
+    assert all(a.how == "match" for a in answers)
+    assert answers[0].text  # read when asked
+
+
+def test_prefix_suggest_and_accents(words):
+    assert [a.headword for a in words.prefix("APP", count=2)] == ["Apple", "apple"]
+    near = words.suggest("appel", count=3)
+    assert near[0].headword == "Apple" and near[0].how == "suggest" and near[0].distance > 0
+    assert [(a.headword, a.how) for a in words.lookup("cafe")] == [("café", "accent")]
+    assert words.lookup("cafe", accents=False) == []
+    with pytest.raises(tovixzav.QueryError):
+        words.match("x", "no-such-strategy")
+    with pytest.raises(tovixzav.QueryError):
+        words.match("(", "re")
+
+
+def test_a_shelf_over_a_folder(tmp_path):
+    _imported(tmp_path, ["bank\ta river's side", "tree\ta plant"], name="nature")
+    _imported(tmp_path, ["Bank\ta place for money"], name="money")
+    (tmp_path / "broken.zav").write_bytes(b"DEBD" + bytes(600))
+    (tmp_path / "notes.txt").write_text("not a book")
+    with tovixzav.Shelf(tmp_path) as shelf:
+        assert sorted(t.database for t in shelf) == ["money", "nature"] and "money" in shelf
+        assert [os.path.basename(p.path) for p in shelf.problems] == ["broken.zav"]
+        assert all(p.reason for p in shelf.problems)
+        assert sorted((a.database, a.text) for a in shelf.lookup("BANK")) == [
+            ("money", "a place for money"), ("nature", "a river's side")]
+        assert [(a.database, a.headword) for a in shelf.match("tre", "prefix")] == [("nature", "tree")]
+        table = shelf["nature"]
+    with pytest.raises(tovixzav.BookError, match="closed"):
+        table.lookup("tree")
 
 
 def test_book_properties_and_tables():
@@ -98,14 +176,6 @@ def test_a_missing_module_is_reported(tmp_path):
     assert "cannot load the book module" in run.stdout and "libnothing.so" in run.stdout
 
 
-def _imported(tmp_path, lines, *options):
-    """A book made by zav import from word-list lines."""
-    source, book = tmp_path / "words.tsv", tmp_path / "words.zav"
-    source.write_text("".join(line + "\n" for line in lines), encoding="utf-8")
-    subprocess.run([ZAV, "import", "tsv", str(source), str(book), "--quiet", *options], check=True, timeout=60)
-    return book
-
-
 @pytest.mark.parametrize("options", [(), ("--dictionary-book",)])
 def test_about_and_stored_headwords(tmp_path, monkeypatch, options):
     monkeypatch.setenv("ZOZIZID_DICT_DIR", str(tmp_path))
@@ -119,8 +189,8 @@ def test_about_and_stored_headwords(tmp_path, monkeypatch, options):
         words = book.tables[0]
         # A word in another case finds the headword as stored, though its
         # definition is shared with another headword.
-        assert [e.key for e in words.lookup("ΕΞΗΜΕΡΩΜΈΝΟΣ")] == ["εξημερωμένος"]
-        assert [e.key for e in words.lookup("élève")] == ["ÉLÈVE"]
+        assert [e.headword for e in words.lookup("ΕΞΗΜΕΡΩΜΈΝΟΣ")] == ["εξημερωμένος"]
+        assert [e.headword for e in words.lookup("élève")] == ["ÉLÈVE"]
     with tovixzav.Book(GLOSSARY) as book:
         assert book.about == {} and book.description == ""
 
@@ -132,4 +202,4 @@ def test_a_page_cut_off_is_an_error_not_an_empty_text(tmp_path):
     cut.write_bytes(data[:len(data) // 2])
     with tovixzav.Book(cut) as book:
         with pytest.raises(tovixzav.BookError, match="past the end of the file"):
-            book.tables[0].lookup("word199")
+            book.tables[0].lookup("word199")[0].text

@@ -1,17 +1,18 @@
-"""Read TovixZAV_JC books from Python, through the installed module.
+"""Read TovixZAV_JC books from Python, through the installed reader library.
 
     import tovixzav
-    with tovixzav.Book("lexicon.zav") as book:
-        words = book.tables[0]
-        for entry in words.lookup("bank"):
-            print(entry.key, entry.text)
+    with tovixzav.Shelf("books/") as shelf:
+        for answer in shelf.lookup("bank"):
+            print(answer.database, answer.key, answer.text)
 """
 
-from .book import ABOUT_FIELDS, KIND_DICTIONARY, KIND_PLAIN, KIND_PREFIXED, Book, Entry, Key, Table, TocItem
-from .errors import BookError, LibraryNotFound, TovixError
+from .book import ABOUT_FIELDS, KIND_DICTIONARY, KIND_PLAIN, KIND_PREFIXED, Book, TocItem
+from .errors import BookError, LibraryNotFound, QueryError, TovixError
+from .shelf import Answer, Answers, Entry, Key, Problem, Shelf, Table, fold, strategies
 
 __all__ = [
-    "Book", "Table", "Entry", "Key", "TocItem", "BookError", "LibraryNotFound", "TovixError",
+    "Shelf", "Book", "Table", "Answer", "Answers", "Entry", "Key", "Problem", "TocItem", "fold", "strategies",
+    "BookError", "LibraryNotFound", "QueryError", "TovixError",
     "KIND_DICTIONARY", "KIND_PLAIN", "KIND_PREFIXED", "ABOUT_FIELDS",
 ]
 __version__ = "1.0.0"

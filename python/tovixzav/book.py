@@ -1,13 +1,17 @@
-"""Books, their tables, entries and tables of contents."""
+"""Books read through the module: their properties, pages and tables of contents."""
+
+from __future__ import annotations
 
 import ctypes
 import os
 import struct
-from collections import namedtuple
+from typing import TYPE_CHECKING, Callable, Dict, Iterator, List, NamedTuple, Optional, Set, Tuple, Union
 
 from . import _native
-from .collation import compare_keys, fold_case, has_homograph, key_body
 from .errors import BookError
+
+if TYPE_CHECKING:
+    from .shelf import Shelf, Table
 
 KIND_DICTIONARY, KIND_PLAIN, KIND_PREFIXED = 1, 2, 4
 
@@ -23,32 +27,32 @@ _SLOT = 256  # one spelling suggestion, terminator included
 _WILDCARD_BUFFER = 64 * 1024
 _SERVED_CONTENT_LIMIT = 64 << 20  # dictionary contents: the most a page may hold
 _MAX_TOC_ITEMS = 1 << 20
-# A key that books made by zav import add for a headword's case fold; the
-# page-to-key entry of its table page is that headword. In a dictionary book
-# the key's word record has a sub content of the same number naming it.
-_CASE_FOLD_ATTRIBUTE = 0x46
 # The page where a book made by zav import keeps what the dictionary says
 # about itself, and the fields it may hold, in order.
 _ABOUT_MARK = b"zav-book-info\t1\n"
 ABOUT_FIELDS = ("name", "description", "author", "email", "website", "date")
 _UNESCAPES = {"n": "\n", "t": "\t", "r": "\r", "\\": "\\"}
 
-Key = namedtuple("Key", "index text page offset attribute")
-Entry = namedtuple("Entry", "key key_index page offset text")
+PathLike = Union[str, "os.PathLike[str]"]
 
 
-class TocItem(namedtuple("TocItem", "item caption page children")):
+class TocItem(NamedTuple):
     """One item of a table of contents: its number, caption, page (None when
     it has none) and child items."""
 
-    def walk(self, depth=0):
+    item: int
+    caption: str
+    page: Optional[int]
+    children: List["TocItem"]
+
+    def walk(self, depth: int = 0) -> Iterator[Tuple[int, "TocItem"]]:
         """Yield (depth, item) for this item and every item below it."""
         yield depth, self
         for child in self.children:
             yield from child.walk(depth + 1)
 
 
-def _decode(raw, language):
+def _decode(raw: bytes, language: int) -> str:
     codec = _CODECS.get(language)
     if codec:
         try:
@@ -61,7 +65,7 @@ def _decode(raw, language):
         return raw.decode("latin-1")
 
 
-def _encode(word, language):
+def _encode(word: str, language: int) -> bytes:
     codec = _CODECS.get(language, "utf-8")
     try:
         return word.encode(codec)
@@ -69,28 +73,28 @@ def _encode(word, language):
         raise BookError(f"{word!r} cannot be written in this table's code page ({codec}): {error}") from None
 
 
-def _unescape(field):
+def _unescape(text: str) -> str:
     out, i = [], 0
-    while i < len(field):
-        if field[i] == "\\" and i + 1 < len(field) and field[i + 1] in _UNESCAPES:
-            out.append(_UNESCAPES[field[i + 1]])
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text) and text[i + 1] in _UNESCAPES:
+            out.append(_UNESCAPES[text[i + 1]])
             i += 2
         else:
-            out.append(field[i])
+            out.append(text[i])
             i += 1
     return "".join(out)
 
 
-def _parse_about(page):
+def _parse_about(page: bytes) -> Dict[str, str]:
     about = {}
     for line in page[len(_ABOUT_MARK):].decode("utf-8", "replace").split("\n"):
-        field, tab, value = line.partition("\t")
-        if tab and field in ABOUT_FIELDS:
-            about[field] = _unescape(value)
+        name, tab, value = line.partition("\t")
+        if tab and name in ABOUT_FIELDS:
+            about[name] = _unescape(value)
     return about
 
 
-def _name(call):
+def _name(call: Callable[["ctypes.Array[ctypes.c_char]", int], int]) -> str:
     buffer = ctypes.create_string_buffer(_NAME_BUFFER)
     language = call(buffer, _NAME_BUFFER - 1)
     return _decode(buffer.value, language) if language else ""
@@ -98,9 +102,11 @@ def _name(call):
 
 class Book:
     """A book opened read-only through the module. Use it as a context manager
-    or call close(); calls on one Book must not overlap between threads."""
+    or call close(); calls on one Book must not overlap between threads.
 
-    def __init__(self, path):
+    Its tables (`tables`) answer look-ups through the reader library."""
+
+    def __init__(self, path: PathLike, *, _shelf: Optional["Shelf"] = None) -> None:
         self._lib = _native.library()
         self.path = os.fspath(path)
         handle = ctypes.c_void_p()
@@ -108,7 +114,10 @@ class Book:
         if result != 0 or not handle.value:
             reason = _OPEN_ERRORS.get(result, f"cannot open (result {result})")
             raise BookError(f"{self.path}: {reason}", result)
-        self._handle = handle
+        self._handle: Optional[ctypes.c_void_p] = handle
+        self._shelf = _shelf
+        self._own_shelf = _shelf is None
+        self._tables: Optional[List["Table"]] = None
         try:
             self._size = os.path.getsize(self.path)
         except OSError:
@@ -116,23 +125,30 @@ class Book:
         if self.kind == KIND_DICTIONARY:
             self._point_engine_here()
 
-    def __enter__(self):
+    def __enter__(self) -> "Book":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def close(self):
+    def __repr__(self) -> str:
+        return f"<Book {self.path!r}>"
+
+    def close(self) -> None:
         if self._handle is not None:
             self._lib.ZAVCloseBook(self._handle)
             self._handle = None
+        if self._own_shelf and self._shelf is not None:
+            self._shelf.close()
+        self._shelf = None
+        self._tables = None
 
-    def _call(self, name, *args):
+    def _call(self, name: str, *args: object) -> int:
         if self._handle is None:
             raise BookError(f"{self.path}: the book is closed")
-        return getattr(self._lib, name)(self._handle, *args)
+        return int(getattr(self._lib, name)(self._handle, *args))
 
-    def _point_engine_here(self):
+    def _point_engine_here(self) -> None:
         # The engine finds dictionaries in ZOZIZID_DICT_DIR; a book built with
         # its dictionaries beside it works as it stands.
         if os.environ.get("ZOZIZID_DICT_DIR"):
@@ -145,41 +161,77 @@ class Book:
                 return
 
     @property
-    def caps(self):
+    def caps(self) -> Tuple[int, int, int, int]:
         """(kind, version, capsWord1, capsWord2) as stored in the header."""
         block = (ctypes.c_uint32 * 4)()
         if self._call("ZAVGetCaps", block) != 1:
             raise BookError(f"{self.path}: the header cannot be read")
-        return tuple(block)
+        return (block[0], block[1], block[2], block[3])
 
-    kind = property(lambda self: self.caps[0])
-    version = property(lambda self: self.caps[1])
-    is_dictionary = property(lambda self: self.kind == KIND_DICTIONARY)
-    table_count = property(lambda self: self._call("ZAVGetTableCount"))
-    page_count = property(lambda self: self._call("ZAVGetPageCount"))
+    @property
+    def kind(self) -> int:
+        return self.caps[0]
 
-    def name_in(self, language=0):
+    @property
+    def version(self) -> int:
+        return self.caps[1]
+
+    @property
+    def is_dictionary(self) -> bool:
+        return self.kind == KIND_DICTIONARY
+
+    @property
+    def table_count(self) -> int:
+        return self._call("ZAVGetTableCount")
+
+    @property
+    def page_count(self) -> int:
+        return self._call("ZAVGetPageCount")
+
+    def name_in(self, language: int = 0) -> str:
         """The book's name in a language code (0: the module chooses)."""
         return _name(lambda buf, n: self._call("ZAVGetBkName", language, buf, n))
 
-    name = property(name_in)
+    @property
+    def name(self) -> str:
+        return self.name_in()
 
     @property
-    def serial(self):
+    def serial(self) -> int:
         value = ctypes.c_uint32()
         if self._call("ZAVBookSerial", ctypes.byref(value)) != 0:
             raise BookError(f"{self.path}: the serial cannot be read")
         return value.value
 
     @property
-    def languages(self):
+    def languages(self) -> List[int]:
         return [self._call("ZAVGetLanguage", i) for i in range(self._call("ZAVGetLanguageCount"))]
 
     @property
-    def tables(self):
-        return [Table(self, t) for t in range(self.table_count)]
+    def shelf(self) -> "Shelf":
+        """The shelf that answers this book's look-ups (opened on first use)."""
+        if self._handle is None:
+            raise BookError(f"{self.path}: the book is closed")
+        if self._shelf is None:
+            from .shelf import Shelf
+            self._shelf = Shelf()
+            self._shelf.add(self.path)
+        return self._shelf
 
-    def page_bytes(self, page):
+    @property
+    def tables(self) -> List["Table"]:
+        """Every table of the book, in the book's order."""
+        if self._tables is None:
+            from .shelf import Table
+            count = self.table_count
+            shelf = self.shelf
+            mine = {t.index: t for t in shelf.databases if _same_file(t.path, self.path)}
+            self._tables = [mine[i] if i in mine else Table(shelf, None, i, self.path) for i in range(count)]
+            for table in self._tables:
+                table._book = self
+        return list(self._tables)
+
+    def page_bytes(self, page: int) -> bytes:
         """Book page `page` as bytes; BookError when it cannot be read."""
         count = self.page_count
         if not 0 <= page < count:
@@ -194,7 +246,7 @@ class Book:
         return buffer.raw[:size]
 
     @property
-    def about(self):
+    def about(self) -> Dict[str, str]:
         """What a book made by zav import keeps about its dictionary, as given by
         the dictionary: a dict of some of ABOUT_FIELDS (name, description,
         author, email, website, date); empty when the book keeps nothing."""
@@ -213,171 +265,85 @@ class Book:
         return {}
 
     @property
-    def description(self):
+    def description(self) -> str:
         """The dictionary's description (see about); "" when there is none."""
         return self.about.get("description", "")
 
-    def _content_limit(self):
+    def _content_limit(self) -> int:
         return _SERVED_CONTENT_LIMIT if self.is_dictionary else self._size
 
 
-class Table:
-    """One table of a book: keys, pages, look-ups, table of contents and,
-    in dictionary books, spell checking."""
+def _same_file(first: str, second: str) -> bool:
+    try:
+        return os.path.samefile(first, second)
+    except OSError:
+        return os.path.abspath(first) == os.path.abspath(second)
 
-    def __init__(self, book, index):
-        self.book, self.index = book, index
 
-    def _call(self, name, *args):
+class TablePages:
+    """What a table gives through the module: its names, pages, table of
+    contents and, in dictionary books, spell checking. `book` and `index`
+    are set by the class that mixes this in."""
+
+    index: int
+
+    @property
+    def book(self) -> Book:
+        raise NotImplementedError
+
+    def _call(self, name: str, *args: object) -> int:
         return self.book._call(name, self.index, *args)
 
-    def __repr__(self):
-        return f"<Table {self.index} {self.name!r} of {self.book.path}>"
+    @property
+    def language(self) -> int:
+        return self._call("ZAVGetTableLocal")
 
-    language = property(lambda self: self._call("ZAVGetTableLocal"))
-    dict_id = property(lambda self: self._call("ZAVGetDictClass") & 0xFFFFFFFF)
-    key_count = property(lambda self: self._call("ZAVGetKeyCount") & 0xFFFFFFFF)
-    page_count = property(lambda self: self._call("ZAVGetTablePageCount") & 0xFFFFFFFF)
-    name = property(lambda self: _name(lambda b, n: self._call("ZAVGetTableName", 0, b, n)))
-    simple_name = property(lambda self: _name(lambda b, n: self._call("ZAVGetTableSimpleName", 0, b, n)))
+    @property
+    def dict_id(self) -> int:
+        return self._call("ZAVGetDictClass") & 0xFFFFFFFF
 
-    def _key_bytes(self, index):
-        length = self._call("ZAVGetKeyWordLength", index)
-        buffer = ctypes.create_string_buffer(length + 1)
-        attribute = self._call("ZAVGetKeyWord", index, buffer, length + 1)
-        return buffer.value, attribute
+    @property
+    def page_count(self) -> int:
+        return self._call("ZAVGetTablePageCount") & 0xFFFFFFFF
 
-    def _key_count(self):
-        count = self.key_count
-        # Each key of a plain book takes a 4-byte list entry and a 12-byte record.
-        return count if self.book.is_dictionary else min(count, self.book._size // 16)
+    @property
+    def simple_name(self) -> str:
+        return _name(lambda b, n: self._call("ZAVGetTableSimpleName", 0, b, n))
 
-    def keys(self):
-        """Every key in key order, as Key(index, text, page, offset, attribute)."""
-        for i in range(self._key_count()):
-            raw, attribute = self._key_bytes(i)
-            page, offset = self._where(i)
-            yield Key(i, _decode(raw, self.language), page, offset, attribute)
-
-    def _where(self, index):
-        if self.book.is_dictionary:
-            return index, 0  # a dictionary key leads to the table page of its index
-        page = self._call("ZAVGetKeyPageNo", index) & 0xFFFFFFFF
-        return page, self._call("ZAVGetKeyPageOffset", index) & 0xFFFFFFFF
-
-    def page_bytes(self, index):
+    def page_bytes(self, index: int) -> bytes:
         """Table page `index` as bytes; BookError when it cannot be read."""
+        book = self.book
         if not 0 <= index < self.page_count:
-            raise BookError(f"{self.book.path}: table {self.index} has {self.page_count} pages, no page {index}")
+            raise BookError(f"{book.path}: table {self.index} has {self.page_count} pages, no page {index}")
         size = self._call("ZAVGetTablePageSize", index)
-        if size < 0 or size > self.book._content_limit():
-            raise BookError(f"{self.book.path}: table {self.index} page {index} claims {size} bytes")
+        if size < 0 or size > book._content_limit():
+            raise BookError(f"{book.path}: table {self.index} page {index} claims {size} bytes")
         buffer = ctypes.create_string_buffer(max(size, 1))
         copied = self._call("ZAVGetTablePage", index, buffer, size) if size else 0
         if copied != size:
-            raise BookError(f"{self.book.path}: table {self.index} page {index} cannot be read")
-        if size == 0 and not self.book.is_dictionary:
+            raise BookError(f"{book.path}: table {self.index} page {index} cannot be read")
+        if size == 0 and not book.is_dictionary:
             # The module answers 0 for an empty page and for one it cannot
             # read: the file's own structures tell which.
-            problem = _empty_page_problem(self.book.path, self.index, index)
+            problem = _empty_page_problem(book.path, self.index, index)
             if problem:
-                raise BookError(f"{self.book.path}: table {self.index} page {index} cannot be read: {problem}")
+                raise BookError(f"{book.path}: table {self.index} page {index} cannot be read: {problem}")
         return buffer.raw[:size]
 
-    def page(self, index):
+    def page(self, index: int) -> str:
         """Table page `index` as text."""
         return _decode(self.page_bytes(index), self.language)
 
-    def _lower_bound(self, target, count):
-        lo, hi = 0, count
-        while lo < hi:
-            mid = (lo + hi) // 2
-            if compare_keys(self._key_bytes(mid)[0], target) < 0:
-                lo = mid + 1
-            else:
-                hi = mid
-        return lo
-
-    def _matching(self, query, count):
-        exact = has_homograph(query)
-        target = query if exact else key_body(query)
-        if not target:
-            return []
-        found = []
-        for i in range(self._lower_bound(target, count), count):
-            key = self._key_bytes(i)[0]
-            if compare_keys(key if exact else key_body(key), target) != 0:
-                break
-            found.append((i, key))
-        return found
-
-    def _dictionary_headword(self, index, key):
-        """A dictionary book's key added for a case fold names its headword in
-        a sub content of its word record."""
-        if key.isascii() or self._call("ZAVIsExistSubPage", _CASE_FOLD_ATTRIBUTE, index) != 1:
-            return index, key
-        size = self._call("ZAVGetSubPageSize", _CASE_FOLD_ATTRIBUTE, index)
-        if not 0 < size <= 0xFFFF:
-            return index, key
-        buffer = ctypes.create_string_buffer(size)
-        if self._call("ZAVGetSubPage", _CASE_FOLD_ATTRIBUTE, index, buffer, size) != size:
-            return index, key
-        head = buffer.raw[:size]
-        for i, text in self._matching(head, self._key_count()):
-            if text == head:
-                return i, text
-        return index, key
-
-    def _headword(self, index, key, page):
-        """The key to show for key `index`: for a key added for a headword's
-        case fold, that headword (the key of its table page)."""
-        if self.book.is_dictionary:
-            return self._dictionary_headword(index, key)
-        if self._key_bytes(index)[1] != _CASE_FOLD_ATTRIBUTE:
-            return index, key
-        first = self._call("ZAVPageToKey", page)
-        if first < 0 or first >= self._key_count() or first == index:
-            return index, key
-        text, attribute = self._key_bytes(first)
-        if attribute == _CASE_FOLD_ATTRIBUTE:
-            return index, key
-        folded = _encode(fold_case(_decode(text, self.language)), self.language)
-        return (first, text) if compare_keys(folded, key) == 0 else (index, key)
-
-    def lookup(self, word):
-        """Every entry whose key is the word (letter case ignored, homographs
-        included: "bank" finds bank@1 and bank@2), as Entry tuples."""
-        if not word:
-            return []
-        count = self._key_count()
-        queries = [_encode(word, self.language)]
-        folded = _encode(fold_case(word), self.language)
-        if compare_keys(folded, queries[0]) != 0:
-            queries.append(folded)
-        entries, seen = [], set()
-        for query in queries:
-            for index, key in self._matching(query, count):
-                page, offset = self._where(index)
-                if (page, offset) in seen:
-                    continue
-                seen.add((page, offset))
-                content = self.page_bytes(page)
-                if offset > len(content):
-                    raise BookError(f"{self.book.path}: key {index} points past the end of page {page}")
-                shown, text = self._headword(index, key, page)
-                entries.append(Entry(_decode(text, self.language), shown, page, offset,
-                                     _decode(content[offset:], self.language)))
-        return entries
-
     @property
-    def toc(self):
+    def toc(self) -> Optional[TocItem]:
         """The table of contents as a tree of TocItem, or None when the table has none."""
-        if self._call("EBDVPGetCount") <= 0:
+        count = self._call("EBDVPGetCount")
+        if count <= 0:
             return None
-        budget = [min(self._call("EBDVPGetCount"), _MAX_TOC_ITEMS)]
+        budget = [min(count, _MAX_TOC_ITEMS)]
         return self._toc_item(self._call("EBDVPGetRootItem"), set(), budget)
 
-    def _toc_item(self, item, seen, budget):
+    def _toc_item(self, item: int, seen: Set[int], budget: List[int]) -> TocItem:
         seen.add(item)
         budget[0] -= 1
         caption = _name(lambda b, n: self._call("EBDVPGetItemText", item, 0, b, n))
@@ -391,23 +357,24 @@ class Table:
 
     # --- spell checking (dictionary books) ---------------------------------
 
-    def _spell_word(self, word):
-        if not self.book.is_dictionary:
-            raise BookError(f"{self.book.path}: spell checking needs a dictionary book")
+    def _spell_word(self, word: str) -> "ctypes.Array[ctypes.c_char]":
+        book = self.book
+        if not book.is_dictionary:
+            raise BookError(f"{book.path}: spell checking needs a dictionary book")
         d = self.dict_id
         if d & 0xFF != 1 or (d >> 16) & 0xFF != 1 or d >> 24 != 0:
-            raise BookError(f"{self.book.path}: table {self.index} (dictId 0x{d:08X}) is not spell-capable")
+            raise BookError(f"{book.path}: table {self.index} (dictId 0x{d:08X}) is not spell-capable")
         raw = _encode(word, self.language)
         if not raw or len(raw) > 255:
             raise BookError("a word to check must hold 1 to 255 bytes")
         return ctypes.create_string_buffer(raw)
 
-    def verify(self, word):
+    def verify(self, word: str) -> bool:
         """True when the dictionary holds the word."""
         w = self._spell_word(word)
         return self._call("EBDSCVerify", ctypes.addressof(w), None) != 0
 
-    def correct(self, word, limit=10):
+    def correct(self, word: str, limit: int = 10) -> List[str]:
         """Up to `limit` (1 to 255) headwords near the word, nearest first."""
         w = self._spell_word(word)
         limit = max(1, min(int(limit), 255))
@@ -416,7 +383,7 @@ class Table:
         n = n if 0 <= n <= limit else 0
         return [_decode(slots.raw[i * _SLOT:(i + 1) * _SLOT].split(b"\0", 1)[0], self.language) for i in range(n)]
 
-    def wildcard(self, pattern, limit=50):
+    def wildcard(self, pattern: str, limit: int = 50) -> List[str]:
         """Headwords matching a pattern of * (any run) and ? (one character)."""
         w = self._spell_word(pattern)
         limit = max(1, min(int(limit), 255))
@@ -426,7 +393,7 @@ class Table:
         return [_decode(x, self.language) for x in words]
 
 
-def _empty_page_problem(path, table, index):
+def _empty_page_problem(path: str, table: int, index: int) -> str:
     """Why table page `index` of a plain book, which the module reports empty,
     is not really there ("" when the file holds an empty page): the page list
     and the page directory lead to a page record that must lie in the file."""
@@ -434,11 +401,11 @@ def _empty_page_problem(path, table, index):
         with open(path, "rb") as f:
             data_size = os.fstat(f.fileno()).st_size
 
-            def u32(at, what):
+            def u32(at: int, what: str) -> int:
                 if at + 4 > data_size:
                     raise ValueError(f"{what} lies past the end of the file ({data_size} bytes)")
                 f.seek(at)
-                return struct.unpack("<I", f.read(4))[0]
+                return int(struct.unpack("<I", f.read(4))[0])
 
             f.seek(0)
             header = f.read(512)
