@@ -7,7 +7,7 @@
 #include <string>
 
 #include "book_input.h"
-#include "commands.h"
+#include "commands/commands.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "fuzz_support.h"
-#include "manifest_json.h"
+#include "formats/manifest_json.h"
 
 namespace {
 

@@ -2,9 +2,11 @@
 # sockets, the `dict` client against the server, a bounded load test and
 # misbehaving clients on the loopback address, and the Python package's
 # tests. Each fails loudly when what it needs is missing, never skips.
-add_executable(serve_protocol_test serve_protocol_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/../zav/serve_protocol.cpp)
-target_include_directories(serve_protocol_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/../zav)
-target_link_libraries(serve_protocol_test PRIVATE GTest::gtest_main)
+add_executable(serve_protocol_test serve_protocol_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/../zav/serve/protocol.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/../zav/serve/log.cpp)
+target_include_directories(serve_protocol_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/../zav
+  ${CMAKE_SOURCE_DIR}/reader/include ${CMAKE_SOURCE_DIR}/include)
+target_link_libraries(serve_protocol_test PRIVATE GTest::gtest_main PkgConfig::UTF8PROC)
 target_compile_options(serve_protocol_test PRIVATE ${TOVIX_WARNINGS})
 set_target_properties(serve_protocol_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 gtest_discover_tests(serve_protocol_test DISCOVERY_TIMEOUT 60 TEST_PREFIX "serve.")
@@ -41,7 +43,7 @@ if(ZAV_HAVE_ASIO)
     ENVIRONMENT "${ZAV_PYTHON_ENV};ZAV_LOAD_REPORT=${CMAKE_BINARY_DIR}/serve-load.txt")
 else()
   add_test(NAME serve.not_built COMMAND sh -c
-    "echo 'zav serve was not built: install libasio-dev (scripts/deps.sh lists it)'; exit 1")
+    "echo 'zav serve was not built: install libasio-dev and libre2-dev (scripts/deps.sh lists them)'; exit 1")
 endif()
 # The Python package loads the module into the interpreter, which is not built
 # with the sanitizers: its tests run in the other builds.

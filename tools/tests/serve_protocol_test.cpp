@@ -1,24 +1,27 @@
 // The dictionary server's protocol without sockets: command words, text
-// bodies and the answers to each command, over a shelf of canned books.
+// bodies and the answers to each command, over a shelf of canned books; and
+// what the server's log makes of client bytes.
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "serve_protocol.h"
+#include "serve/log.h"
+#include "serve/protocol.h"
 
 namespace zavtool {
 
 // A shelf with two databases whose answers come from tables in this file.
-struct Shelf::Impl {};
 namespace {
 std::map<std::string, std::vector<Definition>> gDefinitions[2] = {
     {{"bank", {{"bank", "bank (1)\nriver side"}, {"bank", "bank (2)\n.money"}}}},
     {{"bank", {{"bank", "a bench"}}}, {"tree", {{"tree", "a plant"}}}}};
 }  // namespace
-Shelf::Shelf(const Catalog &catalog) : catalog_(catalog) {}
-Shelf::~Shelf() = default;
-Definitions Shelf::define(size_t db, const std::string &word, size_t budget) {
+Catalog::Catalog() = default;
+Catalog::~Catalog() = default;
+Definitions Shelf::define(size_t db, const std::string &word, size_t budget, const Budget &limits) {
     Definitions out;
+    out.exhausted = limits.exhausted();
+    if (out.exhausted) return out;
     for (const Definition &d : gDefinitions[db][word]) {
         if (d.text.size() > budget) {
             out.cut = true;
@@ -29,8 +32,10 @@ Definitions Shelf::define(size_t db, const std::string &word, size_t budget) {
     }
     return out;
 }
-bool Shelf::match(size_t db, const std::string &strategy, const std::string &word, size_t, Matches *out,
-                  std::string *error) {
+bool Shelf::match(size_t db, const std::string &strategy, const std::string &word, size_t, const Budget &limits,
+                  Matches *out, std::string *error) {
+    out->exhausted = limits.exhausted();
+    if (out->exhausted) return true;
     if (strategy == "re" && word == "(") {
         *error = "unbalanced (";
         return false;
@@ -161,6 +166,36 @@ TEST_F(ProtocolTest, ShowAndSessionCommands) {
     Reply bye = answer("QUIT", session, shelf, facts);
     EXPECT_EQ(bye.status, 221);
     EXPECT_TRUE(bye.close);
+}
+
+TEST_F(ProtocolTest, CommandsOverTheirBudgetAreRefusedWhole) {
+    std::atomic<int> cancelled{1};
+    Budget late, gone;
+    late.deadline = Budget::Clock::now() - std::chrono::milliseconds(1);
+    gone.cancelled = &cancelled;
+    for (const Budget &limits : {late, gone}) {
+        for (const char *command : {"DEFINE * bank", "MATCH * prefix b"}) {
+            Reply reply = answer(command, session, shelf, facts, limits);
+            EXPECT_EQ(reply.status, kUnavailable) << command;
+            EXPECT_EQ(reply.text.find("\r\n"), reply.text.size() - 2) << command;  // one status line, no part answer
+        }
+    }
+}
+
+TEST(ServeLog, ClientBytesAreEscapedUnlessPrintableUtf8) {
+    struct Case {
+        const char *name;
+        std::string bytes, logged;
+    } cases[] = {
+        {"ASCII and UTF-8 letters pass", "DEFINE * caf\xC3\xA9 \xE5\xAD\x97", "DEFINE * caf\xC3\xA9 \xE5\xAD\x97"},
+        {"controls and DEL", std::string("a\x00\x1B[2J\r\n\x7F", 9), "a\\x00\\x1B[2J\\x0D\\x0A\\x7F"},
+        {"lone and cut-off bytes", "\x80x\xFF\xC3", "\\x80x\\xFF\\xC3"},
+        {"overlong and surrogate forms", "\xC0\xAF\xED\xA0\x80", "\\xC0\\xAF\\xED\\xA0\\x80"},
+        {"C1 control, direction override, line separator", "\xC2\x85\xE2\x80\xAE\xE2\x80\xA8",
+         "\\xC2\\x85\\xE2\\x80\\xAE\\xE2\\x80\\xA8"},
+        {"quote and backslash cannot end or fake a field", "a\"b\\x41", "a\\\"b\\\\x41"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(logSafe(c.bytes), c.logged) << c.name;
 }
 
 }  // namespace

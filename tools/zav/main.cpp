@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "cli.h"
-#include "commands.h"
+#include "core/cli.h"
+#include "commands/commands.h"
 
 namespace {
 

@@ -38,7 +38,11 @@ class Server:
 
     def stop(self):
         self.process.terminate()
-        code = self.process.wait(timeout=20)
+        try:
+            code = self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:  # a server that does not stop is a failure, not left running
+            self.process.kill()
+            raise
         if self.log:
             self.log.close()
         return code

@@ -9,7 +9,6 @@ import subprocess
 import pytest
 from conftest import BOOKS, HOST, ZAV, Server
 
-DATABASES = {os.path.splitext(os.path.basename(b))[0]: b for b in BOOKS}
 
 
 def dict_client(server, *args):
@@ -26,14 +25,28 @@ def tables(book):
     return range(int(re.search(r"^tables:\s+(\d+)", zav("info", book), re.M).group(1)))
 
 
+def databases():
+    """Each table with keys is a database: the first under the book's name,
+    the others with their table number after it."""
+    found = {}
+    for book in BOOKS:
+        stem = os.path.splitext(os.path.basename(book))[0]
+        for t in tables(book):
+            if zav("keys", book, "--table", str(t), "--count", "1").strip():
+                found[stem if not any(v[0] == book for v in found.values()) else f"{stem}.{t}"] = (book, t)
+    return found
+
+
+DATABASES = databases()
+
+
 def body(key):
     return key.split("@", 1)[0].strip()
 
 
-def lookups(book, word, *options):
-    for t in tables(book):
-        out = zav("lookup", book, word, "--table", str(t), "--json", *options)
-        yield json.loads(out) if out else {}
+def lookups(book, table, word, *options):
+    out = zav("lookup", book, word, "--table", str(table), "--json", *options)
+    yield json.loads(out) if out else {}
 
 
 def served_definitions(server, db, word):
@@ -55,15 +68,11 @@ def test_definitions_are_those_of_lookup(server, word):
 
 
 def looked_up(db, word):
-    return [(db, e["text"].rstrip()) for r in lookups(DATABASES[db], word) for e in r.get("entries", [])]
+    return [(db, e["text"].rstrip()) for r in lookups(*DATABASES[db], word) for e in r.get("entries", [])]
 
 
-def headwords(book):
-    words = []
-    for t in tables(book):
-        for line in zav("keys", book, "--table", str(t)).splitlines():
-            words.append(body(line.split("\t")[1]))
-    return set(words)
+def headwords(book, table):
+    return {body(line.split("\t")[1]) for line in zav("keys", book, "--table", str(table)).splitlines()}
 
 
 def near(a, b):
@@ -80,13 +89,12 @@ def near(a, b):
 
 
 ORACLES = {
-    "exact": lambda book, word: {body(e["key"]) for r in lookups(book, word, "--first") for e in r.get("entries", [])},
-    "prefix": lambda book, word: {body(k) for t in tables(book)
-                                  for k in json.loads(zav("lookup", book, word, "--prefix", "--table", str(t),
-                                                          "--json"))["keys"]},
-    "lev": lambda book, word: {h for h in headwords(book) if near(h, word)},
-    "suffix": lambda book, word: {h for h in headwords(book) if h.casefold().endswith(word.casefold())},
-    "re": lambda book, word: {h for h in headwords(book) if re.search(word, h, re.I)},
+    "exact": lambda book, t, word: {h for h in headwords(book, t) if h.casefold() == word.casefold()},
+    "prefix": lambda book, t, word: {body(k) for k in json.loads(zav("lookup", book, word, "--prefix", "--table",
+                                                                     str(t), "--json"))["keys"]},
+    "lev": lambda book, t, word: {h for h in headwords(book, t) if near(h, word)},
+    "suffix": lambda book, t, word: {h for h in headwords(book, t) if h.casefold().endswith(word.casefold())},
+    "re": lambda book, t, word: {h for h in headwords(book, t) if re.search(word, h, re.I)},
 }
 ORACLES["."] = ORACLES["lev"]
 
@@ -100,8 +108,8 @@ def test_matches_follow_the_strategy(server, strategy, word):
         if line.startswith(f"{HOST}\t"):
             _, _, db, found = line.split("\t")
             served.setdefault(db, set()).add(found)
-    for db, book in DATABASES.items():
-        assert served.get(db, set()) == ORACLES[strategy](book, word), db
+    for db, (book, table) in DATABASES.items():
+        assert served.get(db, set()) == ORACLES[strategy](book, table, word), db
     assert served, "every case has at least one match"
     for db, words in served.items():  # and each word found defines as zav lookup has it
         for found in words:
@@ -110,8 +118,9 @@ def test_matches_follow_the_strategy(server, strategy, word):
 
 def test_show_db_and_info(server):
     listed = [line.split("\t")[2:] for line in dict_client(server, "-D").splitlines() if "\t" in line]
-    assert listed == [["glossary", "A Little Glossary of Bookbinding"], ["lexicon", "A Small English Lexicon"]]
-    info = dict_client(server, "-i", "lexicon")
+    assert listed == [["glossary", "A Little Glossary of Bookbinding"], ["glossary.1", "A Little Glossary of Bookbinding"],
+                      ["lexicon", "A Small English Lexicon"], ["lexicon.1", "A Small English Lexicon"]]
+    info = dict_client(server, "-i", "lexicon.1")
     assert "A Small English Lexicon" in info and "table 1: Phrases, 4 keys" in info
 
 
@@ -145,7 +154,35 @@ def test_text_in_code_pages_is_served_as_utf8(tmp_path):
     server = Server(books=[book])
     try:
         assert served_definitions(server, "cp", "字典") == [("cp", "字典：词语的书。")]
-        assert served_definitions(server, "cp", "CAFÉ") == [("cp", "café: a small restaurant")]
+        assert served_definitions(server, "cp.1", "CAFÉ") == [("cp.1", "café: a small restaurant")]
         assert dict_client(server, "-m", "-s", "re", "^(f.|caf.)$").split("\t")[-1].strip() == "café"
     finally:
         assert server.stop() == 0
+
+
+def test_a_folder_serves_every_book_in_it(tmp_path):
+    """zav serve FOLDER: each book of the folder, each of its tables with keys a
+    database; a file that is no book is passed over, a damaged book reported."""
+    import shutil
+    for book in BOOKS:
+        shutil.copy(book, tmp_path)
+    for dictionary in os.listdir(os.path.dirname(BOOKS[0])):
+        if dictionary.endswith(".zzd"):
+            shutil.copy(os.path.join(os.path.dirname(BOOKS[0]), dictionary), tmp_path)
+    (tmp_path / "notes.txt").write_text("not a book")
+    (tmp_path / "cut.zav").write_bytes(open(BOOKS[0], "rb").read()[:600])
+    log = tmp_path.parent / "serve.log"
+    with open(log, "w") as err:
+        process = subprocess.Popen([ZAV, "serve", str(tmp_path), "--listen", f"{HOST}:0"],
+                                   stdout=subprocess.PIPE, stderr=err, text=True)
+        try:
+            port = int(process.stdout.readline().rsplit(":", 1)[1])
+            server = type("Running", (), {"port": port})()
+            listed = [line.split("\t")[2] for line in dict_client(server, "-D").splitlines() if "\t" in line]
+            assert listed == ["glossary", "glossary.1", "lexicon", "lexicon.1"]
+            assert served_definitions(server, "lexicon", "harbour")
+        finally:
+            process.terminate()
+            assert process.wait(timeout=20) == 0
+    reported = log.read_text()
+    assert "cut.zav" in reported and "not served" in reported and "notes.txt" not in reported

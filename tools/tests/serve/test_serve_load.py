@@ -17,7 +17,7 @@ MIX = ["DEFINE * bank", "DEFINE lexicon apple", "DEFINE glossary \"bone folder\"
 
 
 def test_many_clients_get_right_answers(capsys):
-    server = Server("--threads", "4", quiet=True)
+    server = Server("--threads", "4", "--max-per-address", str(CLIENTS + 1), quiet=True)
     try:
         lone = server.connect()
         expected = {command: lone.reply(command) for command in MIX}

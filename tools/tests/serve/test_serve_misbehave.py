@@ -1,13 +1,20 @@
 """Clients that misbehave get an error or a close, and never hold up or break
-the others. Everything runs on the loopback address with short timeouts."""
+the others: a new client is greeted at once and answered soon while others
+attack. Everything runs on the loopback address with short timeouts."""
 
+import random
+import signal
 import socket
+import subprocess
 import time
 
 import pytest
-from conftest import HOST, Server
+from conftest import HOST, ZAV, Client, Server
 
 IDLE = 2  # seconds the server waits on a silent or stalled client
+# Seconds of work on the big book (the expression tries each position of
+# each 200-letter headword); the patterns are accepted, only their cost is high.
+SLOW = 'MATCH big re "(a|b|z)*a.{400}b"'
 
 
 @pytest.fixture
@@ -44,7 +51,7 @@ def test_garbage_is_answered_with_errors(strict):
     c = strict.connect()
     for junk, code in [(b"\x00\x01\xff\xfe garbage\r\n", "501"), (b"FROB the knob\r\n", "500"),
                        (b"DEFINE lexicon \"unclosed\r\n", "501"), (b"MATCH * re (\r\n", "501"),
-                       (b"MATCH * re (a*)*\\1\r\n", "501"), (b"\r\n", "500")]:
+                       (b"MATCH * re (a*)*\\1\r\n", "501"), (b"MATCH * re a{1001}\r\n", "501"), (b"\r\n", "500")]:
         c.send(junk)
         assert c.line()[:3] == code, junk
     assert c.reply("DEFINE lexicon apple")[-1] == "250 ok"
@@ -112,3 +119,95 @@ def test_stops_cleanly_on_sigterm_with_clients_connected():
     for c in (idle, busy):
         done, data = closed_by_server(c.sock, 5)
         assert done and data in (b"", b"421 server shutting down\r\n")
+
+
+@pytest.fixture(scope="module")
+def big_book(tmp_path_factory):
+    """20,000 headwords of 200 letters, and "apple"."""
+    folder, r = tmp_path_factory.mktemp("big"), random.Random(7)
+    words = ["".join(r.choices("abz", k=200)) for _ in range(20000)]
+    (folder / "big.tsv").write_text("apple\ta fruit\n" + "".join(w + "\tx\n" for w in words))
+    subprocess.run([ZAV, "import", "tsv", "--quiet", str(folder / "big.tsv"), str(folder / "big.zav")],
+                   check=True, timeout=300)
+    return str(folder / "big.zav")
+
+
+def attacker(server, command=None):
+    c = server.connect(timeout=30)
+    if command:
+        c.send(command)
+    return c
+
+
+def slow_patterns(server):
+    return [attacker(server, SLOW) for _ in range(2)]
+
+
+def hang_ups(server):
+    for _ in range(100):
+        attacker(server, SLOW).close()
+    return []
+
+
+def idle_connections(server):
+    held = []
+    for _ in range(100):  # past the 16 allowed from one address each is told 420 and closed
+        s = socket.create_connection((HOST, server.port), timeout=30)
+        held.append(Client(s))
+    return held
+
+
+@pytest.mark.parametrize("attack,options", [
+    (slow_patterns, ["--threads", "1", "--command-timeout", "1"]),
+    (hang_ups, ["--threads", "2", "--max-clients", "300", "--max-per-address", "200"]),
+    (idle_connections, []),
+])
+def test_new_client_is_greeted_and_answered_during_an_attack(big_book, attack, options):
+    server = Server(*options, books=[big_book], quiet=True)
+    try:
+        attackers = attack(server)
+        began = time.monotonic()
+        s = socket.socket()
+        s.settimeout(30)
+        s.bind(("127.0.0.2", 0))  # another address than the attackers'
+        s.connect((HOST, server.port))
+        fresh = Client(s)
+        assert fresh.line().startswith("220 ")
+        greeted = time.monotonic() - began
+        assert fresh.reply("DEFINE big apple")[-1] == "250 ok"
+        answered = time.monotonic() - began
+        assert greeted < 2 and answered < 10, (greeted, answered)
+        if attack is slow_patterns:  # each gets the time-out status, not a partial answer
+            assert all(c.line().startswith("420 ") for c in attackers)
+    finally:
+        assert server.stop() == 0
+
+
+def test_a_full_server_closes_idle_clients_sooner():
+    crowded = Server("--max-clients", "8", "--max-per-address", "8")  # idle time-out 60 s
+    try:
+        held = [crowded.connect() for _ in range(8)]
+        began = time.monotonic()
+        while True:
+            s = socket.create_connection((HOST, crowded.port), timeout=10)
+            greeting = s.makefile("rb").readline()
+            s.close()
+            if greeting.startswith(b"220 "):
+                break
+            assert time.monotonic() - began < 10, "idle clients were not closed"
+            time.sleep(0.2)
+        assert closed_by_server(held[0].sock, 1)[0]  # the one idle longest
+    finally:
+        assert crowded.stop() == 0
+
+
+def test_sigterm_stops_a_busy_server_at_once(big_book):
+    server = Server("--threads", "2", "--command-timeout", "600", books=[big_book], quiet=True)
+    busy = [attacker(server, SLOW) for _ in range(4)]
+    time.sleep(0.5)  # two running, two waiting
+    began = time.monotonic()
+    server.process.send_signal(signal.SIGTERM)
+    assert server.stop() == 0
+    assert time.monotonic() - began < 2
+    for c in busy:
+        assert closed_by_server(c.sock, 5)[0]

@@ -1,0 +1,129 @@
+// zav serve: books as databases of a dictionary server.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/cli.h"
+#include "commands/commands.h"
+#include "serve/books.h"
+#include "serve/net.h"
+
+namespace zavtool {
+
+namespace {
+
+const char kServeHelp[] =
+    "usage: zav serve [--name NAME] BOOK|FOLDER... [--listen ADDR:PORT] [--threads N]\n"
+    "                 [--max-clients N] [--max-per-address N] [--idle-timeout SECONDS]\n"
+    "                 [--command-timeout SECONDS] [--max-output BYTES]\n"
+    "\n"
+    "Serve the books, and every book in each FOLDER, to dictionary clients over\n"
+    "TCP (the DICT protocol). Each table of a book that has keys is a database,\n"
+    "named after the book's file without the extension (or the --name given\n"
+    "just before it), with \".TABLE\" after it when several tables have keys;\n"
+    "its description is the book's name. A definition is every entry of a\n"
+    "headword, in any case; without accents when none matches as typed.\n"
+    "Strategies: exact, prefix, nprefix, substring, suffix, re, regexp,\n"
+    "soundex, lev, word, first, last, and . (lev). A book of a folder that\n"
+    "cannot be served is reported and left out.\n"
+    "\n"
+    "  --listen ADDR:PORT    address to listen on (default 127.0.0.1:2628; port 0\n"
+    "                        picks a free port; [::1]:PORT for IPv6)\n"
+    "  --threads N           workers answering commands (default 4)\n"
+    "  --max-clients N       clients at once; more are told 420 (default 100)\n"
+    "  --max-per-address N   clients at once from one IP address (default 16)\n"
+    "  --idle-timeout S      close a client idle, or not reading, for S seconds\n"
+    "                        (default 60; 3 while more than 3/4 of the clients\n"
+    "                        allowed are connected)\n"
+    "  --command-timeout S   the time a worker may spend on one command; past it\n"
+    "                        the answer is 420 (default 5)\n"
+    "  --max-output BYTES    the most one answer holds (default 1048576)\n"
+    "\n"
+    "Prints 'listening on ADDR:PORT' when ready and logs one line per command\n"
+    "to standard error. SIGINT or SIGTERM stops it.\n";
+
+struct Limit {
+    const char *option;
+    int64_t low, high;
+};
+
+bool parseListen(const std::string &text, std::string *address, uint16_t *port) {
+    size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    auto p = parseInteger(text.substr(colon + 1));
+    if (!p || *p < 0 || *p > 65535) return false;
+    *address = host;
+    *port = static_cast<uint16_t>(*p);
+    return true;
+}
+
+}  // namespace
+
+int runServe(int argc, char **argv) {
+    const std::string command = "serve";
+    ServerOptions options;
+    std::vector<BookToServe> books;
+    std::string pendingName, listen = options.address + ":" + std::to_string(options.port);
+    int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
+            perAddress = static_cast<int64_t>(options.maxPerAddress), idle = options.idleSeconds,
+            commandTime = options.commandSeconds, maxOutput = static_cast<int64_t>(options.maxOutput);
+    const std::vector<std::pair<Limit, int64_t *>> numbers = {{{"--threads", 1, 64}, &threads},
+                                                              {{"--max-clients", 1, 10000}, &maxClients},
+                                                              {{"--max-per-address", 1, 10000}, &perAddress},
+                                                              {{"--idle-timeout", 1, 86400}, &idle},
+                                                              {{"--command-timeout", 1, 3600}, &commandTime},
+                                                              {{"--max-output", 1024, 1ll << 30}, &maxOutput}};
+    for (int i = 0; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kServeHelp, stdout);
+            return EXIT_OK;
+        }
+        bool numeric = false;
+        for (const auto &[limit, target] : numbers) {
+            if (a != limit.option) continue;
+            if (i + 1 >= argc) return usageError(command, a + " needs a value");
+            Result<int64_t> v = integerArgument(a, argv[++i], limit.low, limit.high);
+            if (!v) return reportFailure(command, v.failure());
+            *target = *v;
+            numeric = true;
+        }
+        if (numeric) continue;
+        if (a == "--listen" || a == "--name") {
+            if (i + 1 >= argc) return usageError(command, a + " needs a value");
+            (a == "--listen" ? listen : pendingName) = argv[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usageError(command, "unknown option '" + a + "'");
+        } else {
+            books.push_back({a, pendingName});
+            pendingName.clear();
+        }
+    }
+    if (books.empty()) return usageError(command, "expected at least one BOOK");
+    if (!pendingName.empty()) return usageError(command, "--name must come before its BOOK");
+    if (!parseListen(listen, &options.address, &options.port))
+        return usageError(command, "--listen must be ADDR:PORT, not '" + listen + "'");
+    options.threads = static_cast<size_t>(threads);
+    options.maxClients = static_cast<size_t>(maxClients);
+    options.maxPerAddress = static_cast<size_t>(perAddress);
+    options.idleSeconds = static_cast<unsigned>(idle);
+    options.commandSeconds = static_cast<unsigned>(commandTime);
+    options.maxOutput = static_cast<size_t>(maxOutput);
+#if ZAV_HAVE_ASIO
+    Catalog catalog;
+    std::string error;
+    if (!loadCatalog(books, &catalog, &error)) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    catalog.prepareInBackground();
+    return runServer(catalog, options);
+#else
+    complain(command, "this zav was built without the Asio library (Debian package libasio-dev): no server");
+    return EXIT_USAGE;
+#endif
+}
+
+}  // namespace zavtool
