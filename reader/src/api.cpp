@@ -83,6 +83,17 @@ ZAVReaderResult *guarded(Call call) {
     }
 }
 
+// A call on the databases `database` selects, within `limits`.
+template <typename Ask>
+ZAVReaderResult *onSelection(ZAVReaderShelf *shelf, const char *database, const ZAVReaderLimits *limits, Ask ask) {
+    return guarded([&] {
+        Selection which;
+        if (Status s = shelf->shelf.select(database, &which); !s) return failure(s.code, s.reason.c_str());
+        Budget budget(limits);
+        return resultOf(ask(which, budget));
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -156,22 +167,16 @@ int32_t ZAVReaderPrepare(ZAVReaderShelf *shelf, const ZAVReaderLimits *limits) {
 ZAVReaderResult *ZAVReaderLookup(ZAVReaderShelf *shelf, const char *database, const char *word, uint32_t flags,
                                  const ZAVReaderLimits *limits) {
     if (!shelf || !word) return failure(ZAVR_BAD_ARGUMENT, "no shelf or no word");
-    return guarded([&] {
-        Selection which;
-        if (Status s = shelf->shelf.select(database, &which); !s) return failure(s.code, s.reason.c_str());
-        Budget budget(limits);
-        return resultOf(shelf->shelf.lookup(which, word, flags, budget));
+    return onSelection(shelf, database, limits, [&](const Selection &which, Budget &budget) {
+        return shelf->shelf.lookup(which, word, flags, budget);
     });
 }
 
 ZAVReaderResult *ZAVReaderMatch(ZAVReaderShelf *shelf, const char *database, const char *strategy, const char *pattern,
                                 const ZAVReaderLimits *limits) {
     if (!shelf || !strategy || !pattern) return failure(ZAVR_BAD_ARGUMENT, "no shelf, strategy or pattern");
-    return guarded([&] {
-        Selection which;
-        if (Status s = shelf->shelf.select(database, &which); !s) return failure(s.code, s.reason.c_str());
-        Budget budget(limits);
-        return resultOf(shelf->shelf.match(which, strategy, pattern, budget));
+    return onSelection(shelf, database, limits, [&](const Selection &which, Budget &budget) {
+        return shelf->shelf.match(which, strategy, pattern, budget);
     });
 }
 
@@ -188,22 +193,16 @@ const char *ZAVReaderStrategyDescription(size_t index) {
 ZAVReaderResult *ZAVReaderSuggest(ZAVReaderShelf *shelf, const char *database, const char *word, size_t count,
                                   const ZAVReaderLimits *limits) {
     if (!shelf || !word) return failure(ZAVR_BAD_ARGUMENT, "no shelf or no word");
-    return guarded([&] {
-        Selection which;
-        if (Status s = shelf->shelf.select(database, &which); !s) return failure(s.code, s.reason.c_str());
-        Budget budget(limits);
-        return resultOf(shelf->shelf.suggest(which, word, count, budget));
+    return onSelection(shelf, database, limits, [&](const Selection &which, Budget &budget) {
+        return shelf->shelf.suggest(which, word, count, budget);
     });
 }
 
 ZAVReaderResult *ZAVReaderComplete(ZAVReaderShelf *shelf, const char *database, const char *prefix, size_t count,
                                    const ZAVReaderLimits *limits) {
     if (!shelf || !prefix) return failure(ZAVR_BAD_ARGUMENT, "no shelf or no prefix");
-    return guarded([&] {
-        Selection which;
-        if (Status s = shelf->shelf.select(database, &which); !s) return failure(s.code, s.reason.c_str());
-        Budget budget(limits);
-        return resultOf(shelf->shelf.complete(which, prefix, count, budget));
+    return onSelection(shelf, database, limits, [&](const Selection &which, Budget &budget) {
+        return shelf->shelf.complete(which, prefix, count, budget);
     });
 }
 

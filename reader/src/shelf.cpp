@@ -371,26 +371,30 @@ Answers Shelf::match(const Selection &which, const std::string &strategy, const 
     return result;
 }
 
-Answers Shelf::suggest(const Selection &which, const std::string &word, size_t count, Budget &budget) {
-    Answers result;
+template <typename Ask>
+bool Shelf::forEachReader(const Selection &which, Answers *result, Ask ask) {
     for (size_t db : which.databases) {
-        if (budget.spent()) {
-            note(&result, budget.status());
-            return result;
-        }
-        const Database &d = databases_[db];
         std::shared_ptr<Book> current = book(db);
         Status s;
         Lease lease = current->lease(&s);
-        if (!lease) {
-            note(&result, s);
-            continue;
+        if (lease) {
+            KeyReader reader(*current, lease.handle(), databases_[db].table);
+            s = ask(db, reader);
         }
-        KeyReader reader(*current, lease.handle(), d.table);
+        if (!note(result, s)) return false;
+    }
+    return true;
+}
+
+Answers Shelf::suggest(const Selection &which, const std::string &word, size_t count, Budget &budget) {
+    Answers result;
+    forEachReader(which, &result, [&](size_t db, KeyReader &reader) {
+        if (budget.spent()) return budget.status();
+        const Database &d = databases_[db];
         std::vector<std::string> forms = wordForms(word, d.language);
-        if (forms.empty()) continue;
+        if (forms.empty()) return Status::ok();
         std::vector<Suggestion> found;
-        s = suggestWords(reader, forms[0], count, &found);
+        Status s = suggestWords(reader, forms[0], count, &found);
         for (Suggestion &g : found) {
             if (result.items.size() >= count) break;
             Answer a;
@@ -408,23 +412,16 @@ Answers Shelf::suggest(const Selection &which, const std::string &word, size_t c
             a.distance = static_cast<uint32_t>(editDistance(foldCase(a.headword), foldCase(word), kFarthest));
             result.items.push_back(std::move(a));
         }
-        if (!note(&result, s)) return result;
-    }
+        return s;
+    });
     return result;
 }
 
 Answers Shelf::complete(const Selection &which, const std::string &prefix, size_t count, Budget &budget) {
     Answers result;
-    for (size_t db : which.databases) {
+    forEachReader(which, &result, [&](size_t db, KeyReader &reader) {
         const Database &d = databases_[db];
-        std::shared_ptr<Book> current = book(db);
         Status s;
-        Lease lease = current->lease(&s);
-        if (!lease) {
-            note(&result, s);
-            continue;
-        }
-        KeyReader reader(*current, lease.handle(), d.table);
         for (const std::string &form : wordForms(prefix, d.language)) {
             std::vector<std::pair<uint32_t, std::string>> found;
             s = completeWord(reader, form, count, budget, &found);
@@ -438,10 +435,10 @@ Answers Shelf::complete(const Selection &which, const std::string &prefix, size_
                 a.how = ZAVR_HOW_MATCH;
                 result.items.push_back(std::move(a));
             }
-            if (!note(&result, s)) return result;
-            if (!found.empty()) break;
+            if (!s || !found.empty()) break;
         }
-    }
+        return s;
+    });
     return result;
 }
 

@@ -117,6 +117,11 @@ private:
     };
     void report(const std::string &path, const std::string &reason);
     int32_t addBook(const std::string &path, const char *name);
+    // Ask `ask(database, reader)` of each database selected, each with a
+    // handle of its own, noting the first failure in *result; false when a
+    // stop (time, cancel, limit) ends the call.
+    template <typename Ask>
+    bool forEachReader(const Selection &which, Answers *result, Ask ask);
     Status lookupIn(size_t db, const std::string &word, uint32_t flags, bool accents, Budget &budget,
                     std::vector<Answer> *out);
 
