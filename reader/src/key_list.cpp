@@ -10,11 +10,13 @@
 
 namespace zavreader {
 
-void KeyList::add(std::string_view text, bool fold, uint8_t attribute) {
+bool KeyList::add(std::string_view text, bool fold, uint8_t attribute) {
+    if (arena_.size() + text.size() > UINT32_MAX) return false;
     starts_.push_back(static_cast<uint32_t>(arena_.size()));
     arena_.append(text);
     fold_.push_back(fold ? kFoldBit : 0);
     attributes_.push_back(attribute);
+    return true;
 }
 
 void KeyList::seal() {
@@ -94,6 +96,11 @@ bool agreesWithModule(BookHandle handle, int32_t table, const std::vector<std::s
     return true;
 }
 
+Status tooLarge(const Book &book, int32_t table) {
+    return Status::fail(
+        ZAVR_LIMIT, book.path() + ": the keys of table " + std::to_string(table) + " are too large to hold in memory");
+}
+
 }  // namespace
 
 Status loadKeyList(const Book &book, BookHandle handle, int32_t table, Budget &budget, KeyList *out) {
@@ -111,7 +118,8 @@ Status loadKeyList(const Book &book, BookHandle handle, int32_t table, Budget &b
         if (readDirect(book, table, static_cast<uint32_t>(count), &texts, &attributes) &&
             agreesWithModule(handle, table, texts, attributes)) {
             for (size_t i = 0; i < texts.size(); ++i)
-                out->add(texts[i], attributes[i] == KEY_ATTRIBUTE_CASE_FOLD, attributes[i]);
+                if (!out->add(texts[i], attributes[i] == KEY_ATTRIBUTE_CASE_FOLD, attributes[i]))
+                    return tooLarge(book, table);
             out->seal();
             return Status::ok();
         }
@@ -125,8 +133,9 @@ Status loadKeyList(const Book &book, BookHandle handle, int32_t table, Budget &b
             return Status::fail(ZAVR_UNREADABLE, book.path() + ": key " + std::to_string(i) + " of table " +
                                                      std::to_string(table) + " cannot be read");
         int32_t attribute = book.isDictionary() ? 0 : result;
-        out->add(text, isFoldKey(book.isDictionary(), handle, table, i, text, attribute),
-                 static_cast<uint8_t>(attribute));
+        if (!out->add(text, isFoldKey(book.isDictionary(), handle, table, i, text, attribute),
+                      static_cast<uint8_t>(attribute)))
+            return tooLarge(book, table);
     }
     out->seal();
     return Status::ok();

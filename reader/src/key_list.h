@@ -27,7 +27,9 @@ class KeyList {
 public:
     // attribute: the key's attribute byte (plain books; 0 in dictionary
     // books).
-    void add(std::string_view text, bool fold, uint8_t attribute);
+    // False when the list cannot grow (its texts are addressed by 32-bit
+    // offsets): nothing is added then.
+    bool add(std::string_view text, bool fold, uint8_t attribute);
     void seal();
     size_t size() const { return fold_.size(); }
     std::string_view text(size_t i) const {

@@ -244,7 +244,11 @@ std::shared_ptr<const Loaded> Shelf::loaded(size_t database, Budget &budget, Sta
     }
     for (size_t i = 0; i < fresh->keys.size(); ++i) {
         if (fresh->keys.isFold(i)) continue;
-        fresh->index.add(static_cast<uint32_t>(i), toUtf8(keyBody(fresh->keys.text(i)), db.language));
+        if (!fresh->index.add(static_cast<uint32_t>(i), toUtf8(keyBody(fresh->keys.text(i)), db.language))) {
+            *status = Status::fail(ZAVR_LIMIT, db.path + ": the headwords of table " + std::to_string(db.table) +
+                                                   " are too large to hold in memory");
+            return nullptr;
+        }
     }
     fresh->index.seal();
     for (Loaded::Hashed *hashed : {&fresh->byFold, &fresh->byBare}) {

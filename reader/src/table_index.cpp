@@ -4,18 +4,21 @@
 
 namespace zavreader {
 
-void TableIndex::add(uint32_t keyIndex, std::string_view headword) {
-    if (headword.empty()) return;
-    if (!entries_.empty() && this->headword(entries_.size() - 1) == headword) return;
+bool TableIndex::add(uint32_t keyIndex, std::string_view headword) {
+    if (headword.empty()) return true;
+    if (!entries_.empty() && this->headword(entries_.size() - 1) == headword) return true;
+    std::string folded = foldCase(headword), bare = foldAccents(headword);
+    if (arena_.size() + headword.size() + folded.size() + bare.size() > UINT32_MAX) return false;
     Entry e{};
     e.key = keyIndex;
     e.headword = arenaSize();
     arena_.append(headword);
     e.folded = arenaSize();
-    arena_ += foldCase(headword);
+    arena_ += folded;
     e.bare = arenaSize();
-    arena_ += foldAccents(headword);
+    arena_ += bare;
     entries_.push_back(e);
+    return true;
 }
 
 void TableIndex::seal() {

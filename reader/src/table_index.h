@@ -22,8 +22,9 @@ namespace zavreader {
 class TableIndex {
 public:
     // Add the headword of key `keyIndex` (UTF-8). Ignored when empty or when
-    // it repeats the headword added last.
-    void add(uint32_t keyIndex, std::string_view headword);
+    // it repeats the headword added last. False when the index cannot grow
+    // (its texts are addressed by 32-bit offsets): nothing is added then.
+    bool add(uint32_t keyIndex, std::string_view headword);
     // Free unused capacity once every key is in.
     void seal();
 
