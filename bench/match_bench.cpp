@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "dictd_headwords.h"
 #include "match.h"
 #include "text.h"
 
@@ -39,22 +40,6 @@ double msSince(Clock::time_point start) {
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-bool loadIndex(const char *path, zavreader::TableIndex *index) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::vector<std::string> words;
-    for (std::string line; std::getline(in, line);) {
-        std::string word = line.substr(0, line.find('\t'));
-        size_t from = word.find_first_not_of(' '), to = word.find_last_not_of(' ');
-        if (from != std::string::npos) words.push_back(word.substr(from, to + 1 - from));
-    }
-    std::stable_sort(words.begin(), words.end(),
-                     [](const std::string &a, const std::string &b) { return zavreader::collate(a, b) < 0; });
-    for (size_t i = 0; i < words.size(); ++i) index->add(static_cast<uint32_t>(i), words[i]);
-    index->seal();
-    return true;
 }
 
 // One DICT session: commands sent on an open connection, answers read to
@@ -152,7 +137,7 @@ int main(int argc, char **argv) {
                    {"soundex", "haus"},   {"suffix", "ung"},    {"suffix", "haus"}};
     zavreader::TableIndex index;
     auto start = Clock::now();
-    if (!loadIndex(argv[1], &index)) {
+    if (!zavreader::loadDictdHeadwords(argv[1], &index)) {
         std::fprintf(stderr, "match_bench: %s: cannot be read\n", argv[1]);
         return 2;
     }

@@ -328,7 +328,7 @@ int64_t ZAVReaderNextBatch(ZAVReaderCursor *cursor, char *buffer, size_t size, s
             std::string_view raw = keys.text(cursor->next);
             std::string converted;
             std::string_view text = raw;
-            if ((d.language >= 2 && d.language <= 5) || !isUtf8(raw)) {
+            if (needsConversion(raw, d.language)) {
                 converted = toUtf8(raw, d.language);
                 text = converted;
             }

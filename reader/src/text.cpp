@@ -59,13 +59,13 @@ constexpr Bare kBareLetters[] = {
 
 }  // namespace
 
-bool isUtf8(std::string_view text) {
+bool isUtf8(std::string_view text, bool nulAllowed) {
     Bytes p = bytesOf(text);
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
     while (left > 0) {
         utf8proc_int32_t c;
         utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
-        if (n <= 0 || c == 0) return false;
+        if (n <= 0 || (c == 0 && !nulAllowed)) return false;
         p += n;
         left -= n;
     }
@@ -189,27 +189,17 @@ bool convert(std::string_view text, const char *to, const char *from, std::strin
     return true;
 }
 
-// Valid UTF-8, NUL allowed (a page may hold one).
-bool validUtf8(std::string_view text) {
-    Bytes p = bytesOf(text);
-    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
-    while (left > 0) {
-        utf8proc_int32_t c;
-        utf8proc_ssize_t n = utf8proc_iterate(p, left, &c);
-        if (n <= 0) return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 }  // namespace
+
+bool needsConversion(std::string_view text, int32_t language) {
+    return isCodePageLanguage(language) || !isUtf8(text, true);
+}
 
 std::string toUtf8(std::string_view text, int32_t language) {
     std::string out;
     if (isCodePageLanguage(language) && convert(text, "UTF-8", kCodeSets[language - kFirstCodePageLanguage], &out))
         return out;
-    if (validUtf8(text)) return std::string(text);
+    if (isUtf8(text, true)) return std::string(text);
     out.clear();
     for (unsigned char c : text) {
         if (c < 0x80) {
@@ -232,7 +222,7 @@ std::vector<std::string> wordForms(const std::string &word, int32_t language) {
     // fold too.
     std::vector<std::string> forms = {word};
     for (const std::string &w : {word, foldCase(word)}) {
-        if (convert(w, "ISO-8859-1", "UTF-8", &other) && !validUtf8(other) &&
+        if (convert(w, "ISO-8859-1", "UTF-8", &other) && !isUtf8(other, true) &&
             std::find(forms.begin(), forms.end(), other) == forms.end())
             forms.push_back(other);
     }

@@ -12,8 +12,13 @@
 
 namespace zavreader {
 
-// Whether text is valid UTF-8 with no NUL.
-bool isUtf8(std::string_view text);
+// Whether text is valid UTF-8, with no NUL unless nulAllowed (a page may
+// hold one; a word or key may not).
+bool isUtf8(std::string_view text, bool nulAllowed = false);
+
+// Whether a table's text in `language` is not UTF-8 as it stands: a code
+// page's, or bytes taken as Latin-1 (toUtf8 converts it).
+bool needsConversion(std::string_view text, int32_t language);
 
 // Unicode simple case folding after composition (NFC), so that "École",
 // "ÉCOLE" and a decomposed "école" fold alike. Text that is not valid UTF-8

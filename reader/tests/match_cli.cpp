@@ -15,29 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "dictd_headwords.h"
 #include "match.h"
 #include "text.h"
-
-namespace {
-
-bool loadIndex(const char *path, zavreader::TableIndex *index) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::vector<std::string> words;
-    for (std::string line; std::getline(in, line);) {
-        std::string word = line.substr(0, line.find('\t'));
-        size_t from = word.find_first_not_of(' '), to = word.find_last_not_of(' ');
-        if (from == std::string::npos) continue;
-        words.push_back(zavreader::toUtf8(word.substr(from, to + 1 - from), 0));
-    }
-    std::stable_sort(words.begin(), words.end(),
-                     [](const std::string &a, const std::string &b) { return zavreader::collate(a, b) < 0; });
-    for (size_t i = 0; i < words.size(); ++i) index->add(static_cast<uint32_t>(i), words[i]);
-    index->seal();
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -45,7 +25,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     zavreader::TableIndex index;
-    if (!loadIndex(argv[1], &index)) {
+    if (!zavreader::loadDictdHeadwords(argv[1], &index)) {
         std::cerr << argv[1] << ": cannot be read\n";
         return 2;
     }
