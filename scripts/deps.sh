@@ -22,6 +22,7 @@ ensure_packages() {
 NATIVE_PACKAGES=(cmake make g++ binutils pkgconf libgtest-dev libgmock-dev)
 NATIVE_PACKAGES+=(ninja-build ccache)                             # the test scripts' generator and compiler cache
 NATIVE_PACKAGES+=(nlohmann-json3-dev zlib1g-dev libutf8proc-dev libxml2-dev)  # the book tool
+NATIVE_PACKAGES+=(libcpp-httplib-dev)                              # zav serve --http
 NATIVE_PACKAGES+=(libre2-dev)                                     # the reader library's regular expressions
 NATIVE_PACKAGES+=(clang-tidy)                                     # the lint step of the native stage
 NATIVE_PACKAGES+=(libasio-dev libre2-dev dict python3-pytest python3-venv)  # the server, its client test, the Python package

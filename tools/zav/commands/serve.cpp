@@ -1,4 +1,5 @@
 // zav serve: books as databases of a dictionary server.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -6,7 +7,13 @@
 #include "core/cli.h"
 #include "commands/commands.h"
 #include "serve/books.h"
+#include "serve/log.h"
 #include "serve/net.h"
+#if ZAV_HAVE_HTTP
+#include <pthread.h>
+
+#include "serve/http_server.h"
+#endif
 
 namespace zavtool {
 
@@ -16,6 +23,7 @@ const char kServeHelp[] =
     "usage: zav serve [--name NAME] BOOK|FOLDER... [--listen ADDR:PORT] [--threads N]\n"
     "                 [--max-clients N] [--max-per-address N] [--idle-timeout SECONDS]\n"
     "                 [--command-timeout SECONDS] [--max-output BYTES]\n"
+    "                 [--http ADDR:PORT] [--http-threads N] [--http-log FILE]\n"
     "\n"
     "Serve the books, and every book in each FOLDER, to dictionary clients over\n"
     "TCP (the DICT protocol). Each table of a book that has keys is a database,\n"
@@ -38,9 +46,15 @@ const char kServeHelp[] =
     "  --command-timeout S   the time a worker may spend on one command; past it\n"
     "                        the answer is 420 (default 5)\n"
     "  --max-output BYTES    the most one answer holds (default 1048576)\n"
+    "  --http ADDR:PORT      also serve the web reader and its JSON API over HTTP\n"
+    "                        (/api/books, lookup, suggest, toc, page, subpages);\n"
+    "                        with --http and no --listen, only HTTP is served\n"
+    "  --http-threads N      HTTP requests answered at once (default 8)\n"
+    "  --http-log FILE       append one line per HTTP request to FILE\n"
     "\n"
-    "Prints 'listening on ADDR:PORT' when ready and logs one line per command\n"
-    "to standard error. SIGINT or SIGTERM stops it.\n";
+    "Prints 'listening on ADDR:PORT' (and 'http listening on ADDR:PORT') when\n"
+    "ready and logs one line per DICT command to standard error. SIGINT or\n"
+    "SIGTERM stops it.\n";
 
 struct Limit {
     const char *option;
@@ -65,16 +79,17 @@ int runServe(int argc, char **argv) {
     const std::string command = "serve";
     ServerOptions options;
     std::vector<BookToServe> books;
-    std::string pendingName, listen = options.address + ":" + std::to_string(options.port);
+    std::string pendingName, listen, http, httpLog;
     int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
             perAddress = static_cast<int64_t>(options.maxPerAddress), idle = options.idleSeconds,
-            commandTime = options.commandSeconds, maxOutput = static_cast<int64_t>(options.maxOutput);
+            commandTime = options.commandSeconds, maxOutput = static_cast<int64_t>(options.maxOutput), httpThreads = 8;
     const std::vector<std::pair<Limit, int64_t *>> numbers = {{{"--threads", 1, 64}, &threads},
                                                               {{"--max-clients", 1, 10000}, &maxClients},
                                                               {{"--max-per-address", 1, 10000}, &perAddress},
                                                               {{"--idle-timeout", 1, 86400}, &idle},
                                                               {{"--command-timeout", 1, 3600}, &commandTime},
-                                                              {{"--max-output", 1024, 1ll << 30}, &maxOutput}};
+                                                              {{"--max-output", 1024, 1ll << 30}, &maxOutput},
+                                                              {{"--http-threads", 1, 256}, &httpThreads}};
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -91,9 +106,9 @@ int runServe(int argc, char **argv) {
             numeric = true;
         }
         if (numeric) continue;
-        if (a == "--listen" || a == "--name") {
+        if (a == "--listen" || a == "--name" || a == "--http" || a == "--http-log") {
             if (i + 1 >= argc) return usageError(command, a + " needs a value");
-            (a == "--listen" ? listen : pendingName) = argv[++i];
+            (a == "--listen" ? listen : a == "--name" ? pendingName : a == "--http" ? http : httpLog) = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             return usageError(command, "unknown option '" + a + "'");
         } else {
@@ -103,8 +118,14 @@ int runServe(int argc, char **argv) {
     }
     if (books.empty()) return usageError(command, "expected at least one BOOK");
     if (!pendingName.empty()) return usageError(command, "--name must come before its BOOK");
-    if (!parseListen(listen, &options.address, &options.port))
+    bool dict = !listen.empty() || http.empty();
+    if (dict && !listen.empty() && !parseListen(listen, &options.address, &options.port))
         return usageError(command, "--listen must be ADDR:PORT, not '" + listen + "'");
+    std::string httpAddress;
+    uint16_t httpPort = 0;
+    if (!http.empty() && !parseListen(http, &httpAddress, &httpPort))
+        return usageError(command, "--http must be ADDR:PORT, not '" + http + "'");
+    if (!httpLog.empty() && http.empty()) return usageError(command, "--http-log needs --http");
     options.threads = static_cast<size_t>(threads);
     options.maxClients = static_cast<size_t>(maxClients);
     options.maxPerAddress = static_cast<size_t>(perAddress);
@@ -118,8 +139,48 @@ int runServe(int argc, char **argv) {
         complain(command, error);
         return EXIT_USAGE;
     }
+    if (http.empty()) {
+        catalog.prepareInBackground();
+        return runServer(catalog, options);
+    }
+#if ZAV_HAVE_HTTP
+    // Every other thread (the catalog's, the web side's) leaves SIGINT and
+    // SIGTERM to this one: to the DICT side's handler, or to the wait below
+    // when only HTTP is served.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     catalog.prepareInBackground();
-    return runServer(catalog, options);
+    HttpOptions web;
+    web.address = httpAddress;
+    web.port = httpPort;
+    web.threads = static_cast<size_t>(httpThreads);
+    web.requestSeconds = options.commandSeconds;
+    web.maxOutput = options.maxOutput;
+    web.logPath = httpLog;
+    std::signal(SIGPIPE, SIG_IGN);
+    HttpServer webServer(catalog, web);
+    if (!webServer.start(&error)) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    int code = EXIT_OK;
+    if (dict) {
+        pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+        code = runServer(catalog, options);
+    } else {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        logLine("stopping");
+    }
+    webServer.stop();
+    return code;
+#else
+    complain(command, "this zav was built without cpp-httplib (Debian package libcpp-httplib-dev): no --http");
+    return EXIT_USAGE;
+#endif
 #else
     complain(command, "this zav was built without the Asio library (Debian package libasio-dev): no server");
     return EXIT_USAGE;

@@ -34,14 +34,17 @@ void hexByte(unsigned char c, std::string *out) {
 
 }  // namespace
 
-void logLine(const std::string &text) {
+void logLine(const std::string &text) { logLineTo(stderr, text); }
+
+void logLineTo(std::FILE *file, const std::string &text) {
     char stamp[32];
     std::time_t now = std::time(nullptr);
     struct tm utc;
     gmtime_r(&now, &utc);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
     std::lock_guard<std::mutex> lock(gLogMutex);
-    std::fprintf(stderr, "%s %s\n", stamp, text.c_str());
+    std::fprintf(file, "%s %s\n", stamp, text.c_str());
+    std::fflush(file);
 }
 
 std::string logSafe(const std::string &bytes) {

@@ -3,6 +3,7 @@
 #ifndef ZAV_TOOL_SERVE_LOG_H
 #define ZAV_TOOL_SERVE_LOG_H
 
+#include <cstdio>
 #include <string>
 
 namespace zavtool {
@@ -10,6 +11,8 @@ namespace zavtool {
 // Write "TIME text" as one line. Text from a client must go through
 // logSafe() first.
 void logLine(const std::string &text);
+// The same into another file (the web side's access log).
+void logLineTo(std::FILE *file, const std::string &text);
 
 // Client bytes as they may go into a log: printable UTF-8 passes; each byte of
 // a control or format character (C0, DEL, C1, direction marks and the like),

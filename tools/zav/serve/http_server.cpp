@@ -1,0 +1,267 @@
+#include "serve/http_server.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "serve/http_api.h"
+#include "serve/http_files.h"
+#include "serve/log.h"
+
+namespace zavtool {
+
+namespace {
+
+constexpr size_t kMaxPayload = 8192;       // requests are GET: a body is refused past this (413)
+constexpr size_t kMaxHeaders = 64;         // more header fields are refused (431)
+constexpr size_t kKeepAliveRequests = 20;  // requests on one connection
+constexpr time_t kKeepAliveSeconds = 2, kSocketSeconds = 5;
+
+const char kSecurityPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+    "object-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
+
+// A fixed pool of workers with a bounded queue of accepted connections: when
+// it is full, the accepting thread waits, so that further clients wait in the
+// kernel's backlog rather than in memory.
+class BoundedPool : public httplib::TaskQueue {
+public:
+    BoundedPool(size_t threads, size_t queued) : limit_(queued) {
+        for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+    }
+    ~BoundedPool() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [this] { return queue_.size() < limit_ || stopping_; });
+        queue_.push_back(std::move(fn));  // after a stop too: the task closes its socket
+        ready_.notify_one();
+    }
+
+    void shutdown() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_ && workers_.empty()) return;
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        room_.notify_all();
+        for (auto &w : workers_) w.join();
+        workers_.clear();
+    }
+
+private:
+    void work() {
+        for (;;) {
+            std::function<void()> fn;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                ready_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+                if (queue_.empty()) return;
+                fn = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            room_.notify_one();
+            fn();
+        }
+    }
+
+    size_t limit_;
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::thread> workers_;
+    bool stopping_ = false;
+};
+
+std::string contentType(const std::string &name) {
+    static const std::map<std::string, std::string> types = {{"html", "text/html; charset=utf-8"},
+                                                             {"js", "text/javascript; charset=utf-8"},
+                                                             {"css", "text/css; charset=utf-8"},
+                                                             {"json", "application/json"},
+                                                             {"svg", "image/svg+xml"},
+                                                             {"png", "image/png"},
+                                                             {"ico", "image/x-icon"},
+                                                             {"txt", "text/plain; charset=utf-8"}};
+    size_t dot = name.rfind('.');
+    auto it = dot == std::string::npos ? types.end() : types.find(name.substr(dot + 1));
+    return it == types.end() ? "application/octet-stream" : it->second;
+}
+
+// A strong validator of a file's bytes: its 64-bit FNV-1a hash.
+std::string entityTag(const unsigned char *data, size_t size) {
+    uint64_t h = 14695981039346656037ull;
+    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(h));
+    return text;
+}
+
+// Whether an If-None-Match field names `tag` (or is *).
+bool matchesTag(const std::string &field, const std::string &tag) {
+    if (field == "*") return true;
+    size_t at = 0;
+    while ((at = field.find(tag, at)) != std::string::npos) {
+        if (at == 0 || field[at - 1] == ' ' || field[at - 1] == ',' || field[at - 1] == '/') return true;
+        ++at;
+    }
+    return false;
+}
+
+void sendJson(httplib::Response &res, int status, const nlohmann::json &body) {
+    res.status = status;
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+}
+
+const char *statusText(int status) {
+    switch (status) {
+        case 400: return "bad request";
+        case 404: return "not found";
+        case 405: return "method not allowed";
+        case 413: return "request too large";
+        case 414: return "request URI too long";
+        case 431: return "too many or too large header fields";
+        case 503: return "over budget";
+        default: return "request failed";
+    }
+}
+
+}  // namespace
+
+struct HttpServer::State {
+    State(const Catalog &catalog, const HttpOptions &o)
+        : options(o), api(catalog, ApiLimits{o.requestSeconds * 1000u, o.maxOutput, &cancel}) {}
+
+    HttpOptions options;
+    volatile int cancel = 0;
+    HttpApi api;
+    httplib::Server server;
+    std::FILE *log = nullptr;
+    std::map<std::string, std::string> tags;  // file name -> ETag
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> listening{true};  // false once the listening thread is done
+};
+
+HttpServer::HttpServer(const Catalog &catalog, const HttpOptions &options)
+    : state_(std::make_unique<State>(catalog, options)) {}
+
+HttpServer::~HttpServer() {
+    stop();
+    if (state_->log) std::fclose(state_->log);
+}
+
+bool HttpServer::start(std::string *error) {
+    State &s = *state_;
+    if (!s.options.logPath.empty()) {
+        s.log = std::fopen(s.options.logPath.c_str(), "a");
+        if (!s.log) {
+            *error = s.options.logPath + ": the access log cannot be opened for appending";
+            return false;
+        }
+    }
+    for (size_t i = 0; i < kWebFileCount; ++i)
+        s.tags[kWebFiles[i].name] = entityTag(kWebFiles[i].data, kWebFiles[i].size);
+
+    httplib::Server &server = s.server;
+    size_t threads = s.options.threads;
+    server.new_task_queue = [threads] { return new BoundedPool(threads, threads * 2); };
+    server.set_payload_max_length(kMaxPayload);
+    server.set_keep_alive_max_count(kKeepAliveRequests);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_read_timeout(kSocketSeconds, 0);
+    server.set_write_timeout(kSocketSeconds, 0);
+    server.set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
+                                {"X-Content-Type-Options", "nosniff"},
+                                {"X-Frame-Options", "DENY"},
+                                {"Referrer-Policy", "no-referrer"}});
+    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        if (req.headers.size() > kMaxHeaders) {
+            sendJson(res, 431, {{"error", statusText(431)}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (req.method != "GET" && req.method != "HEAD") {
+            res.set_header("Allow", "GET, HEAD");
+            sendJson(res, 405, {{"error", statusText(405)}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.Get(R"(/api/([a-z]+))", [&s](const httplib::Request &req, httplib::Response &res) {
+        ApiAnswer a = s.api.answer(req.matches[1], req.params);
+        sendJson(res, a.status, a.body);
+    });
+    server.Get(R"(/([A-Za-z0-9_-]+(\.[A-Za-z0-9]+)?)?)", [&s](const httplib::Request &req, httplib::Response &res) {
+        std::string name = req.path == "/" ? "index.html" : req.path.substr(1);
+        for (size_t i = 0; i < kWebFileCount; ++i) {
+            if (name != kWebFiles[i].name) continue;
+            const std::string &tag = s.tags[name];
+            res.set_header("ETag", tag);
+            res.set_header("Cache-Control", "no-cache");
+            if (req.has_header("If-None-Match") && matchesTag(req.get_header_value("If-None-Match"), tag)) {
+                res.status = 304;
+                return;
+            }
+            res.set_content(reinterpret_cast<const char *>(kWebFiles[i].data), kWebFiles[i].size, contentType(name));
+            return;
+        }
+        sendJson(res, 404, {{"error", "no such file"}});
+    });
+    // A status the library sets itself (a bad or too large request), or a
+    // path no route takes: the body says why, as JSON.
+    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        sendJson(res, res.status, {{"error", statusText(res.status)}});
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+    server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
+        sendJson(res, 500, {{"error", "the request failed"}});
+    });
+    if (s.log) {
+        server.set_logger([&s](const httplib::Request &req, const httplib::Response &res) {
+            logLineTo(s.log, req.remote_addr + " \"" + logSafe(req.method) + " " + logSafe(req.target) + "\" " +
+                                 std::to_string(res.status) + " " + std::to_string(res.body.size()));
+        });
+    }
+
+    int port = s.options.port;
+    if (port == 0)
+        port = server.bind_to_any_port(s.options.address);
+    else if (!server.bind_to_port(s.options.address, port))
+        port = -1;
+    if (port <= 0) {
+        *error = "cannot listen on " + s.options.address + ":" + std::to_string(s.options.port);
+        return false;
+    }
+    bool v6 = s.options.address.find(':') != std::string::npos;
+    std::printf("http listening on %s:%d\n", (v6 ? "[" + s.options.address + "]" : s.options.address).c_str(), port);
+    std::fflush(stdout);
+    thread_ = std::thread([&s] {
+        s.server.listen_after_bind();
+        s.listening.store(false);
+    });
+    return true;
+}
+
+void HttpServer::stop() {
+    State &s = *state_;
+    if (s.stopped.exchange(true)) return;
+    __atomic_store_n(&s.cancel, 1, __ATOMIC_SEQ_CST);
+    // The library's stop does nothing before its loop has started: ask
+    // again until the listening thread is done.
+    while (thread_.joinable() && s.listening.load()) {
+        s.server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace zavtool
