@@ -38,6 +38,7 @@ if(ZAV_HAVE_ASIO)
   zav_pytest(serve.dict_client ${CMAKE_CURRENT_SOURCE_DIR}/serve test_serve_dict.py)
   zav_pytest(serve.misbehaving_clients ${CMAKE_CURRENT_SOURCE_DIR}/serve test_serve_misbehave.py)
   zav_pytest(serve.load ${CMAKE_CURRENT_SOURCE_DIR}/serve -s test_serve_load.py)
+  zav_pytest(serve.http ${CMAKE_CURRENT_SOURCE_DIR}/serve test_serve_http.py)
   # The figures also go to a file that scripts/test.sh prints after the run.
   set_tests_properties(serve.load PROPERTIES RUN_SERIAL TRUE
     ENVIRONMENT "${ZAV_PYTHON_ENV};ZAV_LOAD_REPORT=${CMAKE_BINARY_DIR}/serve-load.txt")

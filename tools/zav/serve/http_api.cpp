@@ -1,5 +1,7 @@
 #include "serve/http_api.h"
 
+#include <utf8proc.h>
+
 #include <optional>
 #include <vector>
 
@@ -40,6 +42,29 @@ int failedStatus(const ZAVReaderResult *result) {
         case ZAVR_BAD_PATTERN: return 400;
         default: return 500;
     }
+}
+
+// A page's bytes as UTF-8 the way the reader library hands out entry texts:
+// code pages 936, 950, 932 and 949 converted, valid UTF-8 kept, every other
+// byte taken as Latin-1.
+std::string pageText(const std::string &bytes, int32_t language) {
+    std::string text = inUtf8(bytes, language), out;
+    out.reserve(text.size());
+    const auto *p = reinterpret_cast<const utf8proc_uint8_t *>(text.data());
+    size_t i = 0;
+    while (i < text.size()) {
+        utf8proc_int32_t c;
+        utf8proc_ssize_t n = utf8proc_iterate(p + i, static_cast<utf8proc_ssize_t>(text.size() - i), &c);
+        if (n > 0) {
+            out.append(text, i, static_cast<size_t>(n));
+            i += static_cast<size_t>(n);
+            continue;
+        }
+        unsigned char b = p[i++];
+        out += static_cast<char>(0xC0 | (b >> 6));
+        out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+    return out;
 }
 
 ApiAnswer resultError(const ZAVReaderResult *result) {
@@ -259,7 +284,7 @@ ApiAnswer HttpApi::page(const ApiParams &params) {
     return {200,
             {{"book", b.id},
              {"page", *n},
-             {"text", inUtf8(*content, b.info.language)},
+             {"text", pageText(*content, b.info.language)},
              {"previous", *n > 0 ? nlohmann::json(*n - 1) : nullptr},
              {"next", *n + 1 < count ? nlohmann::json(*n + 1) : nullptr}}};
 }
@@ -283,11 +308,11 @@ ApiAnswer HttpApi::subpages(const ApiParams &params) {
             if (!content) continue;
             bytes += content->size();
             if (bytes > limits_.maxBytes) return apiError(503, "the sub pages are larger than an answer may be");
-            subs.push_back({{"sub", s}, {"text", inUtf8(*content, b.info.language)}});
+            subs.push_back({{"sub", s}, {"text", pageText(*content, b.info.language)}});
         }
     } else if (auto content = readSubPage(book, b.info.table, MEMO_SUB_NUMBER, index)) {
         if (content->size() > limits_.maxBytes) return apiError(503, "the memo is larger than an answer may be");
-        memo = inUtf8(*content, b.info.language);
+        memo = pageText(*content, b.info.language);
     }
     return {200, {{"book", b.id}, {"page", *n}, {"subpages", subs}, {"memo", memo}}};
 }

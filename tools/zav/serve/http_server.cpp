@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -122,6 +123,13 @@ void sendJson(httplib::Response &res, int status, const nlohmann::json &body) {
     res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
 }
 
+// Whether a Content-Length field says more than kMaxPayload bytes (or is no
+// number).
+bool declaredTooLarge(const std::string &field) {
+    if (field.empty() || field.size() > 18 || field.find_first_not_of("0123456789") != std::string::npos) return true;
+    return std::stoull(field) > kMaxPayload;
+}
+
 const char *statusText(int status) {
     switch (status) {
         case 400: return "bad request";
@@ -186,6 +194,13 @@ bool HttpServer::start(std::string *error) {
     server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         if (req.headers.size() > kMaxHeaders) {
             sendJson(res, 431, {{"error", statusText(431)}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // Nothing here takes a body: one declared larger than the limit is
+        // refused before anything reads it.
+        if (req.has_header("Content-Length") && declaredTooLarge(req.get_header_value("Content-Length"))) {
+            sendJson(res, 413, {{"error", statusText(413)}});
+            res.set_header("Connection", "close");
             return httplib::Server::HandlerResponse::Handled;
         }
         if (req.method != "GET" && req.method != "HEAD") {
