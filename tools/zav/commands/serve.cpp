@@ -73,23 +73,70 @@ bool parseListen(const std::string &text, std::string *address, uint16_t *port) 
     return true;
 }
 
+// What the command line asks of the web side.
+struct WebArgs {
+    std::string listen, log;
+    int64_t threads = 8;
+};
+
+#if ZAV_HAVE_ASIO && ZAV_HAVE_HTTP
+// Serve HTTP, and DICT too when `dict`, until SIGINT or SIGTERM.
+int serveWithHttp(const std::string &command, Catalog &catalog, const ServerOptions &options, const WebArgs &args,
+                  bool dict) {
+    HttpOptions web;
+    parseListen(args.listen, &web.address, &web.port);
+    web.threads = static_cast<size_t>(args.threads);
+    web.requestSeconds = options.commandSeconds;
+    web.maxOutput = options.maxOutput;
+    web.logPath = args.log;
+    // Every other thread (the catalog's, the web side's) leaves SIGINT and
+    // SIGTERM to this one: to the DICT side's handler, or to the wait below
+    // when only HTTP is served.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    catalog.prepareInBackground();
+    std::signal(SIGPIPE, SIG_IGN);
+    HttpServer webServer(catalog, web);
+    std::string error;
+    if (!webServer.start(&error)) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    int code = EXIT_OK;
+    if (dict) {
+        pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+        code = runServer(catalog, options);
+    } else {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        logLine("stopping");
+    }
+    webServer.stop();
+    return code;
+}
+#endif
+
 }  // namespace
 
 int runServe(int argc, char **argv) {
     const std::string command = "serve";
     ServerOptions options;
     std::vector<BookToServe> books;
-    std::string pendingName, listen, http, httpLog;
+    std::string pendingName, listen;
+    WebArgs web;
     int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
             perAddress = static_cast<int64_t>(options.maxPerAddress), idle = options.idleSeconds,
-            commandTime = options.commandSeconds, maxOutput = static_cast<int64_t>(options.maxOutput), httpThreads = 8;
+            commandTime = options.commandSeconds, maxOutput = static_cast<int64_t>(options.maxOutput);
     const std::vector<std::pair<Limit, int64_t *>> numbers = {{{"--threads", 1, 64}, &threads},
                                                               {{"--max-clients", 1, 10000}, &maxClients},
                                                               {{"--max-per-address", 1, 10000}, &perAddress},
                                                               {{"--idle-timeout", 1, 86400}, &idle},
                                                               {{"--command-timeout", 1, 3600}, &commandTime},
                                                               {{"--max-output", 1024, 1ll << 30}, &maxOutput},
-                                                              {{"--http-threads", 1, 256}, &httpThreads}};
+                                                              {{"--http-threads", 1, 256}, &web.threads}};
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -108,7 +155,7 @@ int runServe(int argc, char **argv) {
         if (numeric) continue;
         if (a == "--listen" || a == "--name" || a == "--http" || a == "--http-log") {
             if (i + 1 >= argc) return usageError(command, a + " needs a value");
-            (a == "--listen" ? listen : a == "--name" ? pendingName : a == "--http" ? http : httpLog) = argv[++i];
+            (a == "--listen" ? listen : a == "--name" ? pendingName : a == "--http" ? web.listen : web.log) = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             return usageError(command, "unknown option '" + a + "'");
         } else {
@@ -118,14 +165,14 @@ int runServe(int argc, char **argv) {
     }
     if (books.empty()) return usageError(command, "expected at least one BOOK");
     if (!pendingName.empty()) return usageError(command, "--name must come before its BOOK");
-    bool dict = !listen.empty() || http.empty();
+    bool dict = !listen.empty() || web.listen.empty();
     if (dict && !listen.empty() && !parseListen(listen, &options.address, &options.port))
         return usageError(command, "--listen must be ADDR:PORT, not '" + listen + "'");
     std::string httpAddress;
     uint16_t httpPort = 0;
-    if (!http.empty() && !parseListen(http, &httpAddress, &httpPort))
-        return usageError(command, "--http must be ADDR:PORT, not '" + http + "'");
-    if (!httpLog.empty() && http.empty()) return usageError(command, "--http-log needs --http");
+    if (!web.listen.empty() && !parseListen(web.listen, &httpAddress, &httpPort))
+        return usageError(command, "--http must be ADDR:PORT, not '" + web.listen + "'");
+    if (!web.log.empty() && web.listen.empty()) return usageError(command, "--http-log needs --http");
     options.threads = static_cast<size_t>(threads);
     options.maxClients = static_cast<size_t>(maxClients);
     options.maxPerAddress = static_cast<size_t>(perAddress);
@@ -139,44 +186,12 @@ int runServe(int argc, char **argv) {
         complain(command, error);
         return EXIT_USAGE;
     }
-    if (http.empty()) {
+    if (web.listen.empty()) {
         catalog.prepareInBackground();
         return runServer(catalog, options);
     }
 #if ZAV_HAVE_HTTP
-    // Every other thread (the catalog's, the web side's) leaves SIGINT and
-    // SIGTERM to this one: to the DICT side's handler, or to the wait below
-    // when only HTTP is served.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    catalog.prepareInBackground();
-    HttpOptions web;
-    web.address = httpAddress;
-    web.port = httpPort;
-    web.threads = static_cast<size_t>(httpThreads);
-    web.requestSeconds = options.commandSeconds;
-    web.maxOutput = options.maxOutput;
-    web.logPath = httpLog;
-    std::signal(SIGPIPE, SIG_IGN);
-    HttpServer webServer(catalog, web);
-    if (!webServer.start(&error)) {
-        complain(command, error);
-        return EXIT_USAGE;
-    }
-    int code = EXIT_OK;
-    if (dict) {
-        pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
-        code = runServer(catalog, options);
-    } else {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        logLine("stopping");
-    }
-    webServer.stop();
-    return code;
+    return serveWithHttp(command, catalog, options, web, dict);
 #else
     complain(command, "this zav was built without cpp-httplib (Debian package libcpp-httplib-dev): no --http");
     return EXIT_USAGE;

@@ -143,6 +143,79 @@ const char *statusText(int status) {
     }
 }
 
+// The limits of connections, requests and time, and the headers every
+// answer carries.
+void setLimits(httplib::Server &server, size_t threads) {
+    server.new_task_queue = [threads] { return new BoundedPool(threads, threads * 2); };
+    server.set_payload_max_length(kMaxPayload);
+    server.set_keep_alive_max_count(kKeepAliveRequests);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_read_timeout(kSocketSeconds, 0);
+    server.set_write_timeout(kSocketSeconds, 0);
+    server.set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
+                                {"X-Content-Type-Options", "nosniff"},
+                                {"X-Frame-Options", "DENY"},
+                                {"Referrer-Policy", "no-referrer"}});
+}
+
+// Requests refused before any route: too many header fields, a body, a
+// method other than GET and HEAD; and a JSON body for every error.
+void setGuards(httplib::Server &server) {
+    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        if (req.headers.size() > kMaxHeaders) {
+            sendJson(res, 431, {{"error", statusText(431)}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // Nothing here takes a body: one declared larger than the limit is
+        // refused before anything reads it.
+        if (req.has_header("Content-Length") && declaredTooLarge(req.get_header_value("Content-Length"))) {
+            sendJson(res, 413, {{"error", statusText(413)}});
+            res.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (req.method != "GET" && req.method != "HEAD") {
+            res.set_header("Allow", "GET, HEAD");
+            sendJson(res, 405, {{"error", statusText(405)}});
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // A status the library sets itself (a bad or too large request), or a
+    // path no route takes: the body says why, as JSON.
+    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        sendJson(res, res.status, {{"error", statusText(res.status)}});
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+    server.set_exception_handler([](const httplib::Request &, httplib::Response &res, const std::exception_ptr &) {
+        sendJson(res, 500, {{"error", "the request failed"}});
+    });
+}
+
+// The API under /api/ and the built-in files by name.
+void setRoutes(httplib::Server &server, HttpApi &api, const std::map<std::string, std::string> &tags) {
+    server.Get(R"(/api/([a-z]+))", [&api](const httplib::Request &req, httplib::Response &res) {
+        ApiAnswer a = api.answer(req.matches[1], req.params);
+        sendJson(res, a.status, a.body);
+    });
+    server.Get(R"(/([A-Za-z0-9_-]+(\.[A-Za-z0-9]+)?)?)", [&tags](const httplib::Request &req, httplib::Response &res) {
+        std::string name = req.path == "/" ? "index.html" : req.path.substr(1);
+        for (size_t i = 0; i < kWebFileCount; ++i) {
+            if (name != kWebFiles[i].name) continue;
+            const std::string &tag = tags.at(name);
+            res.set_header("ETag", tag);
+            res.set_header("Cache-Control", "no-cache");
+            if (req.has_header("If-None-Match") && matchesTag(req.get_header_value("If-None-Match"), tag)) {
+                res.status = 304;
+                return;
+            }
+            res.set_content(reinterpret_cast<const char *>(kWebFiles[i].data), kWebFiles[i].size, contentType(name));
+            return;
+        }
+        sendJson(res, 404, {{"error", "no such file"}});
+    });
+}
+
 }  // namespace
 
 struct HttpServer::State {
@@ -179,67 +252,10 @@ bool HttpServer::start(std::string *error) {
     for (size_t i = 0; i < kWebFileCount; ++i)
         s.tags[kWebFiles[i].name] = entityTag(kWebFiles[i].data, kWebFiles[i].size);
 
+    setLimits(s.server, s.options.threads);
+    setGuards(s.server);
+    setRoutes(s.server, s.api, s.tags);
     httplib::Server &server = s.server;
-    size_t threads = s.options.threads;
-    server.new_task_queue = [threads] { return new BoundedPool(threads, threads * 2); };
-    server.set_payload_max_length(kMaxPayload);
-    server.set_keep_alive_max_count(kKeepAliveRequests);
-    server.set_keep_alive_timeout(kKeepAliveSeconds);
-    server.set_read_timeout(kSocketSeconds, 0);
-    server.set_write_timeout(kSocketSeconds, 0);
-    server.set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
-                                {"X-Content-Type-Options", "nosniff"},
-                                {"X-Frame-Options", "DENY"},
-                                {"Referrer-Policy", "no-referrer"}});
-    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
-        if (req.headers.size() > kMaxHeaders) {
-            sendJson(res, 431, {{"error", statusText(431)}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        // Nothing here takes a body: one declared larger than the limit is
-        // refused before anything reads it.
-        if (req.has_header("Content-Length") && declaredTooLarge(req.get_header_value("Content-Length"))) {
-            sendJson(res, 413, {{"error", statusText(413)}});
-            res.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.method != "GET" && req.method != "HEAD") {
-            res.set_header("Allow", "GET, HEAD");
-            sendJson(res, 405, {{"error", statusText(405)}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.Get(R"(/api/([a-z]+))", [&s](const httplib::Request &req, httplib::Response &res) {
-        ApiAnswer a = s.api.answer(req.matches[1], req.params);
-        sendJson(res, a.status, a.body);
-    });
-    server.Get(R"(/([A-Za-z0-9_-]+(\.[A-Za-z0-9]+)?)?)", [&s](const httplib::Request &req, httplib::Response &res) {
-        std::string name = req.path == "/" ? "index.html" : req.path.substr(1);
-        for (size_t i = 0; i < kWebFileCount; ++i) {
-            if (name != kWebFiles[i].name) continue;
-            const std::string &tag = s.tags[name];
-            res.set_header("ETag", tag);
-            res.set_header("Cache-Control", "no-cache");
-            if (req.has_header("If-None-Match") && matchesTag(req.get_header_value("If-None-Match"), tag)) {
-                res.status = 304;
-                return;
-            }
-            res.set_content(reinterpret_cast<const char *>(kWebFiles[i].data), kWebFiles[i].size, contentType(name));
-            return;
-        }
-        sendJson(res, 404, {{"error", "no such file"}});
-    });
-    // A status the library sets itself (a bad or too large request), or a
-    // path no route takes: the body says why, as JSON.
-    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        sendJson(res, res.status, {{"error", statusText(res.status)}});
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-    server.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-        sendJson(res, 500, {{"error", "the request failed"}});
-    });
     if (s.log) {
         server.set_logger([&s](const httplib::Request &req, const httplib::Response &res) {
             logLineTo(s.log, req.remote_addr + " \"" + logSafe(req.method) + " " + logSafe(req.target) + "\" " +
