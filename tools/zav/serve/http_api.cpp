@@ -265,7 +265,10 @@ ApiAnswer HttpApi::toc(const ApiParams &params) {
     RawBook unused;
     TocWalker walker(book, b.info.table, count, false, &unused, 0);
     std::vector<TocNode> tree = count > 0 ? walker.walk() : std::vector<TocNode>();
-    return {200, {{"book", b.id}, {"items", tocJson(tree)}, {"damaged", walker.damaged() || count < claimed}}};
+    nlohmann::json items = tocJson(tree);
+    if (items.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).size() > limits_.maxBytes)
+        return apiError(503, "the table of contents is larger than an answer may be");
+    return {200, {{"book", b.id}, {"items", items}, {"damaged", walker.damaged() || count < claimed}}};
 }
 
 ApiAnswer HttpApi::page(const ApiParams &params) {
