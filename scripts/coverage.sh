@@ -19,7 +19,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
 source "$root/scripts/cache.sh"
-ensure_packages "${NATIVE_PACKAGES[@]}" "${COVERAGE_PACKAGES[@]}" || exit 1
+ensure_packages "${NATIVE_PACKAGES[@]}" "${WEB_TEST_PACKAGES[@]}" "${COVERAGE_PACKAGES[@]}" || exit 1
 
 dir=${TOVIX_COVERAGE_BUILD:-$root/build-coverage}
 jobs=$(nproc)

@@ -29,6 +29,9 @@ NATIVE_PACKAGES+=(libasio-dev libre2-dev dict python3-pytest python3-venv)  # th
 NATIVE_PACKAGES+=(sdcv dictzip stardict-czech)                    # import/export tests: a StarDict client, dictzip, a small real dictionary
 NATIVE_PACKAGES+=(dictd dict-freedict-eng-ell)                     # export round trips: the dictd server, a small real dictd dictionary
 NATIVE_PACKAGES+=(dict-freedict-deu-ell dict-freedict-fra-eng dict-freedict-ara-eng dict-freedict-eng-rus)  # look-ups without accents (2.6 MB)
+# The browser test of the reader's page (web.page): headless Chromium, its
+# WebDriver and Selenium for Python.
+WEB_TEST_PACKAGES=(chromium chromium-driver python3-selenium)
 # The cross builds of scripts/ci-cross.sh, per stage.
 cross_packages() {
     case $1 in

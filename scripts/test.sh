@@ -22,7 +22,7 @@ status=0
 times=()
 
 # Every package of the stages asked for, before anything runs.
-packages=("${NATIVE_PACKAGES[@]}")
+packages=("${NATIVE_PACKAGES[@]}" "${WEB_TEST_PACKAGES[@]}")
 for s in $stages; do
     case $s in
         coverage) packages+=("${COVERAGE_PACKAGES[@]}") ;;

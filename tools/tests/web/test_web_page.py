@@ -1,0 +1,314 @@
+"""The reader's page (tools/zav/serve/web) in headless Chromium.
+
+By default the page is served by a small stand-in for `zav serve --http` written here: the page's files under the
+same Content-Security-Policy, and answers of the JSON API computed from the three books of BOOKS. With ZAV_WEB_URL
+set, the tests run against that server instead, which must serve books with the same entries.
+
+Screenshots (PNG) go to $ZAV_WEB_SCREENSHOTS (CMake sets it to the build folder). The browser resolves no host but
+the loopback address, and every test checks that each request went to the server under test, that the
+Content-Security-Policy was never violated and that the console shows no error.
+"""
+
+import json
+import os
+import shutil
+import tempfile
+import threading
+import time
+import unicodedata
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WEB = os.path.join(HERE, "..", "..", "zav", "serve", "web")
+ROOT = os.path.join(HERE, "..", "..", "..")
+SHOTS = os.environ.get("ZAV_WEB_SCREENSHOTS") or os.path.join(ROOT, "build", "web-screenshots")
+CSP = "default-src 'self'; object-src 'none'"
+PACKAGES = "chromium chromium-driver python3-selenium (scripts/deps.sh, WEB_TEST_PACKAGES)"
+
+HOSTILE_HEADWORD = "<script>window.pwned=1</script>evil"
+HOSTILE_TEXT = ('<script>window.pwned=2</script> <img src=x onerror="window.pwned=3"> '
+                '<a href="javascript:window.pwned=4">click</a> \x01\x7f end')
+
+# book id -> (name, description, [(key, headword, page, text)]); a page number is also the entry's page.
+BOOKS = {
+    "gcide": ("GCIDE sample", "A few entries in dictd style.", [
+        ("apple", "apple", 1, "The fruit of a tree; see {pome} and {Malus\n   domestica}."),
+        ("pome", "pome", 2, "A fleshy fruit such as the {apple}."),
+        ("apricot", "apricot", 3, "A stone fruit."),
+        ("café", "café", 4, "A coffee house."),
+    ]),
+    "czech": ("Czech with markup", "StarDict markup kept on import.", [
+        ("jablko", "jablko", 1, '<b>apple</b>, see <a href="bword://hruška">pear</a><br>fruit'),
+        ("hruška", "hruška", 2, "<i>pear</i>"),
+    ]),
+    "hostile": ('Hostile <img src=x onerror="window.pwned=5">', "<script>window.pwned=6</script>", [
+        ("evil", HOSTILE_HEADWORD, 1, HOSTILE_TEXT),
+    ]),
+}
+TOC = {"gcide": [
+    {"item": 1, "caption": "A", "page": None, "children": [
+        {"item": 2, "caption": "apple", "page": 1, "children": []},
+        {"item": 3, "caption": "apricot", "page": 3, "children": []}]},
+    {"item": 4, "caption": "P", "page": None, "children": [{"item": 5, "caption": "pome", "page": 2, "children": []}]},
+]}
+SUBS = {("gcide", 1): [{"sub": 1, "name": "memo", "text": "A memo beside apple: see {pome}."}]}
+
+
+def bare(word):
+    """The word's case fold without accents."""
+    return "".join(c for c in unicodedata.normalize("NFD", word.casefold()) if not unicodedata.combining(c))
+
+
+def answer(path, q):
+    """The stand-in API: (status, JSON body) for a path and its query parameters."""
+    arg = lambda name, default="": q.get(name, [default])[0]  # noqa: E731
+    book = arg("book")
+    if book and book not in BOOKS:
+        return 404, {"error": f"no book {book!r}"}
+    shelf = [book] if book else list(BOOKS)
+    if path == "/api/books":
+        return 200, {"books": [{"id": b, "name": n, "description": d, "table": 0, "tableName": "entries",
+                                "keys": len(e)} for b, (n, d, e) in BOOKS.items()]}
+    if path == "/api/suggest":
+        t = bare(arg("q"))
+        found = [{"book": b, "headword": h} for b in shelf for _, h, _, _ in BOOKS[b][2] if bare(h).startswith(t)]
+        return 200, {"query": arg("q"), "suggestions": found[:int(arg("count", "10"))]}
+    if path == "/api/lookup":
+        word, strategy = arg("q"), arg("strategy")
+        if strategy:
+            results = [{"book": b, "words": [h for _, h, _, _ in BOOKS[b][2] if bare(h).startswith(bare(word))]}
+                       for b in shelf]
+            return 200, {"query": word, "strategy": strategy, "results": [r for r in results if r["words"]]}
+        results = []
+        for how, same in (("exact", lambda k: k == word), ("case", lambda k: k.casefold() == word.casefold()),
+                          ("accent", lambda k: bare(k) == bare(word))):
+            for b in shelf:
+                entries = [{"key": k, "keyIndex": i, "headword": h, "page": p, "offset": 0, "text": t, "how": how}
+                           for i, (k, h, p, t) in enumerate(BOOKS[b][2]) if same(k)]
+                if entries:
+                    results.append({"book": b, "entries": entries})
+            if results:
+                break
+        suggestions = [] if results else [h for b in shelf for _, h, _, _ in BOOKS[b][2] if bare(h)[:2] == bare(word)[:2]]
+        return 200, {"query": word, "results": results, "suggestions": suggestions}
+    if not book:
+        return 400, {"error": "book= is required"}
+    entries = BOOKS[book][2]
+    if path == "/api/toc":
+        return 200, {"book": book, "items": TOC.get(book, [])}
+    page = int(arg("page", "0")) if arg("page", "0").isdigit() else 0
+    if not 1 <= page <= len(entries):
+        return 404, {"error": f"no page {page} in {book}"}
+    if path == "/api/page":
+        return 200, {"book": book, "page": page, "text": next(t for _, _, p, t in entries if p == page),
+                     "previous": page - 1 if page > 1 else None, "next": page + 1 if page < len(entries) else None}
+    if path == "/api/subpages":
+        return 200, {"book": book, "page": page, "subs": SUBS.get((book, page), [])}
+    return 404, {"error": "no such call"}
+
+
+class Handler(BaseHTTPRequestHandler):
+    FILES = {"/": "index.html", "/app.js": "app.js", "/style.css": "style.css"}
+    TYPES = {".html": "text/html", ".js": "text/javascript", ".css": "text/css"}
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        if url.path.startswith("/api/"):
+            status, body = answer(url.path, urllib.parse.parse_qs(url.query))
+            self.reply(status, "application/json", json.dumps(body).encode())
+        elif url.path in self.FILES:
+            name = self.FILES[url.path]
+            with open(os.path.join(WEB, name), "rb") as f:
+                self.reply(200, self.TYPES[os.path.splitext(name)[1]] + "; charset=utf-8", f.read())
+        else:
+            self.reply(404, "application/json", b'{"error": "not found"}')
+
+    def reply(self, status, kind, body):
+        self.send_response(status)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Content-Security-Policy", CSP)
+        self.send_header("X-Content-Type-Options", "nosniff")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+@pytest.fixture(scope="module")
+def base():
+    if os.environ.get("ZAV_WEB_URL"):
+        yield os.environ["ZAV_WEB_URL"].rstrip("/")
+        return
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield f"http://127.0.0.1:{server.server_address[1]}"
+    server.shutdown()
+    server.server_close()
+
+
+@pytest.fixture(scope="module")
+def driver():
+    chromium, chromedriver = shutil.which("chromium"), shutil.which("chromedriver")
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        webdriver = None
+    if not (chromium and chromedriver and webdriver):
+        pytest.fail(f"the browser test needs the Debian packages {PACKAGES}", pytrace=False)
+    home = tempfile.mkdtemp(prefix="zav-web-")  # the browser's profile and caches stay out of $HOME
+    options = webdriver.ChromeOptions()
+    options.binary_location = chromium
+    for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1200,900",
+                f"--user-data-dir={home}/profile", "--no-first-run", "--disable-background-networking",
+                "--disable-component-update", "--disable-sync",
+                "--host-resolver-rules=MAP * ~NOTFOUND , EXCLUDE 127.0.0.1"):
+        options.add_argument(arg)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home, XDG_CACHE_HOME=home)
+    d = webdriver.Chrome(service=Service(chromedriver, env=env), options=options)
+    # Violations of the Content-Security-Policy and alerts, recorded before the page's own script runs.
+    d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": """
+        window.__csp = []; window.__alerts = [];
+        document.addEventListener('securitypolicyviolation', e => __csp.push(e.violatedDirective + ' ' + e.blockedURI));
+        window.alert = window.confirm = window.prompt = m => { __alerts.push(String(m)); };"""})
+    os.makedirs(SHOTS, exist_ok=True)
+    yield d
+    d.quit()
+    shutil.rmtree(home, ignore_errors=True)
+
+
+def wait(d, get, want=True, seconds=10):
+    """Waits for get() to give `want`; on a timeout the assertion shows what it gave."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end and get() != want:
+        time.sleep(0.05)
+    assert get() == want
+
+
+def css(d, selector):
+    from selenium.webdriver.common.by import By
+    return d.find_elements(By.CSS_SELECTOR, selector)
+
+
+def texts(d, selector):
+    return [e.text for e in css(d, selector)]
+
+
+def at(d, base, address):
+    """Waits for the address bar to show `address` (path, query and hash)."""
+    wait(d, lambda: d.current_url, base + address)
+
+
+def shot(d, name):
+    d.save_screenshot(os.path.join(SHOTS, name + ".png"))
+
+
+def assert_clean(d, base):
+    """Nothing left the server under test, nothing broke the policy, ran a book's script or wrote an error."""
+    urls = d.execute_script("return ['navigation', 'resource'].flatMap(t => performance.getEntriesByType(t)).map(e => e.name)")
+    assert [u for u in urls if not u.startswith(base + "/")] == []
+    assert d.execute_script("return window.__csp") == []
+    assert d.execute_script("return window.__alerts") == []
+    assert d.execute_script("return window.pwned === undefined")
+    hrefs = [a.get_attribute("href") for a in css(d, "a")]
+    assert [h for h in hrefs if not h.startswith(base + "/")] == []
+    errors = [e["message"] for e in d.get_log("browser") if e["level"] == "SEVERE" and "favicon.ico" not in e["message"]]
+    assert errors == []
+
+
+def test_suggestions_answers_and_cross_references(driver, base):
+    from selenium.webdriver.common.keys import Keys
+    d = driver
+    d.get(base + "/")
+    wait(d, lambda: "GCIDE sample" in texts(d, ".book-link"))
+    box = css(d, "#q")[0]
+    box.send_keys("ap")
+    wait(d, lambda: texts(d, "#suggestions .headword"), ["apple", "apricot"])
+    shot(d, "suggestions")
+    box.send_keys(Keys.ARROW_DOWN, Keys.ARROW_DOWN, Keys.ARROW_UP, Keys.ENTER)
+    at(d, base, "/?q=apple")
+    wait(d, lambda: texts(d, ".entry .headword"), ["apple"])
+    links = {a.text: a.get_attribute("href") for a in css(d, ".entry a.xref")}
+    assert links == {"pome": base + "/?q=pome", "Malus\n   domestica": base + "/?q=Malus%20domestica"}
+    shot(d, "answer")
+    css(d, ".entry a.xref")[0].click()
+    at(d, base, "/?q=pome")
+    wait(d, lambda: texts(d, ".entry .headword"), ["pome"])
+    d.back()  # the address follows every view, so back shows the answer before
+    at(d, base, "/?q=apple")
+    wait(d, lambda: texts(d, ".entry .headword"), ["apple"])
+    assert css(d, "#q")[0].get_attribute("value") == "apple"
+    box = css(d, "#q")[0]
+    box.clear()
+    box.send_keys("po")
+    wait(d, lambda: texts(d, "#suggestions .headword"), ["pome"])
+    box.send_keys(Keys.ESCAPE)
+    wait(d, lambda: not css(d, "#suggestions")[0].is_displayed())
+    assert d.current_url == base + "/?q=apple"
+    assert_clean(d, base)
+
+
+def test_markup_links_accents_and_misses(driver, base):
+    d = driver
+    d.get(base + "/?q=jablko")
+    wait(d, lambda: texts(d, ".entry .text"), ["apple, see pear\nfruit"])
+    assert texts(d, ".entry .text b") == ["apple"]
+    link = css(d, ".entry a.xref")[0]
+    assert (link.text, link.get_attribute("href")) == ("pear", base + "/?q=hru%C5%A1ka")
+    link.click()
+    wait(d, lambda: texts(d, ".entry .text i"), ["pear"])
+    d.get(base + "/?q=cafe")
+    wait(d, lambda: texts(d, ".entry .how"), ["found without accents"])
+    assert texts(d, ".entry .headword") == ["café"]
+    d.get(base + "/?q=aple")
+    wait(d, lambda: texts(d, ".missing"), ["No entry for “aple”."])
+    assert "apple" in texts(d, ".did-you-mean a")
+    shot(d, "missing")
+    assert_clean(d, base)
+
+
+def test_contents_tree_pages_and_sub_pages(driver, base):
+    d = driver
+    d.get(base + "/#book=gcide")
+    wait(d, lambda: "apple" in texts(d, ".contents a.toc-item"))
+    [apple] = [a for a in css(d, ".contents a.toc-item") if a.text == "apple"]
+    apple.click()
+    at(d, base, "/#book=gcide&page=1")
+    wait(d, lambda: texts(d, ".page .text"), ["The fruit of a tree; see pome and Malus\n   domestica."])
+    assert texts(d, ".subpages h3") == ["memo"]
+    assert css(d, '.contents [aria-current="page"]')[0].text == "apple"
+    shot(d, "book")
+    css(d, ".pager a.next")[0].click()
+    at(d, base, "/#book=gcide&page=2")
+    wait(d, lambda: texts(d, ".page .text"), ["A fleshy fruit such as the apple."])
+    assert css(d, ".subpages") == []
+    d.back()
+    wait(d, lambda: texts(d, ".subpages h3"), ["memo"])
+    css(d, ".page a.xref")[0].click()  # a cross-reference in a page leads to the entry
+    at(d, base, "/?q=pome")
+    assert_clean(d, base)
+
+
+def test_hostile_book_is_shown_as_text(driver, base):
+    d = driver
+    d.get(base + "/")
+    wait(d, lambda: any(t.startswith("Hostile <img") for t in texts(d, ".book-link")))
+    assert "<script>window.pwned=6</script>" in texts(d, ".description")
+    box = css(d, "#q")[0]
+    box.send_keys("<scr")
+    wait(d, lambda: texts(d, "#suggestions .headword"), [HOSTILE_HEADWORD])
+    d.get(base + "/?q=evil")
+    wait(d, lambda: len(css(d, ".entry")), 1)
+    assert texts(d, ".entry .headword") == [HOSTILE_HEADWORD]
+    shown = css(d, ".entry .text")[0].text
+    assert shown == HOSTILE_TEXT.replace("\x01", "\u2401").replace("\x7f", "\u2421")
+    assert css(d, ".entry img, .entry script, main img, main script") == []
+    shot(d, "hostile")
+    assert_clean(d, base)
