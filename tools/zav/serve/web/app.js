@@ -15,6 +15,7 @@
   const bookSelect = $('book');
   const strategySelect = $('strategy');
   const books = new Map();
+  let booksError = '';
   let render = 0; // the number of the view being drawn; older answers are dropped
 
   // ---- helpers -------------------------------------------------------------
@@ -171,7 +172,6 @@
       li.setAttribute('role', 'option');
       li.appendChild(el('span', 'headword', s.headword));
       if (s.book) li.appendChild(el('span', 'from', bookName(s.book)));
-      li.addEventListener('mousedown', (e) => e.preventDefault()); // keep the focus in the box
       li.addEventListener('click', () => pick(i));
       list.appendChild(li);
     });
@@ -221,6 +221,7 @@
     e.preventDefault();
   });
   input.addEventListener('blur', closeSuggestions);
+  list.addEventListener('mousedown', (e) => e.preventDefault()); // the focus stays in the box
 
   $('search').addEventListener('submit', (e) => {
     e.preventDefault();
@@ -250,7 +251,8 @@
       if (b.description) li.appendChild(el('p', 'description', b.description));
       ul.appendChild(li);
     }
-    show(el('h1', '', 'Books'), books.size ? ul : el('p', 'empty', 'No books are served.'));
+    if (booksError) show(errorNode('The books could not be listed: ' + booksError));
+    else show(el('h1', '', 'Books'), books.size ? ul : el('p', 'empty', 'No books are served.'));
   }
 
   function suggestionList(words) {
@@ -400,7 +402,9 @@
         bookSelect.appendChild(option);
       }
     })
-    .catch((e) => show(errorNode('The books could not be listed: ' + e.message)));
+    .catch((e) => {
+      booksError = e.message;
+    });
 
   async function route() {
     const mine = ++render;
@@ -411,11 +415,15 @@
     if (hash.has('book')) return showBook(hash.get('book'), hash.get('page'), mine);
     const query = new URLSearchParams(location.search);
     const word = query.get('q') || '';
+    const book = query.get('book') || '';
+    const strategy = query.get('strategy') || '';
+    // The form shows what it can; the address is asked as it is, so a book the
+    // server does not know is its error, not a search of every book.
     input.value = word;
-    bookSelect.value = books.has(query.get('book')) ? query.get('book') : '';
-    strategySelect.value = query.get('strategy') || '';
+    bookSelect.value = books.has(book) ? book : '';
+    strategySelect.value = strategy;
     if (strategySelect.selectedIndex < 0) strategySelect.value = '';
-    if (word) return showLookup(word, bookSelect.value, strategySelect.value, mine);
+    if (word) return showLookup(word, book, strategy, mine);
     showHome();
   }
 
