@@ -317,8 +317,15 @@
     show(...nodes);
   }
 
-  // The contents tree; the branch that holds the page shown is open.
-  function tocTree(book, items, page, depth) {
+  // The contents tree: a small one open whole, a larger one at its top level
+  // and along the branch that holds the page shown.
+  const SMALL_TREE = 50;
+
+  function countItems(items) {
+    return (items || []).reduce((n, item) => n + 1 + countItems(item.children), 0);
+  }
+
+  function tocTree(book, items, page, depth, open) {
     const ul = el('ul', depth ? 'toc-children' : 'toc');
     let holds = false;
     for (const item of items || []) {
@@ -329,12 +336,12 @@
       const here = page !== null && String(item.page) === page;
       if (here) label.setAttribute('aria-current', 'page');
       if (item.children && item.children.length) {
-        const sub = tocTree(book, item.children, page, depth + 1);
+        const sub = tocTree(book, item.children, page, depth + 1, open);
         const details = el('details');
         const summary = el('summary');
         summary.appendChild(label);
         details.append(summary, sub.list);
-        details.open = depth === 0 || sub.holds;
+        details.open = open || depth === 0 || sub.holds;
         li.appendChild(details);
         holds = holds || here || sub.holds;
       } else {
@@ -362,7 +369,7 @@
     contents.setAttribute('aria-label', 'Contents');
     contents.appendChild(el('h2', '', 'Contents'));
     if (toc.status === 'fulfilled' && toc.value.items && toc.value.items.length)
-      contents.appendChild(tocTree(id, toc.value.items, page, 0).list);
+      contents.appendChild(tocTree(id, toc.value.items, page, 0, countItems(toc.value.items) <= SMALL_TREE).list);
     else contents.appendChild(el('p', 'empty', toc.status === 'rejected' ? toc.reason.message : 'No contents.'));
 
     const pageView = el('section', 'page');
