@@ -2,7 +2,11 @@
 
 By default the page is served by a small stand-in for `zav serve --http` written here: the page's files under the
 same Content-Security-Policy, and answers of the JSON API computed from the three books of BOOKS. With ZAV_WEB_URL
-set, the tests run against that server instead, which must serve books with the same entries.
+set, the tests run against that server instead, which must serve the same books; they are written as manifests of
+`zav build` by running this file:
+
+    python3 test_web_page.py DIR && for m in DIR/*.json; do zav build "$m" "${m%.json}.zav"; done
+    zav serve --http 127.0.0.1:8080 DIR &  ZAV_WEB_URL=http://127.0.0.1:8080 python3 -m pytest test_web_page.py
 
 Screenshots (PNG) go to $ZAV_WEB_SCREENSHOTS (CMake sets it to the build folder). The browser resolves no host but
 the loopback address, and every test checks that each request went to the server under test, that the
