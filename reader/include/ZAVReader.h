@@ -52,7 +52,7 @@ extern "C" {
 #endif
 
 #define ZAVR_VERSION_MAJOR 1
-#define ZAVR_VERSION_MINOR 0
+#define ZAVR_VERSION_MINOR 1
 
 /* Status of a call or a result. */
 typedef enum ZAVReaderStatus {
@@ -202,6 +202,20 @@ ZAVR_API ZAVReaderResult *ZAVReaderComplete(ZAVReaderShelf *shelf, const char *d
 
 /* The entry of one key, with its text. */
 ZAVR_API ZAVReaderResult *ZAVReaderEntry(ZAVReaderShelf *shelf, size_t database, uint32_t key_index);
+
+/* The number of pages of a database's table; -1 for an unknown database or
+ * a book that cannot be opened. */
+ZAVR_API int64_t ZAVReaderPageCount(ZAVReaderShelf *shelf, size_t database);
+
+/* A whole page of a database's table (sub < 0), or its sub page `sub`
+ * (0 to 127: a dictionary entry's further contents, or in other books the
+ * page's memo, sub page 127), as one answer with its page and text (in
+ * UTF-8, as entry texts are; headword and key empty). ZAVR_NOT_FOUND when
+ * the table has no such page or the page no such sub page, ZAVR_UNREADABLE
+ * when the page cannot be read, ZAVR_LIMIT (and no answer) when its text is
+ * longer than limits->max_bytes. */
+ZAVR_API ZAVReaderResult *ZAVReaderPage(ZAVReaderShelf *shelf, size_t database, int64_t page, int32_t sub,
+                                        const ZAVReaderLimits *limits);
 
 ZAVR_API size_t ZAVReaderResultCount(const ZAVReaderResult *result);
 ZAVR_API const ZAVReaderAnswer *ZAVReaderResultAt(const ZAVReaderResult *result, size_t index);

@@ -212,6 +212,26 @@ ZAVReaderResult *ZAVReaderEntry(ZAVReaderShelf *shelf, size_t database, uint32_t
     return guarded([&] { return resultOf(shelf->shelf.entry(database, key_index)); });
 }
 
+int64_t ZAVReaderPageCount(ZAVReaderShelf *shelf, size_t database) {
+    if (!shelf || database >= shelf->shelf.databases().size()) return -1;
+    try {
+        Status s;
+        return shelf->shelf.pageCount(database, &s);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+}
+
+ZAVReaderResult *ZAVReaderPage(ZAVReaderShelf *shelf, size_t database, int64_t page, int32_t sub,
+                               const ZAVReaderLimits *limits) {
+    if (!shelf || sub > MEMO_SUB_NUMBER) return failure(ZAVR_BAD_ARGUMENT, "no shelf, or a sub page past 127");
+    if (database >= shelf->shelf.databases().size()) return failure(ZAVR_NOT_FOUND, "no such database");
+    return guarded([&] {
+        Budget budget(limits);
+        return resultOf(shelf->shelf.page(database, page, sub, budget));
+    });
+}
+
 size_t ZAVReaderResultCount(const ZAVReaderResult *result) { return result ? result->views.size() : 0; }
 
 const ZAVReaderAnswer *ZAVReaderResultAt(const ZAVReaderResult *result, size_t index) {

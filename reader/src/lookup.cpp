@@ -54,6 +54,19 @@ bool moduleChoice(KeyReader &reader, const std::string &word, uint32_t *index) {
 
 }  // namespace
 
+std::optional<std::string> soundPage(const Book &book, BookHandle handle, int32_t table, int64_t page,
+                                     std::string *reason) {
+    auto text = readTablePage(handle, table, page, book.contentLimit());
+    std::string why;
+    if (text && text->empty() && !book.isDictionary() &&
+        !emptyPageIsSound(book.path(), book.fileSize(), table, static_cast<uint32_t>(page), &why))
+        text.reset();
+    if (!text)
+        *reason = book.path() + ": table page " + std::to_string(page) + " of table " + std::to_string(table) +
+                  " cannot be read" + (why.empty() ? "" : ": " + why);
+    return text;
+}
+
 Status entryOf(KeyReader &reader, uint32_t index, uint32_t how, bool withText, Seen *seen, std::vector<Found> *out) {
     Found f;
     f.page = reader.page(index);
@@ -66,16 +79,10 @@ Status entryOf(KeyReader &reader, uint32_t index, uint32_t how, bool withText, S
     if (seen && !seen->insert({f.page, f.offset}).second) return Status::ok();
     f.withText = withText;
     if (withText) {
-        auto page = readTablePage(reader.handle(), reader.table(), f.page, reader.book().contentLimit());
         std::string why;
-        if (page && page->empty() && !reader.book().isDictionary() &&
-            !emptyPageIsSound(reader.book().path(), reader.book().fileSize(), reader.table(),
-                              static_cast<uint32_t>(f.page), &why))
-            page.reset();
+        auto page = soundPage(reader.book(), reader.handle(), reader.table(), f.page, &why);
         if (!page) {
-            f.reason = reader.book().path() + ": table page " + std::to_string(f.page) + " of table " +
-                       std::to_string(reader.table()) + " cannot be read" + (why.empty() ? "" : ": " + why) +
-                       " (the page of key \"" + f.key + "\")";
+            f.reason = why + " (the page of key \"" + f.key + "\")";
         } else if (f.offset > page->size()) {
             f.reason = reader.book().path() + ": the entry's offset " + std::to_string(f.offset) +
                        " lies past the end of table page " + std::to_string(f.page) + " of table " +

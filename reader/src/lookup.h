@@ -5,6 +5,7 @@
 #define ZAV_READER_LOOKUP_H
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -38,6 +39,12 @@ using Seen = std::set<std::pair<int64_t, uint32_t>>;
 // case fold (marked ZAVR_HOW_CASE). first: only the first entry.
 Status lookupWord(KeyReader &reader, const std::string &word, bool first, bool withText, Seen *seen, Budget &budget,
                   std::vector<Found> *out);
+
+// Table page `page` of `table` whole, or nullopt with *reason
+// saying why it cannot be read (an empty page of a plain book counts only
+// when the file shows it empty).
+std::optional<std::string> soundPage(const Book &book, BookHandle handle, int32_t table, int64_t page,
+                                     std::string *reason);
 
 // The entry key `index` leads to, as found by `how`.
 Status entryOf(KeyReader &reader, uint32_t index, uint32_t how, bool withText, Seen *seen, std::vector<Found> *out);

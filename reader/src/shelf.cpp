@@ -468,4 +468,53 @@ Answers Shelf::entry(size_t database, uint32_t keyIndex) {
     return result;
 }
 
+int64_t Shelf::pageCount(size_t database, Status *status) {
+    std::shared_ptr<Book> current = book(database);
+    Lease lease = current->lease(status);
+    if (!lease) return -1;
+    return static_cast<uint32_t>(ZAVGetTablePageCount(lease.handle(), databases_[database].table));
+}
+
+Answers Shelf::page(size_t database, int64_t page, int32_t sub, Budget &budget) {
+    Answers result;
+    const Database &d = databases_[database];
+    std::shared_ptr<Book> current = book(database);
+    Lease lease = current->lease(&result.status);
+    if (!lease) return result;
+    const std::string where = d.path + ": table " + std::to_string(d.table);
+    int64_t count = static_cast<uint32_t>(ZAVGetTablePageCount(lease.handle(), d.table));
+    if (page < 0 || page >= count) {
+        result.status = Status::fail(ZAVR_NOT_FOUND, where + " has no page " + std::to_string(page) + " (it has " +
+                                                         std::to_string(count) + ")");
+        return result;
+    }
+    std::string why;
+    std::optional<std::string> text;
+    if (sub < 0) {
+        text = soundPage(*current, lease.handle(), d.table, page, &why);
+        if (!text) {
+            result.status = Status::fail(ZAVR_UNREADABLE, why);
+            return result;
+        }
+    } else {
+        text = readSubPage(lease.handle(), d.table, sub, static_cast<uint32_t>(page));
+        if (!text) {
+            result.status = Status::fail(ZAVR_NOT_FOUND, where + ": page " + std::to_string(page) +
+                                                             " has no sub page " + std::to_string(sub));
+            return result;
+        }
+    }
+    if (!budget.take(text->size())) {
+        result.status = budget.status();
+        return result;
+    }
+    Answer a;
+    a.database = database;
+    a.page = page;
+    a.withText = true;
+    a.text = toUtf8(*text, d.language);
+    result.items.push_back(std::move(a));
+    return result;
+}
+
 }  // namespace zavreader

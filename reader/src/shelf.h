@@ -104,6 +104,10 @@ public:
     Answers suggest(const Selection &which, const std::string &word, size_t count, Budget &budget);
     Answers complete(const Selection &which, const std::string &prefix, size_t count, Budget &budget);
     Answers entry(size_t database, uint32_t keyIndex);
+    // Table page `page` whole (sub < 0), or its sub page `sub`, as one answer.
+    Answers page(size_t database, int64_t page, int32_t sub, Budget &budget);
+    // The number of pages of the database's table, or -1 with *status.
+    int64_t pageCount(size_t database, Status *status);
 
 private:
     struct Slot {

@@ -157,6 +157,49 @@ TEST_F(ReaderTest, UnreadablePageIsAReasonNotAnEmptyText) {
     EXPECT_EQ(lookup("good"), std::vector<std::string>{"good=fine"});
 }
 
+// Whole pages and sub pages: texts as entry texts are, every way of missing
+// one a status rather than an empty text.
+TEST_F(ReaderTest, PagesAndSubPages) {
+    zav::BookDesc desc = bookOf({{"caf\xe9", "caf\xe9 au lait"}, {"good", "fine"}, {"bad", "lost"}});
+    zav::WrittenBook written = zav::writeBookOrDie(desc);
+    zav::patchU32(written.bytes, written.layout.pageRecords[2], 0x7FFFFFF0);
+    std::string path = (dir_ / "pages.zav").string();
+    ASSERT_TRUE(zav::saveBook(written.bytes, path));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    EXPECT_EQ(ZAVReaderPageCount(shelf_, 0), 3);
+    EXPECT_EQ(ZAVReaderPageCount(shelf_, 1), -1);
+    ZAVReaderLimits small{sizeof small, 0, 4, 0, nullptr};
+    struct Case {
+        size_t database;
+        int64_t page;
+        int32_t sub;
+        const ZAVReaderLimits *limits;
+        int32_t status;
+        const char *text;
+    } cases[] = {
+        {0, 0, -1, nullptr, ZAVR_OK, "caf\xc3\xa9 au lait"},  // Latin-1 taken as such
+        {0, 1, -1, nullptr, ZAVR_OK, "fine"},
+        {0, 1, -1, &small, ZAVR_OK, "fine"},
+        {0, 0, -1, &small, ZAVR_LIMIT, nullptr},
+        {0, 2, -1, nullptr, ZAVR_UNREADABLE, nullptr},
+        {0, 3, -1, nullptr, ZAVR_NOT_FOUND, nullptr},
+        {0, -1, -1, nullptr, ZAVR_NOT_FOUND, nullptr},
+        {0, 1, MEMO_SUB_NUMBER, nullptr, ZAVR_NOT_FOUND, nullptr},  // no memo
+        {0, 1, MEMO_SUB_NUMBER + 1, nullptr, ZAVR_BAD_ARGUMENT, nullptr},
+        {1, 0, -1, nullptr, ZAVR_NOT_FOUND, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("page " + std::to_string(c.page) + " sub " + std::to_string(c.sub));
+        ZAVReaderResult *r = ZAVReaderPage(shelf_, c.database, c.page, c.sub, c.limits);
+        EXPECT_EQ(ZAVReaderResultStatus(r), c.status) << ZAVReaderResultReason(r);
+        ASSERT_EQ(ZAVReaderResultCount(r), c.text ? 1u : 0u);
+        if (c.text) {
+            EXPECT_EQ(std::string(ZAVReaderResultAt(r, 0)->text), c.text);
+        }
+        ZAVReaderResultFree(r);
+    }
+}
+
 TEST_F(ReaderTest, FolderShelfReportsWhatItCannotServe) {
     write("a.zav", bookOf({{"alpha", "first"}}));
     write("b.zav", bookOf({{"alpha", "second"}}));

@@ -77,7 +77,7 @@ def test_the_api_answers_on_the_sample_books(web):
     status, page = web.api("/api/page?book=glossary&page=0")
     assert status == 200 and page["text"].startswith("Preface") and page["previous"] is None and page["next"] == 1
     status, subs = web.api("/api/subpages?book=lexicon&page=0")
-    assert status == 200 and "An apple a day keeps the doctor away." in [s["text"] for s in subs["subpages"]]
+    assert status == 200 and "An apple a day keeps the doctor away." in [s["text"] for s in subs["subs"]]
 
 
 @pytest.mark.parametrize("word", ["apple", "APPLE", "bank", "aple"])

@@ -1,9 +1,8 @@
-"""The reader's page (tools/zav/serve/web) in headless Chromium.
+"""The reader's page (tools/zav/serve/web) in headless Chromium, against `zav serve --http`.
 
-By default the page is served by a small stand-in for `zav serve --http` written here: the page's files under the
-same Content-Security-Policy, and answers of the JSON API computed from the three books of BOOKS. With ZAV_WEB_URL
-set, the tests run against that server instead, which must serve the same books; they are written as manifests of
-`zav build` by running this file:
+The fixture builds the three books of BOOKS with `zav build` ($ZAV_PROGRAM) and serves them on a free loopback port.
+With ZAV_WEB_URL set, the tests run against that server instead, which must serve the same books; running this file
+writes them as manifests:
 
     python3 test_web_page.py DIR && for m in DIR/*.json; do zav build "$m" "${m%.json}.zav"; done
     zav serve --http 127.0.0.1:8080 DIR &  ZAV_WEB_URL=http://127.0.0.1:8080 python3 -m pytest test_web_page.py
@@ -15,23 +14,20 @@ Content-Security-Policy was never violated and that the console shows no error.
 
 import json
 import os
+import select
 import shutil
+import subprocess
 import tempfile
-import threading
 import time
-import unicodedata
 import urllib.parse
 import urllib.request
 from urllib.parse import quote
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WEB = os.path.join(HERE, "..", "..", "zav", "serve", "web")
 ROOT = os.path.join(HERE, "..", "..", "..")
 SHOTS = os.environ.get("ZAV_WEB_SCREENSHOTS") or os.path.join(ROOT, "build", "web-screenshots")
-CSP = "default-src 'self'; object-src 'none'"
 PACKAGES = "chromium chromium-driver python3-selenium (scripts/deps.sh, WEB_TEST_PACKAGES)"
 
 HOSTILE_HEADWORD = "<script>window.pwned=1</script>evil"
@@ -72,97 +68,10 @@ def manifests():
     return out
 
 
-def bare(word):
-    """The word's case fold without accents."""
-    return "".join(c for c in unicodedata.normalize("NFD", word.casefold()) if not unicodedata.combining(c))
-
-
-def answer(path, q):
-    """The stand-in API: (status, JSON body) for a path and its query parameters."""
-    arg = lambda name, default="": q.get(name, [default])[0]  # noqa: E731
-    book = arg("book")
-    if book and book not in BOOKS:
-        return 404, {"error": f"no book {book!r}"}
-    shelf = [book] if book else list(BOOKS)
-    if path == "/api/books":
-        return 200, {"books": [{"id": b, "name": n, "description": d, "table": 0, "tableName": "entries",
-                                "keys": len(e)} for b, (n, d, e) in BOOKS.items()]}
-    if path == "/api/suggest":
-        t = bare(arg("q"))
-        found = [{"book": b, "headword": h} for b in shelf for h, _ in BOOKS[b][2] if bare(h).startswith(t)]
-        return 200, {"query": arg("q"), "suggestions": found[:int(arg("count", "10"))]}
-    if path == "/api/lookup":
-        word, strategy = arg("q"), arg("strategy")
-        if strategy:
-            results = [{"book": b, "words": [h for h, _ in BOOKS[b][2] if bare(h).startswith(bare(word))]}
-                       for b in shelf]
-            return 200, {"query": word, "strategy": strategy, "results": [r for r in results if r["words"]]}
-        results = []
-        for how, same in (("exact", lambda k: k == word), ("case", lambda k: k.casefold() == word.casefold()),
-                          ("accent", lambda k: bare(k) == bare(word))):
-            for b in shelf:
-                entries = [{"key": h, "keyIndex": i, "headword": h, "page": i, "offset": 0, "text": t, "how": how}
-                           for i, (h, t) in enumerate(BOOKS[b][2]) if same(h)]
-                if entries:
-                    results.append({"book": b, "entries": entries})
-            if results:
-                break
-        suggestions = [] if results else [h for b in shelf for h, _ in BOOKS[b][2] if bare(h)[:2] == bare(word)[:2]]
-        return 200, {"query": word, "results": results, "suggestions": suggestions}
-    if not book:
-        return 400, {"error": "book= is required"}
-    entries = BOOKS[book][2]
-    pages = {h: i for i, (h, _) in enumerate(entries)}
-    if path == "/api/toc":
-        items = [0]
-
-        def tree(toc):
-            out = []
-            for t in toc:
-                items[0] += 1
-                out.append({"item": items[0], "caption": t["caption"], "page": pages.get(t.get("page")),
-                            "children": tree(t.get("children", []))})
-            return out
-        return 200, {"book": book, "items": tree(TOC) if book == "gcide" else []}
-    page = int(arg("page", "-1")) if arg("page", "-1").isdigit() else -1
-    if not 0 <= page < len(entries):
-        return 404, {"error": f"no page {page} in {book}"}
-    if path == "/api/page":
-        return 200, {"book": book, "page": page, "text": entries[page][1],
-                     "previous": page - 1 if page > 0 else None, "next": page + 1 if page + 1 < len(entries) else None}
-    if path == "/api/subpages":
-        memo = [{"sub": 0, "name": "memo", "text": MEMO}] if (book, page) == ("gcide", 0) else []
-        return 200, {"book": book, "page": page, "subs": memo}
-    return 404, {"error": "no such call"}
-
-
-class Handler(BaseHTTPRequestHandler):
-    FILES = {"/": "index.html", "/app.js": "app.js", "/style.css": "style.css"}
-    TYPES = {".html": "text/html", ".js": "text/javascript", ".css": "text/css"}
-
-    def do_GET(self):
-        url = urllib.parse.urlsplit(self.path)
-        if url.path.startswith("/api/"):
-            status, body = answer(url.path, urllib.parse.parse_qs(url.query))
-            self.reply(status, "application/json", json.dumps(body).encode())
-        elif url.path in self.FILES:
-            name = self.FILES[url.path]
-            with open(os.path.join(WEB, name), "rb") as f:
-                self.reply(200, self.TYPES[os.path.splitext(name)[1]] + "; charset=utf-8", f.read())
-        else:
-            self.reply(404, "application/json", b'{"error": "not found"}')
-
-    def reply(self, status, kind, body):
-        self.send_response(status)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Content-Security-Policy", CSP)
-        self.send_header("X-Content-Type-Options", "nosniff")
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *args):
-        pass
+def write_manifests(folder):
+    for file, manifest in manifests().items():
+        with open(os.path.join(folder, file), "w", encoding="utf-8") as f:
+            json.dump(manifest, f, ensure_ascii=False, indent=1)
 
 
 @pytest.fixture(scope="module")
@@ -170,12 +79,24 @@ def base():
     if os.environ.get("ZAV_WEB_URL"):
         yield os.environ["ZAV_WEB_URL"].rstrip("/")
         return
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    yield f"http://127.0.0.1:{server.server_address[1]}"
-    server.shutdown()
-    server.server_close()
+    zav = os.environ.get("ZAV_PROGRAM", "zav")
+    folder = tempfile.mkdtemp(prefix="zav-web-books-")
+    write_manifests(folder)
+    for file in manifests():
+        m = os.path.join(folder, file)
+        subprocess.run([zav, "build", m, m[:-len(".json")] + ".zav"], check=True, capture_output=True)
+        os.remove(m)
+    server = subprocess.Popen([zav, "serve", folder, "--http", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True)
+    ready, _, _ = select.select([server.stdout], [], [], 60)
+    line = server.stdout.readline() if ready else ""
+    try:
+        assert line.startswith("http listening on "), f"zav serve --http did not start: {line!r}"
+        yield "http://" + line.split()[-1]
+    finally:
+        server.terminate()
+        server.wait(timeout=20)
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 @pytest.fixture(scope="module")
@@ -370,6 +291,4 @@ def test_hostile_book_is_shown_as_text(driver, base):
 if __name__ == "__main__":
     # python3 test_web_page.py DIR: the books as manifests for `zav build`.
     import sys
-    for file, manifest in manifests().items():
-        with open(os.path.join(sys.argv[1], file), "w", encoding="utf-8") as f:
-            json.dump(manifest, f, ensure_ascii=False, indent=1)
+    write_manifests(sys.argv[1])

@@ -1,7 +1,5 @@
 #include "serve/http_api.h"
 
-#include <utf8proc.h>
-
 #include <optional>
 #include <vector>
 
@@ -18,7 +16,7 @@ namespace {
 constexpr size_t kMaxQueryBytes = 1024;  // a word, prefix or pattern
 constexpr int64_t kDefaultCount = 10, kMaxCount = 100;
 constexpr uint32_t kMaxAnswers = 1000;
-constexpr int32_t kMaxDictionarySub = 126;  // dictionary books: sub pages 0..126; 127 is every book's memo
+constexpr int32_t kMaxDictionarySub = 126;  // a dictionary entry's sub pages: 0..126
 
 const std::string *param(const ApiParams &params, const char *name) {
     auto it = params.find(name);
@@ -42,29 +40,6 @@ int failedStatus(const ZAVReaderResult *result) {
         case ZAVR_BAD_PATTERN: return 400;
         default: return 500;
     }
-}
-
-// A page's bytes as UTF-8 the way the reader library hands out entry texts:
-// code pages 936, 950, 932 and 949 converted, valid UTF-8 kept, every other
-// byte taken as Latin-1.
-std::string pageText(const std::string &bytes, int32_t language) {
-    std::string text = inUtf8(bytes, language), out;
-    out.reserve(text.size());
-    const auto *p = reinterpret_cast<const utf8proc_uint8_t *>(text.data());
-    size_t i = 0;
-    while (i < text.size()) {
-        utf8proc_int32_t c;
-        utf8proc_ssize_t n = utf8proc_iterate(p + i, static_cast<utf8proc_ssize_t>(text.size() - i), &c);
-        if (n > 0) {
-            out.append(text, i, static_cast<size_t>(n));
-            i += static_cast<size_t>(n);
-            continue;
-        }
-        unsigned char b = p[i++];
-        out += static_cast<char>(0xC0 | (b >> 6));
-        out += static_cast<char>(0x80 | (b & 0x3F));
-    }
-    return out;
 }
 
 ApiAnswer resultError(const ZAVReaderResult *result) {
@@ -236,6 +211,7 @@ namespace {
 // The database a request names with book=ID (required), and its table.
 struct BookRef {
     ZAVReaderDatabaseInfo info{};
+    size_t index = 0;
     std::string id;
     std::optional<ApiAnswer> error;
 };
@@ -248,8 +224,10 @@ BookRef readBook(const Catalog &catalog, const ApiParams &params) {
         b.error = apiError(400, "the parameter book is missing");
     else if (index < 0 || ZAVReaderDatabase(catalog.shelf, static_cast<size_t>(index), &b.info) != ZAVR_OK)
         b.error = apiError(404, "no book '" + *id + "'");
-    else
+    else {
+        b.index = static_cast<size_t>(index);
         b.id = *id;
+    }
     return b;
 }
 
@@ -271,53 +249,71 @@ ApiAnswer HttpApi::toc(const ApiParams &params) {
     return {200, {{"book", b.id}, {"items", items}, {"damaged", walker.damaged() || count < claimed}}};
 }
 
+namespace {
+
+// The page a request names with page=N, checked against the table's pages.
+std::optional<ApiAnswer> readPage(const Catalog &catalog, const BookRef &b, const ApiParams &params, int64_t *page) {
+    auto n = number(params, "page", 0, 0xFFFFFFFFll, std::nullopt);
+    if (!n) return apiError(400, "page must be a page number");
+    int64_t count = ZAVReaderPageCount(catalog.shelf, b.index);
+    if (count < 0) return apiError(500, "the book cannot be opened");
+    if (*n >= count) return apiError(404, "no page " + std::to_string(*n) + ": the table has " + std::to_string(count));
+    *page = *n;
+    return std::nullopt;
+}
+
+}  // namespace
+
 ApiAnswer HttpApi::page(const ApiParams &params) {
     BookRef b = readBook(catalog_, params);
     if (b.error) return *b.error;
-    auto n = number(params, "page", 0, 0xFFFFFFFFll, std::nullopt);
-    if (!n) return apiError(400, "page must be a page number");
-    std::lock_guard<std::mutex> lock(bookCalls_);
-    HostBook book;
-    if (Status opened = book.open(b.info.path); !opened) return apiError(500, "the book cannot be opened");
-    int64_t count = static_cast<uint32_t>(ZAVGetTablePageCount(book, b.info.table));
-    if (*n >= count) return apiError(404, "no page " + std::to_string(*n) + ": the table has " + std::to_string(count));
-    Result<std::string> content = readTablePage(book, b.info.table, *n);
-    if (!content) return apiError(500, content.reason());
-    if (content->size() > limits_.maxBytes) return apiError(503, "the page is larger than an answer may be");
+    int64_t n = 0;
+    if (auto error = readPage(catalog_, b, params, &n)) return *error;
+    ZAVReaderLimits limits = readerLimits(limits_);
+    ReaderResult read(ZAVReaderPage(catalog_.shelf, b.index, n, -1, &limits));
+    if (!read) return apiError(503, "out of memory");
+    int32_t status = ZAVReaderResultStatus(read.get());
+    if (status == ZAVR_LIMIT) return apiError(503, "the page is larger than an answer may be");
+    if (status != ZAVR_OK) return resultError(read.get());
+    int64_t count = ZAVReaderPageCount(catalog_.shelf, b.index);
+    const ZAVReaderAnswer *a = ZAVReaderResultAt(read.get(), 0);
     return {200,
             {{"book", b.id},
-             {"page", *n},
-             {"text", pageText(*content, b.info.language)},
-             {"previous", *n > 0 ? nlohmann::json(*n - 1) : nullptr},
-             {"next", *n + 1 < count ? nlohmann::json(*n + 1) : nullptr}}};
+             {"page", n},
+             {"text", std::string(a->text, a->text_length)},
+             {"previous", n > 0 ? nlohmann::json(n - 1) : nullptr},
+             {"next", n + 1 < count ? nlohmann::json(n + 1) : nullptr}}};
 }
 
 ApiAnswer HttpApi::subpages(const ApiParams &params) {
     BookRef b = readBook(catalog_, params);
     if (b.error) return *b.error;
-    auto n = number(params, "page", 0, 0xFFFFFFFFll, std::nullopt);
-    if (!n) return apiError(400, "page must be a page number");
-    std::lock_guard<std::mutex> lock(bookCalls_);
-    HostBook book;
-    if (Status opened = book.open(b.info.path); !opened) return apiError(500, "the book cannot be opened");
-    int64_t count = static_cast<uint32_t>(ZAVGetTablePageCount(book, b.info.table));
-    if (*n >= count) return apiError(404, "no page " + std::to_string(*n) + ": the table has " + std::to_string(count));
-    nlohmann::json subs = nlohmann::json::array(), memo = nullptr;
-    uint32_t index = static_cast<uint32_t>(*n);
-    uint64_t bytes = 0;
-    if (book.isDictionary()) {
-        for (int32_t s = 0; s <= kMaxDictionarySub; ++s) {
-            auto content = readSubPage(book, b.info.table, s, index);
-            if (!content) continue;
-            bytes += content->size();
-            if (bytes > limits_.maxBytes) return apiError(503, "the sub pages are larger than an answer may be");
-            subs.push_back({{"sub", s}, {"text", pageText(*content, b.info.language)}});
-        }
-    } else if (auto content = readSubPage(book, b.info.table, MEMO_SUB_NUMBER, index)) {
-        if (content->size() > limits_.maxBytes) return apiError(503, "the memo is larger than an answer may be");
-        memo = pageText(*content, b.info.language);
+    int64_t n = 0;
+    if (auto error = readPage(catalog_, b, params, &n)) return *error;
+    // A dictionary entry's further contents are its sub pages 0 to 126; every
+    // other book's only sub page is the page's memo.
+    bool dictionary = b.info.kind == BOOK_KIND_DICTIONARY;
+    int32_t first = dictionary ? 0 : MEMO_SUB_NUMBER, last = dictionary ? kMaxDictionarySub : MEMO_SUB_NUMBER;
+    ZAVReaderLimits limits = readerLimits(limits_);
+    nlohmann::json subs = nlohmann::json::array();
+    uint64_t used = 0;
+    for (int32_t s = first; s <= last; ++s) {
+        if (limits_.maxBytes) limits.max_bytes = limits_.maxBytes - used;  // > 0: a text past it stops the loop
+        ReaderResult read(ZAVReaderPage(catalog_.shelf, b.index, n, s, &limits));
+        if (!read) return apiError(503, "out of memory");
+        int32_t status = ZAVReaderResultStatus(read.get());
+        if (status == ZAVR_NOT_FOUND) continue;
+        if (status == ZAVR_LIMIT) return apiError(503, "the sub pages are larger than an answer may be");
+        if (status != ZAVR_OK) return resultError(read.get());
+        const ZAVReaderAnswer *a = ZAVReaderResultAt(read.get(), 0);
+        nlohmann::json sub = {{"sub", s}, {"text", std::string(a->text, a->text_length)}};
+        if (s == MEMO_SUB_NUMBER) sub["name"] = "memo";
+        subs.push_back(std::move(sub));
+        used += a->text_length;
+        if (limits_.maxBytes && used >= limits_.maxBytes)
+            return apiError(503, "the sub pages are larger than an answer may be");
     }
-    return {200, {{"book", b.id}, {"page", *n}, {"subpages", subs}, {"memo", memo}}};
+    return {200, {{"book", b.id}, {"page", n}, {"subs", subs}}};
 }
 
 }  // namespace zavtool
