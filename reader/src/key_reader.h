@@ -10,12 +10,19 @@
 #include <unordered_map>
 
 #include "book.h"
+#include "key_list.h"
 
 namespace zavreader {
 
 class KeyReader {
 public:
     KeyReader(const Book &book, BookHandle handle, int32_t table);
+    // Read the key texts and attributes from the table's keys in memory
+    // (loaded from this book; kept alive by the caller) rather than through
+    // the module. Ignored when their number differs from the table's.
+    void useKeys(const KeyList *keys) {
+        if (keys && keys->size() == count_) keys_ = keys;
+    }
 
     uint32_t count() const { return count_; }
     // The text of key i, or nullptr when it cannot be read (error() says why).
@@ -61,6 +68,7 @@ private:
     int32_t table_;
     uint32_t count_;
     bool dictionary_;
+    const KeyList *keys_ = nullptr;
     std::unordered_map<uint32_t, Key> cache_;
     std::string error_;
     size_t reads_ = 0;

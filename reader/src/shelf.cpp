@@ -209,6 +209,14 @@ uint64_t Shelf::indexBytes(size_t database) const {
     return t < slot.tables.size() && slot.tables[t] ? slot.tables[t]->bytes() : 0;
 }
 
+std::shared_ptr<const Loaded> Shelf::inMemory(size_t database, const std::shared_ptr<Book> &current) {
+    const Database &d = databases_[database];
+    Slot &slot = *slots_[d.slot];
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    size_t t = static_cast<size_t>(d.table);
+    return slot.book == current && t < slot.tables.size() ? slot.tables[t] : nullptr;
+}
+
 std::shared_ptr<const Loaded> Shelf::loaded(size_t database, Budget &budget, Status *status) {
     const Database &db = databases_[database];
     std::shared_ptr<Book> current = book(database);
@@ -287,6 +295,8 @@ Status Shelf::lookupIn(size_t db, const std::string &word, uint32_t flags, bool 
     Lease lease = current->lease(&s);
     if (!lease) return s;
     KeyReader reader(*current, lease.handle(), d.table);
+    std::shared_ptr<const Loaded> keys = inMemory(db, current);
+    reader.useKeys(keys ? &keys->keys : nullptr);
     bool first = flags & ZAVR_FIRST, withText = !(flags & ZAVR_NO_TEXT);
     Seen seen;
     std::vector<Found> found;
@@ -383,6 +393,8 @@ bool Shelf::forEachReader(const Selection &which, Answers *result, Ask ask) {
         Lease lease = current->lease(&s);
         if (lease) {
             KeyReader reader(*current, lease.handle(), databases_[db].table);
+            std::shared_ptr<const Loaded> keys = inMemory(db, current);
+            reader.useKeys(keys ? &keys->keys : nullptr);
             s = ask(db, reader);
         }
         if (!note(result, s)) return false;
@@ -457,6 +469,8 @@ Answers Shelf::entry(size_t database, uint32_t keyIndex) {
         return result;
     }
     KeyReader reader(*current, lease.handle(), d.table);
+    std::shared_ptr<const Loaded> keys = inMemory(database, current);
+    reader.useKeys(keys ? &keys->keys : nullptr);
     if (keyIndex >= reader.count()) {
         result.status = Status::fail(
             ZAVR_NOT_FOUND, d.path + ": table " + std::to_string(d.table) + " has no key " + std::to_string(keyIndex));

@@ -98,6 +98,8 @@ public:
     std::shared_ptr<Book> book(size_t database);
     // The database's table in memory, loaded at the first need.
     std::shared_ptr<const Loaded> loaded(size_t database, Budget &budget, Status *status);
+    // The same when it is loaded already from `current`, else null.
+    std::shared_ptr<const Loaded> inMemory(size_t database, const std::shared_ptr<Book> &current);
 
     Answers lookup(const Selection &which, const std::string &word, uint32_t flags, Budget &budget);
     Answers match(const Selection &which, const std::string &strategy, const std::string &pattern, Budget &budget);

@@ -301,6 +301,42 @@ TEST_F(ReaderTest, KeysInMemoryAgreeWithTheModule) {
     ZAVReaderCursorFree(c);
 }
 
+// Once a table's keys are in memory, look-ups, suggestions and completions
+// read them from there: the answers must be those read through the module.
+TEST_F(ReaderTest, AnswersAreTheSameOnceKeysAreInMemory) {
+    std::vector<Word> words;
+    for (int i = 0; i < 500; ++i) words.push_back({"w" + std::to_string(i * 7919 % 503), "t" + std::to_string(i)});
+    words.push_back({"Apfel", "apple"});
+    words.push_back({"apfel", "kAF", kFoldAttribute});
+    words.push_back({"\xc3\x84pfel", "apples"});
+    std::string path = write("memory.zav", bookOf(words));
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    auto answers = [&] {
+        std::vector<std::string> out;
+        for (const char *w : {"w12", "APFEL", "w1x", "\xc3\xa4pfel", "w99"}) {
+            for (ZAVReaderResult *r : {ZAVReaderLookup(shelf_, nullptr, w, 0, nullptr),
+                                       ZAVReaderSuggest(shelf_, nullptr, w, 8, nullptr),
+                                       ZAVReaderComplete(shelf_, nullptr, w, 8, nullptr)}) {
+                for (size_t i = 0; i < ZAVReaderResultCount(r); ++i) {
+                    const ZAVReaderAnswer *a = ZAVReaderResultAt(r, i);
+                    out.push_back(std::string(a->headword) + "/" + a->key + "/" + std::to_string(a->page) + "/" +
+                                  std::to_string(a->distance));
+                }
+                out.push_back("|");
+                ZAVReaderResultFree(r);
+            }
+        }
+        return out;
+    };
+    std::vector<std::string> before = answers();
+    ASSERT_EQ(ZAVReaderPrepare(shelf_, nullptr), ZAVR_OK);
+    ZAVReaderDatabaseInfo info{};
+    ASSERT_EQ(ZAVReaderDatabase(shelf_, 0, &info), ZAVR_OK);
+    ASSERT_GT(info.index_bytes, 0u);
+    EXPECT_EQ(answers(), before);
+    EXPECT_GT(before.size(), 20u);
+}
+
 TEST_F(ReaderTest, SuggestionsEndOnKeysThatAreNotUtf8) {
     // Latin-1 keys do not sort where their UTF-8 spelling would: the search
     // for near spellings must still move on (it once went round for ever).
