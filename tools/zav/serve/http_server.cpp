@@ -25,6 +25,7 @@ constexpr size_t kMaxPayload = 8192;       // requests are GET: a body is refuse
 constexpr size_t kMaxHeaders = 64;         // more header fields are refused (431)
 constexpr size_t kKeepAliveRequests = 20;  // requests on one connection
 constexpr time_t kKeepAliveSeconds = 2, kSocketSeconds = 5;
+constexpr int kBacklog = 1024;  // connections waiting to be accepted
 
 const char kSecurityPolicy[] =
     "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
@@ -147,6 +148,7 @@ const char *statusText(int status) {
 // answer carries.
 void setLimits(httplib::Server &server, size_t threads) {
     server.new_task_queue = [threads] { return new BoundedPool(threads, threads * 2); };
+    server.set_tcp_nodelay(true);  // an answer's header and body are written apart: no 40 ms delayed ACK
     server.set_payload_max_length(kMaxPayload);
     server.set_keep_alive_max_count(kKeepAliveRequests);
     server.set_keep_alive_timeout(kKeepAliveSeconds);
@@ -230,6 +232,7 @@ struct HttpServer::State {
     std::map<std::string, std::string> tags;  // file name -> ETag
     std::atomic<bool> stopped{false};
     std::atomic<bool> listening{true};  // false once the listening thread is done
+    socket_t socket = INVALID_SOCKET;  // the listening socket, once made
 };
 
 HttpServer::HttpServer(const Catalog &catalog, const HttpOptions &options)
@@ -263,6 +266,14 @@ bool HttpServer::start(std::string *error) {
         });
     }
 
+    // The library's own options would let another program of the same user
+    // bind the port too (SO_REUSEPORT); here only a port left in TIME_WAIT is
+    // taken again.
+    server.set_socket_options([&s](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&yes), sizeof yes);
+        s.socket = sock;
+    });
     int port = s.options.port;
     if (port == 0)
         port = server.bind_to_any_port(s.options.address);
@@ -272,6 +283,10 @@ bool HttpServer::start(std::string *error) {
         *error = "cannot listen on " + s.options.address + ":" + std::to_string(s.options.port);
         return false;
     }
+    // The library listens with a backlog of 5: connections past what the
+    // workers and their queue hold would be dropped and retried by their
+    // clients a second or more later, rather than wait in the kernel.
+    if (s.socket != INVALID_SOCKET) ::listen(s.socket, kBacklog);
     bool v6 = s.options.address.find(':') != std::string::npos;
     std::printf("http listening on %s:%d\n", (v6 ? "[" + s.options.address + "]" : s.options.address).c_str(), port);
     std::fflush(stdout);
