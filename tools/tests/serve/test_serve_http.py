@@ -8,6 +8,8 @@ import select
 import socket
 import subprocess
 import time
+import unicodedata
+import urllib.parse
 
 import pytest
 
@@ -90,6 +92,42 @@ def test_lookup_agrees_with_zav_lookup_json(web, word):
     fields = ("key", "keyIndex", "page", "offset", "text", "how")
     assert [{f: e[f] for f in fields} for e in entries] == expected["entries"]
     assert got["suggestions"] == expected["suggestions"]
+
+
+def test_lookup_agrees_with_zav_lookup_on_a_real_dictionary(tmp_path):
+    """100 words of Debian's FreeDict French-English dictionary (scripts/deps.sh installs it), as found in its
+    index, in capitals and without their accents, and a few misspelt: every answer of /api/lookup is that of
+    `zav lookup --json`, field by field, suggestions included."""
+    index = "/usr/share/dictd/freedict-fra-eng.index"
+    if not os.path.exists(index):
+        pytest.fail(f"{index} is missing: install dict-freedict-fra-eng (scripts/deps.sh)", pytrace=False)
+    book = str(tmp_path / "fra-eng.zav")
+    subprocess.run([ZAV, "import", "dictd", index, book], check=True, capture_output=True, timeout=120)
+    with open(index, encoding="utf-8") as f:
+        heads = sorted({line.split("\t", 1)[0] for line in f if not line.startswith("00")})
+    sample = heads[::len(heads) // 70][:70]
+    bare = lambda w: "".join(c for c in unicodedata.normalize("NFD", w) if not unicodedata.combining(c))  # noqa
+    accented = [w for w in heads if bare(w) != w][:10]
+    words = sample + [w.upper() for w in sample[:10]] + [bare(w) for w in accented] + \
+        [w[:-1] + "q" for w in sample[10:20]]
+    assert len(words) == 100
+    run = subprocess.run([ZAV, "lookup", book, "-", "--json"], input="\n".join(words) + "\n", capture_output=True,
+                         text=True, timeout=120)
+    expected = [json.loads(line) for line in run.stdout.splitlines()]
+    assert len(expected) == len(words)
+    server = HttpServer(books=[book])
+    try:
+        fields = ("key", "keyIndex", "page", "offset", "text", "how")
+        found = 0
+        for word, want in zip(words, expected):
+            status, got = server.api("/api/lookup?" + urllib.parse.urlencode({"q": word}))
+            assert status == 200, word
+            entries = [{f: e[f] for f in fields} for r in got["results"] for e in r["entries"]]
+            assert (entries, got["suggestions"]) == (want["entries"], want["suggestions"]), word
+            found += bool(entries)
+        assert found >= 80  # the words as found, in capitals and without accents
+    finally:
+        assert server.stop() == 0
 
 
 @pytest.mark.parametrize("method,path,body,status", [
