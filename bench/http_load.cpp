@@ -45,8 +45,8 @@ struct Tally {
 // The first `chars` UTF-8 characters of `word`.
 std::string prefixOf(const std::string &word, size_t chars) {
     size_t i = 0;
-    for (size_t n = 0; i < word.size() && n < chars; ++n)
-        do ++i;
+    for (size_t n = 0; i < word.size() && n < chars; ++n) do
+            ++i;
         while (i < word.size() && (static_cast<unsigned char>(word[i]) & 0xC0) == 0x80);
     return word.substr(0, i);
 }
@@ -74,8 +74,7 @@ void client(const Options &o, const std::string &call, const std::vector<std::st
                 std::fprintf(stderr, "http_load: %s: %s\n", path.c_str(),
                              answer ? ("status " + std::to_string(answer->status)).c_str()
                                     : httplib::to_string(answer.error()).c_str());
-        }
-        else
+        } else
             tally->ms.push_back(ms);
     }
 }

@@ -498,8 +498,8 @@ Answers Shelf::page(size_t database, int64_t page, int32_t sub, Budget &budget) 
     const std::string where = d.path + ": table " + std::to_string(d.table);
     int64_t count = static_cast<uint32_t>(ZAVGetTablePageCount(lease.handle(), d.table));
     if (page < 0 || page >= count) {
-        result.status = Status::fail(ZAVR_NOT_FOUND, where + " has no page " + std::to_string(page) + " (it has " +
-                                                         std::to_string(count) + ")");
+        result.status = Status::fail(
+            ZAVR_NOT_FOUND, where + " has no page " + std::to_string(page) + " (it has " + std::to_string(count) + ")");
         return result;
     }
     std::string why;
@@ -513,8 +513,8 @@ Answers Shelf::page(size_t database, int64_t page, int32_t sub, Budget &budget) 
     } else {
         text = readSubPage(lease.handle(), d.table, sub, static_cast<uint32_t>(page));
         if (!text) {
-            result.status = Status::fail(ZAVR_NOT_FOUND, where + ": page " + std::to_string(page) +
-                                                             " has no sub page " + std::to_string(sub));
+            result.status = Status::fail(
+                ZAVR_NOT_FOUND, where + ": page " + std::to_string(page) + " has no sub page " + std::to_string(sub));
             return result;
         }
     }

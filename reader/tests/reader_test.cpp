@@ -314,9 +314,9 @@ TEST_F(ReaderTest, AnswersAreTheSameOnceKeysAreInMemory) {
     auto answers = [&] {
         std::vector<std::string> out;
         for (const char *w : {"w12", "APFEL", "w1x", "\xc3\xa4pfel", "w99"}) {
-            for (ZAVReaderResult *r : {ZAVReaderLookup(shelf_, nullptr, w, 0, nullptr),
-                                       ZAVReaderSuggest(shelf_, nullptr, w, 8, nullptr),
-                                       ZAVReaderComplete(shelf_, nullptr, w, 8, nullptr)}) {
+            for (ZAVReaderResult *r :
+                 {ZAVReaderLookup(shelf_, nullptr, w, 0, nullptr), ZAVReaderSuggest(shelf_, nullptr, w, 8, nullptr),
+                  ZAVReaderComplete(shelf_, nullptr, w, 8, nullptr)}) {
                 for (size_t i = 0; i < ZAVReaderResultCount(r); ++i) {
                     const ZAVReaderAnswer *a = ZAVReaderResultAt(r, i);
                     out.push_back(std::string(a->headword) + "/" + a->key + "/" + std::to_string(a->page) + "/" +
