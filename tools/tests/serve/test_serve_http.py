@@ -221,3 +221,50 @@ def test_a_signal_stops_both_sides(dict_side, sig):
     assert time.monotonic() - start < 5
     with pytest.raises(OSError):
         socket.create_connection((HOST, server.port), timeout=2)
+
+
+def test_a_client_that_trickles_its_request_is_cut_off():
+    """A request must arrive whole within 5 seconds of its first byte: a client that sends its header a byte a
+    second holds the only worker that long, and the next client is answered after it, not never."""
+    server = HttpServer("--http-threads", "1")
+    slow = socket.create_connection((HOST, server.port), timeout=20)
+    try:
+        slow.sendall(b"GET /api/books HTTP/1.1\r\nHost: x\r\n")
+        start = time.monotonic()
+        cut = None
+        while time.monotonic() - start < 12 and cut is None:
+            try:
+                slow.sendall(b"X")
+                if select.select([slow], [], [], 1)[0] and not slow.recv(4096):
+                    cut = time.monotonic() - start
+            except OSError:
+                cut = time.monotonic() - start
+        assert cut is not None and cut < 8
+        status, books = server.api("/api/books")
+        assert status == 200 and books["books"]
+    finally:
+        slow.close()
+        assert server.stop() == 0
+
+
+def test_idle_connections_hold_no_worker():
+    """With one worker, 20 clients that keep their connections open after a request do not keep the next client
+    waiting: a connection waiting for its next request holds no worker."""
+    server = HttpServer("--http-threads", "1")
+    idle = []
+    try:
+        for _ in range(20):
+            c = http.client.HTTPConnection(HOST, server.port, timeout=10)
+            c.request("GET", "/api/books")
+            assert c.getresponse().read()
+            idle.append(c)
+        start = time.monotonic()
+        status, _ = server.api("/api/books")
+        assert status == 200 and time.monotonic() - start < 1
+        for c in idle:  # and each kept connection still answers
+            c.request("GET", "/api/books")
+            assert c.getresponse().status == 200
+    finally:
+        for c in idle:
+            c.close()
+        assert server.stop() == 0

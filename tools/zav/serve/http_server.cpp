@@ -4,9 +4,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "serve/http_api.h"
+#include "serve/http_connection.h"
 #include "serve/http_files.h"
 #include "serve/log.h"
 
@@ -21,68 +20,13 @@ namespace zavtool {
 
 namespace {
 
-constexpr size_t kMaxPayload = 8192;       // requests are GET: a body is refused past this (413)
-constexpr size_t kMaxHeaders = 64;         // more header fields are refused (431)
-constexpr size_t kKeepAliveRequests = 20;  // requests on one connection
-constexpr time_t kKeepAliveSeconds = 2, kSocketSeconds = 5;
-constexpr int kBacklog = 1024;  // connections waiting to be accepted
+constexpr size_t kMaxPayload = 8192;  // requests are GET: a body is refused past this (413)
+constexpr size_t kMaxHeaders = 64;    // more header fields are refused (431)
+constexpr int kBacklog = 1024;        // connections waiting to be accepted
 
 const char kSecurityPolicy[] =
     "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "object-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
-
-// A fixed pool of workers with a bounded queue of accepted connections: when
-// it is full, the accepting thread waits, so that further clients wait in the
-// kernel's backlog rather than in memory.
-class BoundedPool : public httplib::TaskQueue {
-public:
-    BoundedPool(size_t threads, size_t queued) : limit_(queued) {
-        for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
-    }
-    ~BoundedPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> fn) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [this] { return queue_.size() < limit_ || stopping_; });
-        queue_.push_back(std::move(fn));  // after a stop too: the task closes its socket
-        ready_.notify_one();
-    }
-
-    void shutdown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_ && workers_.empty()) return;
-            stopping_ = true;
-        }
-        ready_.notify_all();
-        room_.notify_all();
-        for (auto &w : workers_) w.join();
-        workers_.clear();
-    }
-
-private:
-    void work() {
-        for (;;) {
-            std::function<void()> fn;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return !queue_.empty() || stopping_; });
-                if (queue_.empty()) return;
-                fn = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            room_.notify_one();
-            fn();
-        }
-    }
-
-    size_t limit_;
-    std::mutex mutex_;
-    std::condition_variable ready_, room_;
-    std::deque<std::function<void()>> queue_;
-    std::vector<std::thread> workers_;
-    bool stopping_ = false;
-};
 
 std::string contentType(const std::string &name) {
     static const std::map<std::string, std::string> types = {{"html", "text/html; charset=utf-8"},
@@ -146,14 +90,9 @@ const char *statusText(int status) {
 
 // The limits of connections, requests and time, and the headers every
 // answer carries.
-void setLimits(httplib::Server &server, size_t threads) {
-    server.new_task_queue = [threads] { return new BoundedPool(threads, threads * 2); };
+void setLimits(httplib::Server &server) {
     server.set_tcp_nodelay(true);  // an answer's header and body are written apart: no 40 ms delayed ACK
     server.set_payload_max_length(kMaxPayload);
-    server.set_keep_alive_max_count(kKeepAliveRequests);
-    server.set_keep_alive_timeout(kKeepAliveSeconds);
-    server.set_read_timeout(kSocketSeconds, 0);
-    server.set_write_timeout(kSocketSeconds, 0);
     server.set_default_headers({{"Content-Security-Policy", kSecurityPolicy},
                                 {"X-Content-Type-Options", "nosniff"},
                                 {"X-Frame-Options", "DENY"},
@@ -222,17 +161,19 @@ void setRoutes(httplib::Server &server, HttpApi &api, const std::map<std::string
 
 struct HttpServer::State {
     State(const Catalog &catalog, const HttpOptions &o)
-        : options(o), api(catalog, ApiLimits{o.requestSeconds * 1000u, o.maxOutput, &cancel}) {}
+        : options(o),
+          api(catalog, ApiLimits{o.requestSeconds * 1000u, o.maxOutput, &cancel}),
+          server(ConnectionLimits{o.threads, o.threads * 2}) {}
 
     HttpOptions options;
     volatile int cancel = 0;
     HttpApi api;
-    httplib::Server server;
+    GuardedServer server;
     std::FILE *log = nullptr;
     std::map<std::string, std::string> tags;  // file name -> ETag
     std::atomic<bool> stopped{false};
     std::atomic<bool> listening{true};  // false once the listening thread is done
-    socket_t socket = INVALID_SOCKET;  // the listening socket, once made
+    socket_t socket = INVALID_SOCKET;   // the listening socket, once made
 };
 
 HttpServer::HttpServer(const Catalog &catalog, const HttpOptions &options)
@@ -255,7 +196,7 @@ bool HttpServer::start(std::string *error) {
     for (size_t i = 0; i < kWebFileCount; ++i)
         s.tags[kWebFiles[i].name] = entityTag(kWebFiles[i].data, kWebFiles[i].size);
 
-    setLimits(s.server, s.options.threads);
+    setLimits(s.server);
     setGuards(s.server);
     setRoutes(s.server, s.api, s.tags);
     httplib::Server &server = s.server;
