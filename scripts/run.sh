@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
 # Builds the module, its companion libraries and the book tool, makes the
 # sample books, and shows what the tool reads of each of them.
+#
+#   bash scripts/run.sh --reader [ADDR:PORT]
+#
+# builds the same and opens the web reader on the sample books instead, at
+# http://127.0.0.1:8080/ (or ADDR:PORT), until Ctrl-C.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+reader=
+if [ "${1:-}" = --reader ]; then
+    reader=${2:-127.0.0.1:8080}
+elif [ $# -gt 0 ]; then
+    echo "usage: bash scripts/run.sh [--reader [ADDR:PORT]]" >&2
+    exit 2
+fi
 source "$root/scripts/deps.sh"
 ensure_packages "${NATIVE_PACKAGES[@]}"
 
@@ -17,6 +29,10 @@ fi
 
 out=$build/out
 samples=$build/samples
+if [ -n "$reader" ]; then
+    echo "the reader on the sample books: http://$reader/ (Ctrl-C stops it)"
+    exec "$out/zav" serve "$samples" --http "$reader"
+fi
 # Each sample book and a word to look up in it.
 for pair in "glossary.zav binding" "lexicon.zav harbour"; do
     set -- $pair

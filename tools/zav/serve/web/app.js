@@ -358,7 +358,8 @@
     document.title = bookName(id) + ' — zav';
     const header = el('div', 'book-head');
     header.appendChild(el('h1', '', bookName(id)));
-    if (info && info.description) header.appendChild(el('p', 'description', info.description));
+    const about = info && info.description ? info.description.trim() : '';
+    if (about && about !== bookName(id)) header.appendChild(el('p', 'description', about));
     show(header, el('p', 'loading', 'Loading…'));
     const asks = [api('/api/toc', { book: id })];
     if (page !== null) asks.push(api('/api/page', { book: id, page }), api('/api/subpages', { book: id, page }));
