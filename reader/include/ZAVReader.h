@@ -69,11 +69,12 @@ typedef enum ZAVReaderStatus {
 
 /* How an answer was found. */
 typedef enum ZAVReaderHow {
-    ZAVR_HOW_EXACT = 0,  /* the key compares equal to the word under the key collation */
-    ZAVR_HOW_CASE = 1,   /* equal once both are case folded (Unicode simple folding) */
-    ZAVR_HOW_ACCENT = 2, /* equal once accents and marks are taken off both */
-    ZAVR_HOW_MATCH = 3,  /* selected by a match strategy */
-    ZAVR_HOW_SUGGEST = 4 /* offered as a near spelling of a word not found */
+    ZAVR_HOW_EXACT = 0,   /* the key compares equal to the word under the key collation */
+    ZAVR_HOW_CASE = 1,    /* equal once both are case folded (Unicode simple folding) */
+    ZAVR_HOW_ACCENT = 2,  /* equal once accents and marks are taken off both */
+    ZAVR_HOW_MATCH = 3,   /* selected by a match strategy */
+    ZAVR_HOW_SUGGEST = 4, /* offered as a near spelling of a word not found */
+    ZAVR_HOW_TEXT = 6     /* a hit of a full-text search */
 } ZAVReaderHow;
 
 typedef struct ZAVReaderShelf ZAVReaderShelf;
@@ -225,6 +226,58 @@ ZAVR_API int32_t ZAVReaderResultStatus(const ZAVReaderResult *result);
 /* The reason for a status that is not ZAVR_OK, else NULL. */
 ZAVR_API const char *ZAVReaderResultReason(const ZAVReaderResult *result);
 ZAVR_API void ZAVReaderResultFree(ZAVReaderResult *result);
+
+/* --- full-text search ------------------------------------------------------ */
+
+/* How ZAVReaderWriteIndex goes, and what it did. */
+typedef struct ZAVReaderIndexing {
+    uint32_t size;        /* sizeof(ZAVReaderIndexing) */
+    const char *language; /* "en": the texts are stemmed as English ("apples" finds apple); "": not
+                           * stemmed; NULL: English when the book's name ends in "English" or "eng" */
+    void (*progress)(void *context, uint64_t done, uint64_t total); /* a table's entries; may be NULL */
+    void *context;
+    const volatile int *cancel; /* stop as soon as *cancel is not 0 */
+    uint64_t entries;           /* out: the entries indexed */
+    uint64_t unreadable;        /* out: entries whose text could not be read; they are indexed by
+                                 * their headwords, and the first hundred are the result's answers,
+                                 * each with its reason */
+} ZAVReaderIndexing;
+
+/* Write the search index of the book of `database` (every table of it with
+ * keys: each entry's headwords and text, folded for case and accents, runs
+ * of CJK characters as overlapping pairs) to `path`, a new or empty file. The caller puts it in place, under the name
+ * ZAVReaderIndexPath gives, once the call succeeds; a failed or cancelled
+ * call may leave a part of it, which the caller removes. The index records
+ * the book's state: once the book changes, it is not used. */
+ZAVR_API ZAVReaderResult *ZAVReaderWriteIndex(ZAVReaderShelf *shelf, const char *database, const char *path,
+                                              ZAVReaderIndexing *indexing);
+
+/* The file the search index of the book at `book_path` is read from (the
+ * book's path with ".search" after it): its length; up to `size` bytes of
+ * it are written to `buffer`, NUL-terminated. */
+ZAVR_API size_t ZAVReaderIndexPath(const char *book_path, char *buffer, size_t size);
+
+/* Whether the database's book has an index to search: ZAVR_OK, ZAVR_NOT_FOUND
+ * (none), or ZAVR_UNREADABLE (stale or damaged; the reason says which). */
+ZAVR_API ZAVReaderResult *ZAVReaderIndexState(ZAVReaderShelf *shelf, size_t database);
+
+/* The best `count` entries for `query` in the search indexes of the
+ * databases `database` selects (as ZAVReaderLookup), best first: words in any
+ * case or accents, "phrases", prefixes (appl*), AND, OR, NOT and
+ * parentheses (any other character is a part of a word, never syntax). Each
+ * answer is marked ZAVR_HOW_TEXT and has its entry's text; its snippet is
+ * ZAVReaderResultSnippet's. A database whose book has no index, or a stale
+ * one, does not answer, and the result's status and reason name the first
+ * such book; ZAVR_BAD_PATTERN when the query has no word. */
+ZAVR_API ZAVReaderResult *ZAVReaderSearch(ZAVReaderShelf *shelf, const char *database, const char *query, size_t count,
+                                          const ZAVReaderLimits *limits);
+
+/* The text around what a search's answer `index` matched (UTF-8, line breaks
+ * as spaces, "…" where it is cut), or NULL for an answer of another call.
+ * *marks gets *mark_count pairs of byte offsets (start, end) into it, one
+ * pair for each matched word, in order. */
+ZAVR_API const char *ZAVReaderResultSnippet(const ZAVReaderResult *result, size_t index, size_t *length,
+                                            const uint32_t **marks, size_t *mark_count);
 
 /* --- keys ------------------------------------------------------------------ */
 

@@ -7,6 +7,7 @@
 #include "ZAVReader.h"
 #include "key_reader.h"
 #include "match.h"
+#include "search_index.h"
 #include "shelf.h"
 #include "text.h"
 
@@ -210,6 +211,69 @@ ZAVReaderResult *ZAVReaderEntry(ZAVReaderShelf *shelf, size_t database, uint32_t
     if (!shelf) return failure(ZAVR_BAD_ARGUMENT, "no shelf");
     if (database >= shelf->shelf.databases().size()) return failure(ZAVR_NOT_FOUND, "no such database");
     return guarded([&] { return resultOf(shelf->shelf.entry(database, key_index)); });
+}
+
+ZAVReaderResult *ZAVReaderWriteIndex(ZAVReaderShelf *shelf, const char *database, const char *path,
+                                     ZAVReaderIndexing *indexing) {
+    if (!shelf || !database || !path || !indexing || indexing->size < sizeof(ZAVReaderIndexing))
+        return failure(ZAVR_BAD_ARGUMENT, "no shelf, database, path or indexing");
+    int64_t db = shelf->shelf.find(database);
+    if (db < 0) return failure(ZAVR_NOT_FOUND, "no such database");
+    return guarded([&] {
+        ZAVReaderLimits limits{};
+        limits.size = sizeof limits;
+        limits.cancel = indexing->cancel;
+        Budget budget(&limits);
+        const Database &d = shelf->shelf.databases()[static_cast<size_t>(db)];
+        bool english = indexing->language ? textsInEnglish(indexing->language) : textsInEnglish(d.bookName);
+        auto progress = [indexing](uint64_t done, uint64_t total) {
+            if (indexing->progress) indexing->progress(indexing->context, done, total);
+        };
+        return resultOf(shelf->shelf.writeIndex(static_cast<size_t>(db), path, english, progress, budget,
+                                                &indexing->entries, &indexing->unreadable));
+    });
+}
+
+size_t ZAVReaderIndexPath(const char *book_path, char *buffer, size_t size) {
+    if (!book_path) return 0;
+    std::string path = searchIndexPath(book_path);
+    if (buffer && size > 0) {
+        size_t n = std::min(path.size(), size - 1);
+        std::memcpy(buffer, path.data(), n);
+        buffer[n] = '\0';
+    }
+    return path.size();
+}
+
+ZAVReaderResult *ZAVReaderIndexState(ZAVReaderShelf *shelf, size_t database) {
+    if (!shelf) return failure(ZAVR_BAD_ARGUMENT, "no shelf");
+    if (database >= shelf->shelf.databases().size()) return failure(ZAVR_NOT_FOUND, "no such database");
+    return guarded([&] {
+        std::unique_ptr<SearchIndex> index;
+        Answers a;
+        a.status = SearchIndex::open(shelf->shelf.databases()[database].path, &index);
+        return resultOf(std::move(a));
+    });
+}
+
+ZAVReaderResult *ZAVReaderSearch(ZAVReaderShelf *shelf, const char *database, const char *query, size_t count,
+                                 const ZAVReaderLimits *limits) {
+    if (!shelf || !query) return failure(ZAVR_BAD_ARGUMENT, "no shelf or no query");
+    return onSelection(shelf, database, limits, [&](const Selection &which, Budget &budget) {
+        return shelf->shelf.search(which, query, count, budget);
+    });
+}
+
+const char *ZAVReaderResultSnippet(const ZAVReaderResult *result, size_t index, size_t *length, const uint32_t **marks,
+                                   size_t *mark_count) {
+    if (!result || index >= result->items.size() || result->items[index].how != ZAVR_HOW_TEXT ||
+        !result->items[index].reason.empty())
+        return nullptr;
+    const Answer &a = result->items[index];
+    if (length) *length = a.snippet.size();
+    if (marks) *marks = a.marks.data();
+    if (mark_count) *mark_count = a.marks.size() / 2;
+    return a.snippet.c_str();
 }
 
 int64_t ZAVReaderPageCount(ZAVReaderShelf *shelf, size_t database) {

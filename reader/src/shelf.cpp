@@ -55,15 +55,13 @@ Answer toAnswer(size_t db, int32_t language, Found &&f) {
     return a;
 }
 
-// Keep the first failure of several databases; a stop (time, cancel, limit)
-// ends the call.
+}  // namespace
+
 bool note(Answers *result, const Status &s) {
     if (s) return true;
     if (result->status.good()) result->status = s;
     return s.code != ZAVR_TIME_OUT && s.code != ZAVR_CANCELLED && s.code != ZAVR_LIMIT;
 }
-
-}  // namespace
 
 bool Loaded::mayHold(const std::string &folded) const { return !candidates(byFold, folded).empty(); }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,20 @@ struct Database {
     uint32_t keyCount = 0;
 };
 
+// One entry of a table, for a search index: every headword whose key leads
+// to it (UTF-8, each once, in key order), where it is and its text (UTF-8).
+struct SourceEntry {
+    uint32_t keyIndex = 0;  // its first key
+    std::vector<std::string> headwords;
+    int64_t page = 0;
+    uint32_t offset = 0;
+    std::string text;
+    std::string reason;  // why the text cannot be read; empty when it was
+};
+// Takes an entry and how many of the table's entries are done and in all;
+// false stops the walk.
+using EntrySink = std::function<bool(const SourceEntry &entry, size_t done, size_t total)>;
+
 struct Problem {
     std::string path, reason;
 };
@@ -64,12 +79,18 @@ struct Answer {
     uint32_t distance = 0;
     bool withText = false;
     std::string text, reason;
+    std::string snippet;          // a search's hit: the text around what matched
+    std::vector<uint32_t> marks;  // (start, end) offsets of the matched words in snippet
 };
 
 struct Answers {
     std::vector<Answer> items;
     Status status;
 };
+
+// Keep the first failure of several databases in *result; false when it
+// ends the call (a stop for time, cancel or a limit).
+bool note(Answers *result, const Status &s);
 
 // Which databases a call asks: one, every one, or the first that answers.
 struct Selection {
@@ -106,6 +127,22 @@ public:
     Answers suggest(const Selection &which, const std::string &word, size_t count, Budget &budget);
     Answers complete(const Selection &which, const std::string &prefix, size_t count, Budget &budget);
     Answers entry(size_t database, uint32_t keyIndex);
+    // Every entry of the database's table once (the keys that lead to one
+    // page and offset are one entry; keys added for a headword's case fold
+    // are left out), in the order of their pages; an entry whose text cannot
+    // be read comes with the reason.
+    Status entries(size_t database, Budget &budget, const EntrySink &take);
+    // The best `count` hits of `query` in the search indexes of the
+    // databases selected, best first, each with its text and a snippet.
+    Answers search(const Selection &which, const std::string &query, size_t count, Budget &budget);
+    // Write the search index of the book of `database` (every table of it
+    // with keys) to `path`. `english`: stem the texts as English. An entry
+    // whose text cannot be read is indexed by its headwords and named among
+    // the answers with the reason (up to a hundred; *unreadable counts them
+    // all); *indexed counts the entries indexed.
+    Answers writeIndex(size_t database, const std::string &path, bool english,
+                       const std::function<void(uint64_t, uint64_t)> &progress, Budget &budget, uint64_t *indexed,
+                       uint64_t *unreadable);
     // Table page `page` whole (sub < 0), or its sub page `sub`, as one answer.
     Answers page(size_t database, int64_t page, int32_t sub, Budget &budget);
     // The number of pages of the database's table, or -1 with *status.

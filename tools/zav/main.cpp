@@ -27,6 +27,8 @@ const Command kCommands[] = {
     {"build", zavtool::runBuild, "build a book from a JSON manifest"},
     {"import", zavtool::runImport, "build a book from a tsv word list, a dictd or a StarDict dictionary"},
     {"export", zavtool::runExport, "write a book's table as a tsv word list, a dictd or a StarDict dictionary"},
+    {"index", zavtool::runIndex, "write a book's full-text index beside it"},
+    {"search", zavtool::runSearch, "search the text of entries: ranked hits with the words marked"},
     {"serve", zavtool::runServe, "serve books to dictionary clients over TCP (DICT protocol)"},
 };
 

@@ -17,6 +17,8 @@ int runBuild(int argc, char **argv);
 int runImport(int argc, char **argv);
 int runServe(int argc, char **argv);
 int runExport(int argc, char **argv);
+int runIndex(int argc, char **argv);
+int runSearch(int argc, char **argv);
 
 }  // namespace zavtool
 

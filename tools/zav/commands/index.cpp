@@ -1,0 +1,149 @@
+// zav index: write the full-text index of books, each beside its book.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "commands/commands.h"
+#include "core/atomic_output.h"
+#include "core/cli.h"
+#include "core/reader_shelf.h"
+
+namespace zavtool {
+
+namespace {
+
+const char kIndexHelp[] =
+    "usage: zav index BOOK... [--language LANG] [--check] [--quiet]\n"
+    "\n"
+    "Write the full-text index of each BOOK beside it, as BOOK.search: the\n"
+    "headwords and text of every entry of every table with keys, folded for\n"
+    "case and accents, runs of Chinese, Japanese and Korean characters as\n"
+    "overlapping pairs, English texts stemmed (\"apples\" finds apple). 'zav\n"
+    "search' reads it. The index records the book's state: once the book\n"
+    "changes, the index is not used until it is written again. The file is\n"
+    "written whole or not at all (Ctrl-C leaves the old one, or none); it never\n"
+    "replaces what is not a regular file. Progress goes to standard error.\n"
+    "\n"
+    "  --language LANG   the language of the texts: en stems them as English,\n"
+    "                    any other leaves them unstemmed (default: English when\n"
+    "                    the book's name ends in \"English\" or \"eng\")\n"
+    "  --check           write nothing; say of each BOOK whether its index is\n"
+    "                    fresh, stale or missing (exit 1 unless all are fresh)\n"
+    "  --quiet           no progress\n"
+    "\n"
+    "An entry whose text cannot be read is indexed by its headwords and named\n"
+    "on standard error. Exit status: 0 written (or all fresh), 1 an index not\n"
+    "fresh (--check), 2 usage error or a book or index that cannot be read or\n"
+    "written.\n";
+
+std::atomic<int> interrupted{0};
+extern "C" void onInterrupt(int) { interrupted.store(1); }
+
+struct Progress {
+    std::string book;
+    bool quiet = false;
+    std::chrono::steady_clock::time_point shown{};
+};
+
+void showProgress(void *context, uint64_t done, uint64_t total) {
+    auto *p = static_cast<Progress *>(context);
+    auto now = std::chrono::steady_clock::now();
+    if (p->quiet || (done != total && now - p->shown < std::chrono::milliseconds(500))) return;
+    p->shown = now;
+    std::fprintf(stderr, "zav index: %s: %llu of %llu entries\n", p->book.c_str(),
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+}
+
+// The state of BOOK's index: "fresh", "stale: why" or "missing".
+int check(const std::string &command, const std::vector<std::string> &books) {
+    int status = EXIT_OK;
+    for (const std::string &book : books) {
+        ReaderShelf shelf(ZAVReaderOpen());
+        if (ZAVReaderAdd(shelf.get(), book.c_str(), nullptr) < 1 || ZAVReaderDatabaseCount(shelf.get()) == 0) {
+            complain(command, book + ": not a book with keys");
+            return EXIT_USAGE;
+        }
+        ReaderResult state(ZAVReaderIndexState(shelf.get(), 0));
+        int32_t code = ZAVReaderResultStatus(state.get());
+        if (code == ZAVR_OK)
+            std::printf("%s: fresh\n", book.c_str());
+        else if (code == ZAVR_NOT_FOUND)
+            std::printf("%s: missing\n", book.c_str());
+        else
+            std::printf("%s: %s\n", book.c_str(), reasonOf(state.get()).c_str());
+        if (code != ZAVR_OK) status = EXIT_FAILED;
+    }
+    return status;
+}
+
+}  // namespace
+
+int runIndex(int argc, char **argv) {
+    const std::string command = "index";
+    Args args;
+    if (Status parsed = args.parse(argc, argv, {"language"}, {"check", "quiet"}); !parsed)
+        return reportFailure(command, parsed);
+    if (args.help()) {
+        std::fputs(kIndexHelp, stdout);
+        return EXIT_OK;
+    }
+    if (args.positional().empty()) return usageError(command, "expected a BOOK");
+    if (args.flag("check")) return check(command, args.positional());
+    std::optional<std::string> language = args.value("language");
+    for (const std::string &book : args.positional()) {
+        ReaderShelf shelf(ZAVReaderOpen());
+        if (!shelf) return reportFailure(command, Failure{"out of memory"});
+        if (ZAVReaderAdd(shelf.get(), book.c_str(), nullptr) < 1 || ZAVReaderDatabaseCount(shelf.get()) == 0) {
+            std::string why = ZAVReaderProblemCount(shelf.get()) ? ZAVReaderProblemReason(shelf.get(), 0)
+                                                                 : book + ": the book has no table with keys";
+            complain(command, why);
+            return EXIT_USAGE;
+        }
+        ZAVReaderDatabaseInfo info{};
+        ZAVReaderDatabase(shelf.get(), 0, &info);
+        char target[4096];
+        if (ZAVReaderIndexPath(book.c_str(), target, sizeof target) >= sizeof target)
+            return usageError(command, book + ": the path is too long");
+        Progress progress{book, args.flag("quiet")};
+        ZAVReaderIndexing indexing{};
+        indexing.size = sizeof indexing;
+        indexing.language = language ? language->c_str() : nullptr;
+        indexing.progress = showProgress;
+        indexing.context = &progress;
+        indexing.cancel = reinterpret_cast<const volatile int *>(&interrupted);
+        // A first Ctrl-C stops the indexing, whose temporary the output then
+        // removes; the output's own handler takes over after it.
+        auto previous = std::signal(SIGINT, onInterrupt);
+        uint64_t unreadable = 0;
+        std::string failure;
+        Status written = writeWhole(target, [&](const std::string &path, std::string *error) {
+            ReaderResult result(ZAVReaderWriteIndex(shelf.get(), info.name, path.c_str(), &indexing));
+            for (size_t i = 0; i < ZAVReaderResultCount(result.get()); ++i) {
+                const ZAVReaderAnswer *a = ZAVReaderResultAt(result.get(), i);
+                complain(command, std::string(a->reason ? a->reason : "unreadable") + " (indexed by its headword \"" +
+                                      a->headword + "\")");
+            }
+            unreadable = indexing.unreadable;
+            if (ZAVReaderResultStatus(result.get()) != ZAVR_OK) {
+                *error = interrupted.load() ? "interrupted" : reasonOf(result.get());
+                return false;
+            }
+            return true;
+        });
+        std::signal(SIGINT, previous);
+        if (interrupted.load()) {
+            complain(command, book + ": interrupted; no index written");
+            return 130;
+        }
+        if (!written) return reportFailure(command, written);
+        if (!args.flag("quiet"))
+            std::fprintf(
+                stderr, "zav index: %s: %llu entries%s\n", target, static_cast<unsigned long long>(indexing.entries),
+                unreadable ? (", " + std::to_string(unreadable) + " of them by their headwords only").c_str() : "");
+    }
+    return EXIT_OK;
+}
+
+}  // namespace zavtool
