@@ -51,7 +51,7 @@ _ssize = ctypes.c_ssize_t
 STATUS_NAMES = ("ok", "not found", "bad argument", "bad pattern", "unreadable", "limit", "time out", "cancelled",
                 "no memory")
 OK, NOT_FOUND, BAD_ARGUMENT, BAD_PATTERN, UNREADABLE, LIMIT, TIME_OUT, CANCELLED, NO_MEMORY = range(9)
-HOW_NAMES = ("exact", "case", "accent", "match", "suggest")
+HOW_NAMES = ("exact", "case", "accent", "match", "suggest", "stem")
 FIRST, NO_ACCENT, NO_TEXT = 0x1, 0x2, 0x4
 
 

@@ -45,7 +45,7 @@ class Key:
 class Answer:
     """One entry found: the book's file, the database and table it is in, the
     key that leads to it, where it is, how it was found ("exact", "case",
-    "accent", "match" or "suggest") and, for lev matches and suggestions, its
+    "accent", "match", "suggest" or "stem") and, for lev matches and suggestions, its
     distance from the word.
 
     `text` is the entry's text. Answers of a look-up carry it; the others
@@ -270,9 +270,10 @@ class Shelf:
         """Every entry of `word` in any letter case (homographs too: "bank"
         finds bank@1 and bank@2), each once, with its text. When nothing is
         found anywhere, entries equal once accents are taken off (how
-        "accent"; not with accents=False). `first`: only the first entry per
-        database. `database`: a name or a Table; "!" the first that answers;
-        None every database."""
+        "accent"; not with accents=False), then, where Hunspell knows the
+        book's language, the entries of the word's stems (how "stem").
+        `first`: only the first entry per database. `database`: a name or a
+        Table; "!" the first that answers; None every database."""
         if not word:
             return Answers()
         flags = (_native.FIRST if first else 0) | (0 if accents else _native.NO_ACCENT)

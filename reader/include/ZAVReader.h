@@ -5,7 +5,8 @@
  * A shelf holds books (files, or every book in a folder). Each table of a
  * book that has keys is a database with a name of its own. A look-up gives
  * every entry of a word across the shelf, each once, in any letter case and,
- * as a fallback marked as such, without accents; a match lists the headwords
+ * as fallbacks marked as such, without accents and then, where Hunspell
+ * knows the book's language, by the word's stems; a match lists the headwords
  * that a strategy selects (exact, prefix, nprefix, substring, suffix, re,
  * regexp, soundex, lev, word, first, last); a cursor walks a table's keys
  * from a word or a number. Every text handed out is UTF-8, converted from the
@@ -52,7 +53,7 @@ extern "C" {
 #endif
 
 #define ZAVR_VERSION_MAJOR 1
-#define ZAVR_VERSION_MINOR 1
+#define ZAVR_VERSION_MINOR 3
 
 /* Status of a call or a result. */
 typedef enum ZAVReaderStatus {
@@ -74,6 +75,7 @@ typedef enum ZAVReaderHow {
     ZAVR_HOW_ACCENT = 2,  /* equal once accents and marks are taken off both */
     ZAVR_HOW_MATCH = 3,   /* selected by a match strategy */
     ZAVR_HOW_SUGGEST = 4, /* offered as a near spelling of a word not found */
+    ZAVR_HOW_STEM = 5,    /* found as a form of a headword: the answer's headword is the lemma's entry */
     ZAVR_HOW_TEXT = 6     /* a hit of a full-text search */
 } ZAVReaderHow;
 
@@ -142,9 +144,47 @@ ZAVR_API int32_t ZAVReaderDatabase(const ZAVReaderShelf *shelf, size_t index, ZA
 /* The index of the database called `name`, or -1. */
 ZAVR_API int64_t ZAVReaderFind(const ZAVReaderShelf *shelf, const char *name);
 
-/* Load every database's in-memory index now rather than at first need
- * (a server may call this from a thread of its own after it starts). */
+/* Load every database's in-memory index, and the Hunspell dictionaries of
+ * its stem look-ups, now rather than at first need (a server may call this
+ * from a thread of its own after it starts). */
 ZAVR_API int32_t ZAVReaderPrepare(ZAVReaderShelf *shelf, const ZAVReaderLimits *limits);
+
+/* --- stem look-ups --------------------------------------------------------- */
+
+/* A database looks a word that is not found up by its stems (Hunspell's)
+ * when it knows its headwords' language and a Hunspell dictionary for it is
+ * installed: $ZAVREADER_HUNSPELL_DIR is searched first, then
+ * /usr/share/hunspell. The language is the one the table's name, else the
+ * book's name, else the book's file name says: a name that starts with a
+ * language's name in English or in that language followed by a dash
+ * ("German - English ...", "Deutsch-ελληνικά ..."), or that holds two
+ * three-letter language codes joined by a dash ("freedict-deu-eng"); the
+ * first language of such a pair is the headwords'. A host sets it with
+ * ZAVReaderSetLanguage. Each dictionary is loaded once per shelf, at the
+ * first word it stems, and shared by the databases of its language; its
+ * calls are taken one at a time. A library built without Hunspell has stem
+ * look-ups off everywhere. These calls, ZAVR_HOW_STEM and ZAVR_NO_STEM came
+ * with version 1.2. */
+
+/* Set the language of the database called `database` (NULL or "*": every
+ * database): "de", "de_DE" or "de-DE" (a bare language takes its usual
+ * region, de_DE, fr_FR, en_US, else the first dictionary of the language
+ * by name), "" for no stem look-ups, NULL for the language the book's names
+ * say. ZAVR_OK; ZAVR_NOT_FOUND for an unknown database, or when no Hunspell
+ * dictionary answers for the language (stem look-ups are then off, and
+ * ZAVReaderStemNote says why); ZAVR_BAD_ARGUMENT for a null shelf. Not to be
+ * called while other threads use the shelf. */
+ZAVR_API int32_t ZAVReaderSetLanguage(ZAVReaderShelf *shelf, const char *database, const char *language);
+
+/* The Hunspell dictionary a database's stem look-ups use ("de_DE"), or NULL
+ * when they are off. */
+ZAVR_API const char *ZAVReaderStemLanguage(const ZAVReaderShelf *shelf, size_t database);
+
+/* Where a database's stem language comes from and the dictionary's file, or
+ * why stem look-ups are off (no language known, no Hunspell dictionary for
+ * it, built without Hunspell, turned off by the host); NULL for an unknown
+ * database. Valid until the database's language is set again. */
+ZAVR_API const char *ZAVReaderStemNote(const ZAVReaderShelf *shelf, size_t database);
 
 /* --- answers -------------------------------------------------------------- */
 
@@ -166,6 +206,7 @@ typedef struct ZAVReaderAnswer {
 #define ZAVR_FIRST 0x1u     /* only the entry ZAVSearchKeyWord leads to, per database */
 #define ZAVR_NO_ACCENT 0x2u /* no accent-insensitive fallback */
 #define ZAVR_NO_TEXT 0x4u   /* answers without their texts */
+#define ZAVR_NO_STEM 0x8u   /* no stem look-ups */
 
 /* Every entry of `word` in the database called `database` (NULL or "*":
  * every database; "!": the first database that answers), each page and
@@ -173,7 +214,13 @@ typedef struct ZAVReaderAnswer {
  * first, then the other keys equal under the key collation (homographs
  * too: "bank" finds bank, bank@1, bank@2), then those equal once case
  * folded. Only when none is found anywhere, entries equal once accents are
- * taken off (marked ZAVR_HOW_ACCENT). NULL only when out of memory. */
+ * taken off (marked ZAVR_HOW_ACCENT). Only when none of these is found
+ * anywhere either, in each database with stem look-ups on (see
+ * ZAVReaderSetLanguage), the entries of the word's stems as Hunspell gives
+ * them (at most 8, of a word of at most 100 bytes; a stem equal to the word
+ * in any case is passed over), each looked up as a word is and each entry
+ * once, marked ZAVR_HOW_STEM: "Häusern" finds haus. NULL only when out of
+ * memory. */
 ZAVR_API ZAVReaderResult *ZAVReaderLookup(ZAVReaderShelf *shelf, const char *database, const char *word, uint32_t flags,
                                           const ZAVReaderLimits *limits);
 

@@ -157,12 +157,35 @@ int32_t ZAVReaderPrepare(ZAVReaderShelf *shelf, const ZAVReaderLimits *limits) {
         for (size_t i = 0; i < shelf->shelf.databases().size(); ++i) {
             Status s;
             if (!shelf->shelf.loaded(i, budget, &s) && code == ZAVR_OK) code = s.code;
+            if (const auto &stemmer = shelf->shelf.databases()[i].stemmer) stemmer->prepare();
             if (budget.spent()) return budget.status().code;
         }
         return code;
     } catch (const std::bad_alloc &) {
         return ZAVR_NO_MEMORY;
     }
+}
+
+int32_t ZAVReaderSetLanguage(ZAVReaderShelf *shelf, const char *database, const char *language) {
+    if (!shelf) return ZAVR_BAD_ARGUMENT;
+    try {
+        Selection which;
+        if (Status s = shelf->shelf.select(database, &which); !s) return s.code;
+        return shelf->shelf.setLanguage(which, language).code;
+    } catch (const std::bad_alloc &) {
+        return ZAVR_NO_MEMORY;
+    }
+}
+
+const char *ZAVReaderStemLanguage(const ZAVReaderShelf *shelf, size_t database) {
+    if (!shelf || database >= shelf->shelf.databases().size()) return nullptr;
+    const auto &stemmer = shelf->shelf.databases()[database].stemmer;
+    return stemmer ? stemmer->name().c_str() : nullptr;
+}
+
+const char *ZAVReaderStemNote(const ZAVReaderShelf *shelf, size_t database) {
+    if (!shelf || database >= shelf->shelf.databases().size()) return nullptr;
+    return shelf->shelf.databases()[database].stemNote.c_str();
 }
 
 ZAVReaderResult *ZAVReaderLookup(ZAVReaderShelf *shelf, const char *database, const char *word, uint32_t flags,

@@ -150,9 +150,73 @@ int32_t Shelf::addBook(const std::string &path, const char *name) {
         db.kind = book->kind();
         db.keyCount = t->keyCount;
         databases_.push_back(std::move(db));
+        defaultLanguage(databases_.size() - 1, book->name());
     }
     slots_.push_back(std::move(slot));
     return static_cast<int32_t>(keyed.size());
+}
+
+void Shelf::defaultLanguage(size_t db, const std::string &bookName) {
+    Database &d = databases_[db];
+    const std::pair<const char *, std::string> names[] = {
+        {"the table's name", d.tableName}, {"the book's name", bookName}, {"the file's name", stemOf(d.path)}};
+    for (const auto &[what, name] : names) {
+        std::string language = languageOfName(name);
+        if (language.empty()) continue;
+        std::string source = "language " + language;
+        source += std::string(" from ") + what + " \"" + name + "\"";
+        useLanguage(db, language, source);
+        return;
+    }
+    d.stemmer.reset();
+    d.stemNote = stemmingBuilt() ? "no language known (neither the book's, the table's nor the file's name says one)"
+                                 : "built without Hunspell";
+}
+
+Status Shelf::useLanguage(size_t db, const std::string &language, const std::string &source) {
+    Database &d = databases_[db];
+    d.stemmer.reset();
+    if (!stemmingBuilt()) {
+        d.stemNote = "built without Hunspell";
+        return Status::fail(ZAVR_NOT_FOUND, d.stemNote);
+    }
+    Dictionary dictionary;
+    std::string why;
+    if (!findDictionary(language, &dictionary, &why)) {
+        d.stemNote = source + ": " + why;
+        return Status::fail(ZAVR_NOT_FOUND, d.stemNote);
+    }
+    for (const auto &stemmer : stemmers_)
+        if (stemmer->aff() == dictionary.aff) d.stemmer = stemmer;
+    if (!d.stemmer) {
+        d.stemmer = std::make_shared<Stemmer>(dictionary);
+        stemmers_.push_back(d.stemmer);
+    }
+    d.stemNote = source + ", Hunspell dictionary " + dictionary.aff;
+    return Status::ok();
+}
+
+Status Shelf::setLanguage(const Selection &which, const char *language) {
+    Status result;
+    for (size_t db : which.databases) {
+        Status s;
+        if (!language) {
+            Slot &slot = *slots_[databases_[db].slot];
+            std::string bookName;
+            {
+                std::lock_guard<std::mutex> lock(slot.mutex);
+                bookName = slot.book->name();
+            }
+            defaultLanguage(db, bookName);
+        } else if (!*language) {
+            databases_[db].stemmer.reset();
+            databases_[db].stemNote = "turned off by the host";
+        } else {
+            s = useLanguage(db, language, std::string("language ") + language + " set by the host");
+        }
+        if (!s && result.good()) result = s;
+    }
+    return result;
 }
 
 int64_t Shelf::find(const std::string &name) const {
@@ -326,13 +390,33 @@ Status Shelf::lookupIn(size_t db, const std::string &word, uint32_t flags, bool 
     return Status::ok();
 }
 
+Status Shelf::stemIn(size_t db, const std::string &word, uint32_t flags, Budget &budget, std::vector<Answer> *out) {
+    std::shared_ptr<Stemmer> stemmer = databases_[db].stemmer;
+    if (!stemmer) return Status::ok();
+    Seen seen;
+    for (const std::string &stem : stemmer->stems(word)) {
+        std::vector<Answer> items;
+        if (Status s = lookupIn(db, stem, flags, false, budget, &items); !s) return s;
+        for (Answer &a : items) {
+            if (!seen.insert({a.page, a.offset}).second) continue;
+            a.how = ZAVR_HOW_STEM;
+            out->push_back(std::move(a));
+            if (flags & ZAVR_FIRST) return Status::ok();
+        }
+    }
+    return Status::ok();
+}
+
 Answers Shelf::lookup(const Selection &which, const std::string &word, uint32_t flags, Budget &budget) {
     Answers result;
-    for (int pass = 0; pass < 2; ++pass) {
-        if (pass == 1 && (!result.items.empty() || (flags & ZAVR_NO_ACCENT) || !result.status.good())) break;
+    // As typed and in any case; then without accents; then the word's stems.
+    for (int pass = 0; pass < 3; ++pass) {
+        if (pass > 0 && (!result.items.empty() || !result.status.good())) break;
+        if ((pass == 1 && (flags & ZAVR_NO_ACCENT)) || (pass == 2 && (flags & ZAVR_NO_STEM))) continue;
         for (size_t db : which.databases) {
             std::vector<Answer> items;
-            Status s = lookupIn(db, word, flags, pass == 1, budget, &items);
+            Status s = pass == 2 ? stemIn(db, word, flags, budget, &items)
+                                 : lookupIn(db, word, flags, pass == 1, budget, &items);
             for (Answer &a : items) {
                 if (!budget.take(a.text.size())) {
                     note(&result, budget.status());

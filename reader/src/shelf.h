@@ -18,6 +18,7 @@
 #include "budget.h"
 #include "key_list.h"
 #include "status.h"
+#include "stems.h"
 #include "table_index.h"
 
 namespace zavreader {
@@ -48,6 +49,10 @@ struct Database {
     int32_t language = 0;
     uint32_t kind = 0;
     uint32_t keyCount = 0;
+    // Stem look-ups: the dictionary in use (null when off), and what the
+    // language came from or why they are off.
+    std::shared_ptr<Stemmer> stemmer;
+    std::string stemNote;
 };
 
 // One entry of a table, for a search index: every headword whose key leads
@@ -112,6 +117,11 @@ public:
     // Bytes the database's in-memory index takes now, 0 when not loaded.
     uint64_t indexBytes(size_t database) const;
 
+    // Stem look-ups of the databases `which` selects in `language` ("" off,
+    // null: the language the book's names say); ZAVR_NOT_FOUND when there is
+    // no dictionary for it (stem look-ups are then off).
+    Status setLanguage(const Selection &which, const char *language);
+
     // NULL, "*", "!" or a name; ZAVR_NOT_FOUND for an unknown name.
     Status select(const char *database, Selection *out) const;
 
@@ -165,6 +175,11 @@ private:
     // stop (time, cancel, limit) ends the call.
     template <typename Ask>
     bool forEachReader(const Selection &which, Answers *result, Ask ask);
+    // Stem look-ups of database `db` in the language its names say, or in
+    // `language` (`source` says where it comes from).
+    void defaultLanguage(size_t db, const std::string &bookName);
+    Status useLanguage(size_t db, const std::string &language, const std::string &source);
+    Status stemIn(size_t db, const std::string &word, uint32_t flags, Budget &budget, std::vector<Answer> *out);
     Status lookupIn(size_t db, const std::string &word, uint32_t flags, bool accents, Budget &budget,
                     std::vector<Answer> *out);
 
@@ -172,6 +187,7 @@ private:
     std::deque<std::unique_ptr<Slot>> slots_;
     mutable std::mutex problemsMutex_;
     std::deque<Problem> problems_;
+    std::vector<std::shared_ptr<Stemmer>> stemmers_;  // one per dictionary file
 };
 
 }  // namespace zavreader

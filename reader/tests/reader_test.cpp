@@ -12,6 +12,7 @@
 
 #include "TovixZAV_JC.h"
 #include "ZAVReader.h"
+#include "stems.h"
 #include "zav/book_writer.h"
 
 namespace {
@@ -75,7 +76,10 @@ protected:
         std::vector<std::string> out;
         for (size_t i = 0; i < ZAVReaderResultCount(r); ++i) {
             const ZAVReaderAnswer *a = ZAVReaderResultAt(r, i);
-            std::string how = a->how == ZAVR_HOW_ACCENT ? " (accent)" : a->how == ZAVR_HOW_CASE ? " (case)" : "";
+            std::string how = a->how == ZAVR_HOW_ACCENT ? " (accent)"
+                              : a->how == ZAVR_HOW_CASE ? " (case)"
+                              : a->how == ZAVR_HOW_STEM ? " (stem)"
+                                                        : "";
             out.push_back(std::string(a->headword) + (a->text ? "=" + std::string(a->text, a->text_length) : "!") +
                           how);
         }
@@ -137,6 +141,44 @@ TEST_F(ReaderTest, CaseThenAccentsAsAFallback) {
     for (const Case &c : cases) EXPECT_EQ(lookup(c.typed), std::vector<std::string>{c.found}) << c.typed;
     EXPECT_TRUE(lookup("eleve", ZAVR_NO_ACCENT).empty());
     EXPECT_TRUE(lookup("nothing").empty());
+}
+
+TEST_F(ReaderTest, StemsOfAWordNotFound) {
+    // A German dictionary of two words and one suffix, in the folder
+    // searched first.
+    fs::create_directories(dir_ / "hunspell");
+    std::ofstream(dir_ / "hunspell" / "de_DE.aff") << "SET UTF-8\nSFX S Y 1\nSFX S 0 en .\n";
+    std::ofstream(dir_ / "hunspell" / "de_DE.dic") << "2\nKind/S\nHaus/S\n";
+    setenv("ZAVREADER_HUNSPELL_DIR", (dir_ / "hunspell").c_str(), 1);
+    zav::BookDesc german = bookOf({{"haus", "house"}, {"Hausen", "a town"}, {"kind", "child"}});
+    german.bookName = zav::StringListDesc{{1, "German - English test"}};
+    std::string path = write("de.zav", german);
+    ASSERT_EQ(ZAVReaderAdd(shelf_, path.c_str(), nullptr), 1);
+    ASSERT_EQ(ZAVReaderAdd(shelf_, write("other.zav", bookOf({{"kind", "sort"}})).c_str(), nullptr), 1);
+    unsetenv("ZAVREADER_HUNSPELL_DIR");
+    if (!ZAVReaderStemLanguage(shelf_, 0)) GTEST_SKIP() << ZAVReaderStemNote(shelf_, 0);
+    // The language comes from the book's name; the other book says none.
+    EXPECT_STREQ(ZAVReaderStemLanguage(shelf_, 0), "de_DE");
+    EXPECT_EQ(ZAVReaderStemLanguage(shelf_, 1), nullptr);
+    EXPECT_NE(std::string(ZAVReaderStemNote(shelf_, 1)).find("no language known"), std::string::npos);
+    struct Case {
+        const char *word;
+        uint32_t flags;
+        std::vector<std::string> found;
+    } cases[] = {
+        {"Kinden", 0, {"kind=child (stem)"}},  // in the other book only by its own spelling
+        {"Kinden", ZAVR_NO_STEM, {}},
+        {"Hausen", 0, {"Hausen=a town"}},  // found as typed: no stems
+        {"Kind", 0, {"kind=child", "kind=sort"}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(lookup(c.word, c.flags), c.found) << c.word << " " << c.flags;
+    EXPECT_EQ(ZAVReaderSetLanguage(shelf_, "de", ""), ZAVR_OK);
+    EXPECT_EQ(ZAVReaderStemLanguage(shelf_, 0), nullptr);
+    EXPECT_TRUE(lookup("Kinden").empty());
+    // Back to the book's own; a language without a dictionary is off.
+    EXPECT_EQ(ZAVReaderSetLanguage(shelf_, "*", "xx"), ZAVR_NOT_FOUND);
+    EXPECT_NE(std::string(ZAVReaderStemNote(shelf_, 1)).find("no Hunspell dictionary for xx"), std::string::npos);
+    EXPECT_EQ(ZAVReaderSetLanguage(shelf_, "nobody", "de"), ZAVR_NOT_FOUND);
 }
 
 TEST_F(ReaderTest, UnreadablePageIsAReasonNotAnEmptyText) {
@@ -376,6 +418,20 @@ TEST_F(ReaderTest, ManyThreadsShareOneShelf) {
     ZAVReaderDatabaseInfo info;
     ASSERT_EQ(ZAVReaderDatabase(shelf_, 1, &info), ZAVR_OK);
     EXPECT_GT(info.index_bytes, 0u);
+}
+
+TEST(ReaderStems, LanguageOfAName) {
+    struct Case {
+        const char *name, *language;
+    } cases[] = {{"German - English Ding/FreeDict dictionary ver. 1.9-fd1", "de"},
+                 {"Deutsch-ελληνικά FreeDict+WikDict dictionary", "de"},
+                 {"English-日本語 (にほんご) FreeDict+WikDict dictionary", "en"},
+                 {"freedict-fra-eng", "fr"},
+                 {"German words", ""},
+                 {"The Collaborative International Dictionary of English v.0.48", ""},
+                 {"xdeu-eng", ""},
+                 {"deu-xyz", ""}};
+    for (const Case &c : cases) EXPECT_EQ(zavreader::languageOfName(c.name), c.language) << c.name;
 }
 
 TEST(ReaderFold, CaseAndAccents) {

@@ -13,13 +13,14 @@
 #include "core/book_host.h"
 #include "core/cli.h"
 #include "commands/commands.h"
+#include "core/reader_shelf.h"
 
 namespace zavtool {
 
 namespace {
 
 const char kInfoHelp[] =
-    "usage: zav info BOOK [--json]\n"
+    "usage: zav info BOOK [--json] [--language LANG]\n"
     "\n"
     "Print the book's kind, version, capability words, serial, extended book\n"
     "number, position id, its name in every language it carries, its languages,\n"
@@ -28,6 +29,10 @@ const char kInfoHelp[] =
     "listed below its line. What a book made by 'zav import' keeps about its\n"
     "dictionary (its name, description, author, email, website and date, as the\n"
     "dictionary gave them) is shown before the tables (\"about\" in JSON).\n"
+    "Each table with keys says whether 'zav lookup' looks a word it does not find\n"
+    "up by its stems, with which Hunspell dictionary and where the language comes\n"
+    "from (the book's name), or why not (\"stems\" and \"stemsNote\" in JSON);\n"
+    "--language LANG (de, de_DE) asks about that language instead.\n"
     "--json prints one JSON object instead.\n"
     "\n"
     "A quick look reads keys and pages across every table; when some cannot be\n"
@@ -225,7 +230,13 @@ void printSubs(const HostBook &book, int32_t t, const std::vector<int32_t> &lang
     if (subs > kMostSubsShown) std::printf("    ... %d more sub entries\n", subs - kMostSubsShown);
 }
 
-void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &languages) {
+// The database of table t on the shelf, or -1 when the table has no keys.
+int64_t databaseOf(const ZAVReaderShelf *shelf, int32_t t) {
+    std::string name = databaseOfTable(shelf, t);
+    return name.empty() ? -1 : ZAVReaderFind(shelf, name.c_str());
+}
+
+void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &languages, const ZAVReaderShelf *shelf) {
     std::string names = namesLine(languages, [&](int32_t l) { return tableName(book, t, l); });
     Localized simple = tableSimpleName(book, t, ZAV_LANG_CHOOSE);
     Localized name = tableName(book, t, ZAV_LANG_CHOOSE);
@@ -244,6 +255,8 @@ void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &lan
     }
     std::printf("\n");
     if (Status served = dictionaryServed(book, t); !served) std::printf("    note: %s\n", served.reason().c_str());
+    if (int64_t db = databaseOf(shelf, t); db >= 0)
+        std::printf("    stem look-ups: %s\n", stemLine(shelf, static_cast<size_t>(db)).c_str());
     printSubs(book, t, languages);
 }
 
@@ -252,7 +265,7 @@ void printTable(const HostBook &book, int32_t t, const std::vector<int32_t> &lan
 int runInfo(int argc, char **argv) {
     const std::string command = "info";
     Args args;
-    if (Status parsed = args.parse(argc, argv, {}, {"json"}); !parsed) return reportFailure(command, parsed);
+    if (Status parsed = args.parse(argc, argv, {"language"}, {"json"}); !parsed) return reportFailure(command, parsed);
     if (args.help()) {
         std::fputs(kInfoHelp, stdout);
         return EXIT_OK;
@@ -263,11 +276,27 @@ int runInfo(int argc, char **argv) {
     if (Status opened = openBook(path, book); !opened) return reportFailure(command, opened);
     std::vector<int32_t> languages = bookLanguages(book);
     std::vector<std::string> problems = bookProblems(book);
+    // The reader library's view of the book: whether its look-ups stem.
+    ReaderShelf shelf(ZAVReaderOpen());
+    if (!shelf) {
+        complain(command, "out of memory");
+        return EXIT_USAGE;
+    }
+    ZAVReaderAdd(shelf.get(), path.c_str(), nullptr);
+    if (auto language = args.value("language")) (void)setShelfLanguage(shelf.get(), *language);
     if (args.flag("json")) {
         nlohmann::json j;
         bookLines(book, path, languages, &j);
         j["tables"] = nlohmann::json::array();
-        for (int32_t t = 0; t < book.tableCount(); ++t) j["tables"].push_back(tableJson(book, t));
+        for (int32_t t = 0; t < book.tableCount(); ++t) {
+            nlohmann::json table = tableJson(book, t);
+            if (int64_t db = databaseOf(shelf.get(), t); db >= 0) {
+                const char *dictionary = ZAVReaderStemLanguage(shelf.get(), static_cast<size_t>(db));
+                table["stems"] = dictionary ? nlohmann::json(dictionary) : nlohmann::json();
+                table["stemsNote"] = ZAVReaderStemNote(shelf.get(), static_cast<size_t>(db));
+            }
+            j["tables"].push_back(table);
+        }
         j["damaged"] = !problems.empty();
         j["problems"] = problems;
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -276,7 +305,7 @@ int runInfo(int argc, char **argv) {
         printShelves(book, languages);
         printAbout(book);
         std::printf("tables:           %d\n", book.tableCount());
-        for (int32_t t = 0; t < book.tableCount(); ++t) printTable(book, t, languages);
+        for (int32_t t = 0; t < book.tableCount(); ++t) printTable(book, t, languages, shelf.get());
         for (const std::string &p : problems) std::printf("damaged:          %s\n", p.c_str());
     }
     if (problems.empty()) return EXIT_OK;

@@ -19,6 +19,7 @@ namespace {
 
 const char kLookupHelp[] =
     "usage: zav lookup BOOK WORD [--table N] [--first] [--json] [--count N]\n"
+    "                  [--language LANG]\n"
     "       zav lookup BOOK TEXT --prefix [--table N] [--json] [--count N]\n"
     "\n"
     "Look WORD up in table N (default 0) and print every entry whose key\n"
@@ -26,17 +27,22 @@ const char kLookupHelp[] =
     "bank@2 included), each entry once, with its key, page and text in UTF-8.\n"
     "Letters match in any case (Unicode case folding); when the word is not\n"
     "found so, the entries whose headwords equal it once accents and marks are\n"
-    "taken off both are shown, marked as found without accents. When nothing is\n"
-    "found, up to N suggestions (default 10) are printed instead: near\n"
+    "taken off both are shown, marked as found without accents. When that finds\n"
+    "nothing either and Hunspell knows the book's language, the entries of the\n"
+    "word's stems are shown, marked as found as a form of a headword (\"Häusern\"\n"
+    "finds haus; 'zav info' says whether and with which dictionary). When nothing\n"
+    "is found, up to N suggestions (default 10) are printed instead: near\n"
     "spellings and the keys around the place where the word would stand.\n"
     "WORD - reads one word per line from standard input and answers each.\n"
     "\n"
     "  --first    only the first entry, the one a host's look-up leads to\n"
     "  --prefix   list the keys that start with TEXT (at most N, default 50)\n"
+    "  --language LANG  the headwords' language for stem look-ups (de, de_DE);\n"
+    "             \"\" turns them off; default: the one the book's name says\n"
     "  --json     one JSON object per answer (JSON Lines for words from -):\n"
     "             {\"query\", \"found\", \"entries\": [{\"key\", \"keyIndex\",\n"
     "             \"page\", \"offset\", \"text\", \"how\"}], \"suggestions\": [...]};\n"
-    "             \"how\" is exact, case or accent\n"
+    "             \"how\" is exact, case, accent or stem\n"
     "             with --prefix {\"prefix\", \"keys\": [...]}\n"
     "\n"
     "Exit status: 0 found (for -: every word found), 1 not found, 2 usage\n"
@@ -60,7 +66,12 @@ std::string jsonLine(const nlohmann::json &j) {
 }
 
 const char *howName(uint32_t how) {
-    return how == ZAVR_HOW_ACCENT ? "accent" : how == ZAVR_HOW_CASE ? "case" : "exact";
+    switch (how) {
+        case ZAVR_HOW_CASE: return "case";
+        case ZAVR_HOW_ACCENT: return "accent";
+        case ZAVR_HOW_STEM: return "stem";
+        default: return "exact";
+    }
 }
 
 // Answer one word; returns the exit code of that answer.
@@ -115,9 +126,11 @@ int answerWord(const std::string &command, const Options &o, const std::string &
         }
         return EXIT_FAILED;
     }
-    bool accent = ZAVReaderResultAt(found.get(), 0)->how == ZAVR_HOW_ACCENT;
+    uint32_t how = ZAVReaderResultAt(found.get(), 0)->how;
     std::printf("found: %s, %zu %s%s\n", escapeText(word).c_str(), n, n == 1 ? "entry" : "entries",
-                accent ? " (without accents)" : "");
+                how == ZAVR_HOW_ACCENT ? " (without accents)"
+                : how == ZAVR_HOW_STEM ? " (as a form of a headword)"
+                                       : "");
     for (size_t i = 0; i < n; ++i) {
         const ZAVReaderAnswer *e = ZAVReaderResultAt(found.get(), i);
         std::printf("--- %s (key %u, page %lld, offset %u)\n", escapeText(e->key).c_str(), e->key_index,
@@ -191,7 +204,7 @@ int answerInput(const std::string &command, const Options &o) {
 int runLookup(int argc, char **argv) {
     const std::string command = "lookup";
     Args args;
-    if (Status parsed = args.parse(argc, argv, {"table", "count"}, {"first", "json", "prefix"}); !parsed)
+    if (Status parsed = args.parse(argc, argv, {"table", "count", "language"}, {"first", "json", "prefix"}); !parsed)
         return reportFailure(command, parsed);
     if (args.help()) {
         std::fputs(kLookupHelp, stdout);
@@ -228,6 +241,9 @@ int runLookup(int argc, char **argv) {
     // A book without keys is no database: every word is missing from it.
     ZAVReaderAdd(shelf.get(), o.path.c_str(), nullptr);
     o.shelf = shelf.get();
+    if (auto language = args.value("language")) {
+        if (Status set = setShelfLanguage(o.shelf, *language); !set) complain(command, "warning: " + set.reason());
+    }
     o.database = databaseOfTable(o.shelf, *table);
     return word == "-" ? answerInput(command, o) : answer(command, o, word);
 }

@@ -1,10 +1,12 @@
 // zav serve: books as databases of a dictionary server.
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/cli.h"
+#include "core/reader_shelf.h"
 #include "commands/commands.h"
 #include "serve/books.h"
 #include "serve/log.h"
@@ -24,13 +26,16 @@ const char kServeHelp[] =
     "                 [--max-clients N] [--max-per-address N] [--idle-timeout SECONDS]\n"
     "                 [--command-timeout SECONDS] [--max-output BYTES]\n"
     "                 [--http ADDR:PORT] [--http-threads N] [--http-log FILE]\n"
+    "                 [--language LANG]\n"
     "\n"
     "Serve the books, and every book in each FOLDER, to dictionary clients over\n"
     "TCP (the DICT protocol). Each table of a book that has keys is a database,\n"
     "named after the book's file without the extension (or the --name given\n"
     "just before it), with \".TABLE\" after it when several tables have keys;\n"
     "its description is the book's name. A definition is every entry of a\n"
-    "headword, in any case; without accents when none matches as typed.\n"
+    "headword, in any case; without accents when none matches as typed; by its\n"
+    "stems (Hunspell's) when none matches so either, in a database whose\n"
+    "language Hunspell knows ('zav info' tells).\n"
     "Strategies: exact, prefix, nprefix, substring, suffix, re, regexp,\n"
     "soundex, lev, word, first, last, and . (lev). A book of a folder that\n"
     "cannot be served is reported and left out.\n"
@@ -51,6 +56,9 @@ const char kServeHelp[] =
     "                        with --http and no --listen, only HTTP is served\n"
     "  --http-threads N      HTTP requests answered at once (default 8)\n"
     "  --http-log FILE       append one line per HTTP request to FILE\n"
+    "  --language LANG       the headwords' language of every database, for stem\n"
+    "                        look-ups (de, de_DE; \"\" turns them off); default:\n"
+    "                        the one each book's name says\n"
     "\n"
     "Prints 'listening on ADDR:PORT' (and 'http listening on ADDR:PORT') when\n"
     "ready and logs one line per DICT command to standard error. SIGINT or\n"
@@ -119,6 +127,38 @@ int serveWithHttp(const std::string &command, Catalog &catalog, const ServerOpti
 }
 #endif
 
+// Open the books, set their language and serve them until SIGINT or SIGTERM.
+int serveBooks(const std::string &command, const std::vector<BookToServe> &books, const ServerOptions &options,
+               const WebArgs &web, bool dict, const std::optional<std::string> &language) {
+#if ZAV_HAVE_ASIO
+    Catalog catalog;
+    std::string error;
+    if (!loadCatalog(books, &catalog, &error)) {
+        complain(command, error);
+        return EXIT_USAGE;
+    }
+    if (language) {
+        if (Status set = setShelfLanguage(catalog.shelf, *language); !set)
+            complain(command, "warning: " + set.reason());
+    }
+    if (web.listen.empty()) {
+        catalog.prepareInBackground();
+        return runServer(catalog, options);
+    }
+#if ZAV_HAVE_HTTP
+    return serveWithHttp(command, catalog, options, web, dict);
+#else
+    (void)dict;
+    complain(command, "this zav was built without cpp-httplib (Debian package libcpp-httplib-dev): no --http");
+    return EXIT_USAGE;
+#endif
+#else
+    (void)books, (void)options, (void)web, (void)dict, (void)language;
+    complain(command, "this zav was built without the Asio library (Debian package libasio-dev): no server");
+    return EXIT_USAGE;
+#endif
+}
+
 }  // namespace
 
 int runServe(int argc, char **argv) {
@@ -126,6 +166,7 @@ int runServe(int argc, char **argv) {
     ServerOptions options;
     std::vector<BookToServe> books;
     std::string pendingName, listen;
+    std::optional<std::string> language;
     WebArgs web;
     int64_t threads = static_cast<int64_t>(options.threads), maxClients = static_cast<int64_t>(options.maxClients),
             perAddress = static_cast<int64_t>(options.maxPerAddress), idle = options.idleSeconds,
@@ -153,7 +194,10 @@ int runServe(int argc, char **argv) {
             numeric = true;
         }
         if (numeric) continue;
-        if (a == "--listen" || a == "--name" || a == "--http" || a == "--http-log") {
+        if (a == "--language") {
+            if (i + 1 >= argc) return usageError(command, a + " needs a value");
+            language = argv[++i];
+        } else if (a == "--listen" || a == "--name" || a == "--http" || a == "--http-log") {
             if (i + 1 >= argc) return usageError(command, a + " needs a value");
             (a == "--listen" ? listen : a == "--name" ? pendingName : a == "--http" ? web.listen : web.log) = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
@@ -179,27 +223,7 @@ int runServe(int argc, char **argv) {
     options.idleSeconds = static_cast<unsigned>(idle);
     options.commandSeconds = static_cast<unsigned>(commandTime);
     options.maxOutput = static_cast<size_t>(maxOutput);
-#if ZAV_HAVE_ASIO
-    Catalog catalog;
-    std::string error;
-    if (!loadCatalog(books, &catalog, &error)) {
-        complain(command, error);
-        return EXIT_USAGE;
-    }
-    if (web.listen.empty()) {
-        catalog.prepareInBackground();
-        return runServer(catalog, options);
-    }
-#if ZAV_HAVE_HTTP
-    return serveWithHttp(command, catalog, options, web, dict);
-#else
-    complain(command, "this zav was built without cpp-httplib (Debian package libcpp-httplib-dev): no --http");
-    return EXIT_USAGE;
-#endif
-#else
-    complain(command, "this zav was built without the Asio library (Debian package libasio-dev): no server");
-    return EXIT_USAGE;
-#endif
+    return serveBooks(command, books, options, web, dict, language);
 }
 
 }  // namespace zavtool

@@ -24,7 +24,7 @@ const std::string *param(const ApiParams &params, const char *name) {
 }
 
 const char *howName(uint32_t how) {
-    return how == ZAVR_HOW_ACCENT ? "accent" : how == ZAVR_HOW_CASE ? "case" : "exact";
+    return how == ZAVR_HOW_STEM ? "stem" : how == ZAVR_HOW_ACCENT ? "accent" : how == ZAVR_HOW_CASE ? "case" : "exact";
 }
 
 // The status for a result the shelf stopped early, or 0 when it may be shown.

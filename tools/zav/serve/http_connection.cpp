@@ -281,6 +281,9 @@ GuardedServer::GuardedServer(const ConnectionLimits &limits) : limits_(limits) {
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
         limits_.parked = std::min<size_t>(limits_.parked, files.rlim_cur / 2);
+    // What the answers' Keep-Alive header tells clients.
+    set_keep_alive_max_count(limits_.requests);
+    set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits_.idle).count());
     new_task_queue = [this] {
         auto *pool = new RequestPool(*this, limits_);
         pool_ = pool;

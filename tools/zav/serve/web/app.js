@@ -303,6 +303,7 @@
         h.appendChild(el('span', 'headword', entry.headword));
         if (entry.how === 'accent') h.appendChild(el('span', 'how accent', 'found without accents'));
         else if (entry.how === 'case') h.appendChild(el('span', 'how case', 'other letter case'));
+        else if (entry.how === 'stem') h.appendChild(el('span', 'how stem', 'as a form of this word'));
         if (entry.page !== undefined && entry.page !== null)
           h.appendChild(link(bookHref(group.book, entry.page), 'page ' + entry.page, 'page-link'));
         article.append(h, renderText(entry.text));
