@@ -2,8 +2,12 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "text.h"
@@ -71,7 +75,105 @@ void defend(sqlite3 *db) {
     sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, 1 << 16);
 }
 
+// The index's words of a word or phrase; empty when it holds none.
+std::string foldedWords(const std::string &text) {
+    std::string words = indexWords(text), out;
+    bool word = false;
+    for (char c : words) {
+        bool part = static_cast<unsigned char>(c) >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                    (c >= 'A' && c <= 'Z');
+        if (part) {
+            if (!word && !out.empty()) out += ' ';
+            out += c;
+        }
+        word = part;
+    }
+    return out;
+}
+
+// A translation is one word of the items table: its words joined, after a
+// mark, so that a query matches a whole translation only.
+constexpr const char *kItemMark = "qqitem", *kItemJoin = "qq";
+// The most words a translation may have to be an item.
+constexpr size_t kItemWords = 4;
+
+// The text without its bracketed parts: [labels], <grammar>, {references},
+// (notes).
+std::string withoutBrackets(std::string_view line) {
+    std::string out;
+    int depth = 0;
+    for (char c : line) {
+        if (c == '[' || c == '<' || c == '{' || c == '(') ++depth;
+        if (depth == 0) out += c;
+        if ((c == ']' || c == '>' || c == '}' || c == ')') && depth > 0) --depth;
+    }
+    return out;
+}
+
+// The items table's word for a translation's words (separated by spaces).
+std::string itemWord(const std::string &words) {
+    std::string out = kItemMark;
+    for (char c : words) out += c == ' ' ? std::string(kItemJoin) : std::string(1, c);
+    return out;
+}
+
+size_t wordCount(const std::string &words) {
+    size_t n = 0;
+    bool in = false;
+    for (char c : words) {
+        bool word = c != ' ';
+        if (word && !in) ++n;
+        in = word;
+    }
+    return n;
+}
+
 }  // namespace
+
+// The translations an entry lists: the parts of its lines after the first
+// (which names the headword) between commas and semicolons, without
+// bracketed labels; lines of examples (in quotes) and of references ("see:")
+// are passed over. Each is its words between kItemStart and kItemEnd.
+std::string translationItems(const std::string &text) {
+    std::string out;
+    size_t start = text.find('\n');
+    while (start != std::string::npos && start < text.size()) {
+        size_t end = text.find('\n', start + 1);
+        std::string_view line =
+            std::string_view(text).substr(start + 1, (end == std::string::npos ? text.size() : end) - start - 1);
+        start = end;
+        size_t first = line.find_first_not_of(" \t");
+        if (first == std::string_view::npos) continue;
+        line.remove_prefix(first);
+        if (line.front() == '"' || line.substr(0, 4) == "see:" || line.substr(0, 4) == "See:" ||
+            line.substr(0, 4) == "syn:")
+            continue;
+        std::string plain = withoutBrackets(line);
+        size_t from = 0;
+        while (from <= plain.size()) {
+            size_t stop = plain.find_first_of(",;", from);
+            if (stop == std::string::npos) stop = plain.size();
+            std::string words = foldedWords(plain.substr(from, stop - from));
+            if (!words.empty() && wordCount(words) <= kItemWords)
+                out += std::string(out.empty() ? "" : " ") + itemWord(words);
+            from = stop + 1;
+        }
+    }
+    return out;
+}
+
+// The items phrase of a query of plain words ("apple", "apple tree"); empty
+// for any other query.
+std::string itemQuery(const std::string &query) {
+    if (query.find_first_of("\"()*") != std::string::npos) return std::string();
+    std::string words = foldedWords(query);
+    if (words.empty() || wordCount(words) > kItemWords) return std::string();
+    for (const char *op : {"AND", "OR", "NOT"}) {
+        std::string spaced = std::string(" ") + op + " ";
+        if ((" " + query + " ").find(spaced) != std::string::npos) return std::string();
+    }
+    return "\"" + itemWord(words) + "\"";
+}
 
 std::string searchIndexPath(const std::string &bookPath) { return bookPath + kSuffix; }
 
@@ -113,12 +215,29 @@ std::string indexWords(std::string_view text) {
 
 Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool english,
                         const std::function<Status(const std::function<bool(const IndexRow &)> &)> &rows) {
-    // Made in memory and written out whole: the path may name a file that
-    // SQLite would not open as itself (an unnamed temporary through
-    // /proc/self/fd, whose link SQLite follows to a name that is gone).
+    // Made in a temporary file of its own and copied to `path` whole: the
+    // path may name a file that SQLite would not open as itself (an unnamed
+    // temporary through /proc/self/fd, whose link SQLite follows to a name
+    // that is gone).
+    std::string temporary;
+    {
+        std::error_code ec;
+        auto folder = std::filesystem::temp_directory_path(ec);
+        std::string pattern = (ec ? std::string("/tmp") : folder.string()) + "/zav-index-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        int fd = ::mkstemp(name.data());
+        if (fd < 0) return Status::fail(ZAVR_UNREADABLE, pattern + ": no temporary file for the index");
+        ::close(fd);
+        temporary = name.data();
+    }
+    struct Remove {
+        std::string path;
+        ~Remove() { std::remove(path.c_str()); }
+    } removed{temporary};
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         Status s = failure(db, path, "cannot be made");
         sqlite3_close(db);
         return s;
@@ -129,12 +248,15 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool e
                              "CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
                              "CREATE TABLE place(id INTEGER PRIMARY KEY, tbl INTEGER NOT NULL, key INTEGER NOT NULL,"
                              " page INTEGER NOT NULL, offset INTEGER NOT NULL);"
+                             "CREATE VIRTUAL TABLE items USING fts5(item, content='', detail='none',"
+                             " tokenize='unicode61 remove_diacritics 2');"
                              "CREATE VIRTUAL TABLE words USING fts5(head, body, content='', tokenize='") +
                          (english ? "porter " : "") + "unicode61 remove_diacritics 2');";
     if (!run(db, schema.c_str())) return failure(db, path, "cannot be made");
     Statement place(db, "INSERT INTO place VALUES(?1, ?2, ?3, ?4, ?5)");
     Statement words(db, "INSERT INTO words(rowid, head, body) VALUES(?1, ?2, ?3)");
-    if (!place || !words) return failure(db, path, "cannot be made");
+    Statement items(db, "INSERT INTO items(rowid, item) VALUES(?1, ?2)");
+    if (!place || !words || !items) return failure(db, path, "cannot be made");
     sqlite3_int64 id = 0;
     Status written;
     Status walked = rows([&](const IndexRow &row) {
@@ -152,6 +274,14 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool e
         bool ok = sqlite3_step(p) == SQLITE_DONE && sqlite3_step(w) == SQLITE_DONE;
         sqlite3_reset(p);
         sqlite3_reset(w);
+        std::string listed = translationItems(row.text);
+        if (ok && !listed.empty()) {
+            sqlite3_stmt *t = items.get();
+            sqlite3_bind_int64(t, 1, id);
+            sqlite3_bind_text(t, 2, listed.data(), static_cast<int>(listed.size()), SQLITE_STATIC);
+            ok = sqlite3_step(t) == SQLITE_DONE;
+            sqlite3_reset(t);
+        }
         if (!ok) written = failure(db, path, "cannot be written");
         return ok;
     });
@@ -167,15 +297,15 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool e
         if (sqlite3_step(meta.get()) != SQLITE_DONE) return failure(db, path, "cannot be written");
         sqlite3_reset(meta.get());
     }
-    if (!run(db, "INSERT INTO words(words) VALUES('optimize'); COMMIT;") || !run(db, "VACUUM;"))
+    if (!run(db, "INSERT INTO words(words) VALUES('optimize'); INSERT INTO items(items) VALUES('optimize'); COMMIT;") ||
+        !run(db, "VACUUM;"))
         return failure(db, path, "cannot be written");
-    sqlite3_int64 size = 0;
-    std::unique_ptr<unsigned char, void (*)(void *)> bytes(sqlite3_serialize(db, "main", &size, 0), sqlite3_free);
-    if (!bytes) return failure(db, path, "cannot be written");
+    owner.reset();
+    std::ifstream in(temporary, std::ios::binary);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.get()), static_cast<std::streamsize>(size));
+    out << in.rdbuf();
     out.close();
-    if (!out) return Status::fail(ZAVR_UNREADABLE, path + ": cannot be written");
+    if (!in || !out) return Status::fail(ZAVR_UNREADABLE, path + ": cannot be written");
     return Status::ok();
 }
 
@@ -219,9 +349,13 @@ Status SearchIndex::search(const std::string &query, const std::vector<int32_t> 
                            std::vector<SearchHit> *hits) {
     std::string expression = indexQuery(query);
     if (expression.empty()) return Status::fail(ZAVR_BAD_PATTERN, "the query has no word to search for");
-    std::string sql =
-        "SELECT p.tbl, p.key, p.page, p.offset, bm25(words, 4.0, 1.0) AS s FROM words JOIN place p ON p.id = "
-        "words.rowid WHERE words MATCH ?1";
+    // An entry one of whose translations is the query as typed (its words,
+    // unstemmed) comes before the others.
+    std::string item = itemQuery(query);
+    std::string sql = "SELECT p.tbl, p.key, p.page, p.offset, bm25(words, 4.0, 1.0)";
+    if (!item.empty())
+        sql += " - CASE WHEN words.rowid IN (SELECT rowid FROM items WHERE items MATCH ?3) THEN 1000 ELSE 0 END";
+    sql += " AS s FROM words JOIN place p ON p.id = words.rowid WHERE words MATCH ?1";
     if (!tables.empty()) {
         sql += " AND p.tbl IN (";
         for (size_t i = 0; i < tables.size(); ++i) sql += (i ? "," : "") + std::to_string(tables[i]);
@@ -232,6 +366,7 @@ Status SearchIndex::search(const std::string &query, const std::vector<int32_t> 
     if (!select) return Status::fail(ZAVR_UNREADABLE, std::string("the search index: ") + sqlite3_errmsg(db_));
     sqlite3_bind_text(select.get(), 1, expression.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(select.get(), 2, static_cast<sqlite3_int64>(count));
+    if (!item.empty()) sqlite3_bind_text(select.get(), 3, item.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_progress_handler(db_, kBudgetSteps, stopWhenSpent, &budget);
     int step;
     while ((step = sqlite3_step(select.get())) == SQLITE_ROW) {
@@ -290,22 +425,6 @@ std::vector<Part> partsOf(const std::string &query) {
         }
     }
     return parts;
-}
-
-// The index's words of a word or phrase; empty when it holds none.
-std::string foldedWords(const std::string &text) {
-    std::string words = indexWords(text), out;
-    bool word = false;
-    for (char c : words) {
-        bool part = static_cast<unsigned char>(c) >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-                    (c >= 'A' && c <= 'Z');
-        if (part) {
-            if (!word && !out.empty()) out += ' ';
-            out += c;
-        }
-        word = part;
-    }
-    return out;
 }
 
 }  // namespace

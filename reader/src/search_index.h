@@ -83,6 +83,14 @@ private:
     sqlite3 *db_ = nullptr;
 };
 
+// The translations an entry's text lists, as the items table keeps them:
+// the parts of its lines after the first between commas and semicolons,
+// bracketed labels left out, examples (lines in quotes) and references
+// ("see:") passed over; each of at most four words.
+std::string translationItems(const std::string &text);
+// The items phrase of a query of plain words; empty for any other query.
+std::string itemQuery(const std::string &query);
+
 // Translates a reader's query into the index's syntax: words (any case or
 // accents), "phrases", prefixes (appl*), AND, OR, NOT and parentheses; every
 // word is quoted, so that no character of the query is syntax by accident.

@@ -17,6 +17,7 @@
 #include "book.h"
 #include "budget.h"
 #include "key_list.h"
+#include "search_index.h"
 #include "status.h"
 #include "stems.h"
 #include "table_index.h"
@@ -167,6 +168,11 @@ private:
         std::vector<std::unique_ptr<std::mutex>> loading;   // by table number
         std::chrono::steady_clock::time_point checked;
         FileSignature refused;  // a changed file that would not open, reported once
+        // The book's search index, open, and the state of the book it was
+        // found to match; searches of the book take it one at a time.
+        std::mutex searching;
+        std::unique_ptr<SearchIndex> index;
+        FileSignature indexed;
     };
     void report(const std::string &path, const std::string &reason);
     int32_t addBook(const std::string &path, const char *name);

@@ -86,16 +86,25 @@ Answers Shelf::search(const Selection &which, const std::string &query, size_t c
     std::vector<Ranked> found;
     for (const auto &[slot, dbs] : books) {
         const std::string &bookPath = databases_[dbs.front()].path;
-        std::unique_ptr<SearchIndex> index;
-        Status opened = SearchIndex::open(bookPath, &index);
-        if (!opened) {
-            if (!note(&result, opened)) return result;
-            continue;
+        Slot &held = *slots_[slot];
+        std::lock_guard<std::mutex> lock(held.searching);
+        // The index stays open while the book is as it was when the index
+        // was found to be its own (its bytes are hashed only when its time
+        // changed without its size).
+        auto now = signatureOf(bookPath);
+        if (!held.index || !now || *now != held.indexed) {
+            held.index.reset();
+            Status opened = SearchIndex::open(bookPath, &held.index);
+            if (!opened) {
+                if (!note(&result, opened)) return result;
+                continue;
+            }
+            held.indexed = now.value_or(FileSignature{});
         }
         std::vector<int32_t> tables;
         for (size_t db : dbs) tables.push_back(databases_[db].table);
         std::vector<SearchHit> hits;
-        Status s = index->search(query, tables, count, budget, &hits);
+        Status s = held.index->search(query, tables, count, budget, &hits);
         if (s.code == ZAVR_BAD_PATTERN) {
             result.status = s;
             return result;
