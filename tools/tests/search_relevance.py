@@ -2,7 +2,7 @@
 """Full-text search on Debian's FreeDict German-English dictionary (dict-freedict-deu-eng, installed by
 scripts/deps.sh), imported and indexed with zav: "apple" lists Apfel among the first three hits, and for 100
 English words taken from the entries' texts (a fixed choice), the first ten hits hold a headword whose entry has
-that word for at least 90 of them. Prints the figures.
+that word for at least 90 of them; Ctrl-C while the index is written leaves no file. Prints the figures.
 
     search_relevance.py --zav PATH/zav [--index FILE]
 """
@@ -12,9 +12,11 @@ import json
 import os
 import random
 import re
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 INDEX = "/usr/share/dictd/freedict-deu-eng.index"
 STOP = set("""about above after again against also among because been before being below between both could does
@@ -36,6 +38,18 @@ def main():
         tsv = os.path.join(work, "entries.tsv")
         run = lambda *a: subprocess.run([args.zav, *a], check=True, capture_output=True, text=True)  # noqa: E731
         run("import", "dictd", args.index, book, "--quiet")
+        # Ctrl-C while the index is written leaves neither an index nor a working file.
+        scratch = os.path.join(work, "tmp")
+        os.mkdir(scratch)
+        child = subprocess.Popen([args.zav, "index", book, "--quiet"], env=dict(os.environ, TMPDIR=scratch),
+                                 stderr=subprocess.DEVNULL)
+        time.sleep(2)
+        child.send_signal(signal.SIGINT)
+        code = child.wait(timeout=60)
+        left = [f for f in os.listdir(work) if f.endswith(".search")] + os.listdir(scratch)
+        print(f"interrupted: exit {code}, files left: {left}")
+        if code != 130 or left:
+            return 1
         run("index", book, "--quiet")
         run("export", "tsv", book, tsv, "--quiet")
         entries = []

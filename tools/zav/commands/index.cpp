@@ -36,10 +36,12 @@ const char kIndexHelp[] =
     "An entry whose text cannot be read is indexed by its headwords and named\n"
     "on standard error. Exit status: 0 written (or all fresh), 1 an index not\n"
     "fresh (--check), 2 usage error or a book or index that cannot be read or\n"
-    "written.\n";
+    "written, 128 + the signal when interrupted (130 for Ctrl-C).\n";
 
+// The signal that stopped the indexing, or 0.
 std::atomic<int> interrupted{0};
-extern "C" void onInterrupt(int) { interrupted.store(1); }
+extern "C" void onInterrupt(int signal) { interrupted.store(signal); }
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 struct Progress {
     std::string book;
@@ -113,13 +115,17 @@ int runIndex(int argc, char **argv) {
         indexing.progress = showProgress;
         indexing.context = &progress;
         indexing.cancel = reinterpret_cast<const volatile int *>(&interrupted);
-        // A first Ctrl-C stops the indexing, whose temporary the output then
-        // removes; the output's own handler takes over after it.
-        auto previous = std::signal(SIGINT, onInterrupt);
         uint64_t unreadable = 0;
         std::string failure;
         Status written = writeWhole(target, [&](const std::string &path, std::string *error) {
+            // While the index is written, Ctrl-C, SIGTERM or SIGHUP stops it
+            // (the library removes its working file); then the output's own
+            // handlers, which remove its temporary, are back.
+            using Handler = void (*)(int);
+            Handler previous[3];
+            for (int i = 0; i < 3; ++i) previous[i] = std::signal(kStopSignals[i], onInterrupt);
             ReaderResult result(ZAVReaderWriteIndex(shelf.get(), info.name, path.c_str(), &indexing));
+            for (int i = 0; i < 3; ++i) std::signal(kStopSignals[i], previous[i]);
             for (size_t i = 0; i < ZAVReaderResultCount(result.get()); ++i) {
                 const ZAVReaderAnswer *a = ZAVReaderResultAt(result.get(), i);
                 complain(command, std::string(a->reason ? a->reason : "unreadable") + " (indexed by its headword \"" +
@@ -132,10 +138,9 @@ int runIndex(int argc, char **argv) {
             }
             return true;
         });
-        std::signal(SIGINT, previous);
-        if (interrupted.load()) {
+        if (int signal = interrupted.load()) {
             complain(command, book + ": interrupted; no index written");
-            return 130;
+            return 128 + signal;
         }
         if (!written) return reportFailure(command, written);
         if (!args.flag("quiet"))
