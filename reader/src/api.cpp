@@ -8,6 +8,8 @@
 #include "key_reader.h"
 #include "match.h"
 #include "search_index.h"
+#include "stem_tokenizer.h"
+#include "stems.h"
 #include "shelf.h"
 #include "text.h"
 
@@ -248,11 +250,22 @@ ZAVReaderResult *ZAVReaderWriteIndex(ZAVReaderShelf *shelf, const char *database
         limits.cancel = indexing->cancel;
         Budget budget(&limits);
         const Database &d = shelf->shelf.databases()[static_cast<size_t>(db)];
-        bool english = indexing->language ? textsInEnglish(indexing->language) : textsInEnglish(d.bookName);
+        // The texts' language: the one asked for, else the second of the
+        // pair the book's name says ("German - English"), else its first.
+        std::string language;
+        if (indexing->language) {
+            language = indexing->language;
+        } else {
+            auto [first, second] = languagesOfName(d.bookName.empty() ? d.name : d.bookName);
+            language = second.empty() ? first : second;
+        }
+        std::string stemmer = snowballStemmer(language);
+        if (!language.empty() && stemmer.empty() && indexing->language)
+            return failure(ZAVR_NOT_FOUND, ("no stemmer for the language \"" + language + "\"").c_str());
         auto progress = [indexing](uint64_t done, uint64_t total) {
             if (indexing->progress) indexing->progress(indexing->context, done, total);
         };
-        return resultOf(shelf->shelf.writeIndex(static_cast<size_t>(db), path, english, progress, budget,
+        return resultOf(shelf->shelf.writeIndex(static_cast<size_t>(db), path, stemmer, progress, budget,
                                                 &indexing->entries, &indexing->unreadable));
     });
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "stem_tokenizer.h"
 #include "text.h"
 
 namespace zavreader {
@@ -177,20 +178,6 @@ std::string itemQuery(const std::string &query) {
 
 std::string searchIndexPath(const std::string &bookPath) { return bookPath + kSuffix; }
 
-bool textsInEnglish(const std::string &name) {
-    std::string lower;
-    for (char c : name) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    while (!lower.empty() && (lower.back() == ' ' || lower.back() == '\n')) lower.pop_back();
-    for (const char *ending : {"english", "eng", "en"}) {
-        size_t n = std::strlen(ending);
-        if (lower.size() < n || lower.compare(lower.size() - n, n, ending) != 0) continue;
-        if (lower.size() == n) return true;
-        char before = lower[lower.size() - n - 1];
-        if (before == ' ' || before == '-' || before == '_' || before == '/') return true;
-    }
-    return false;
-}
-
 std::string indexWords(std::string_view text) {
     std::string folded = foldAccents(text), out;
     out.reserve(folded.size() + folded.size() / 2);
@@ -213,7 +200,7 @@ std::string indexWords(std::string_view text) {
     return out;
 }
 
-Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool english,
+Status writeSearchIndex(const std::string &path, const Fingerprint &book, const std::string &stemmer,
                         const std::function<Status(const std::function<bool(const IndexRow &)> &)> &rows) {
     // Made in a temporary file of its own and copied to `path` whole: the
     // path may name a file that SQLite would not open as itself (an unnamed
@@ -243,6 +230,9 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool e
         return s;
     }
     std::unique_ptr<sqlite3, int (*)(sqlite3 *)> owner(db, sqlite3_close);
+    if (stemmer.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != std::string::npos)
+        return Status::fail(ZAVR_BAD_ARGUMENT, "\"" + stemmer + "\" is not a stemmer");
+    if (!registerStemTokenizer(db)) return failure(db, path, "cannot be made");
     std::string schema = std::string(
                              "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
                              "CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
@@ -251,7 +241,8 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool e
                              "CREATE VIRTUAL TABLE items USING fts5(item, content='', detail='none',"
                              " tokenize='unicode61 remove_diacritics 2');"
                              "CREATE VIRTUAL TABLE words USING fts5(head, body, content='', tokenize='") +
-                         (english ? "porter " : "") + "unicode61 remove_diacritics 2');";
+                         (stemmer.empty() ? std::string("unicode61") : std::string(kStemTokenizer) + " " + stemmer) +
+                         " remove_diacritics 2');";
     if (!run(db, schema.c_str())) return failure(db, path, "cannot be made");
     Statement place(db, "INSERT INTO place VALUES(?1, ?2, ?3, ?4, ?5)");
     Statement words(db, "INSERT INTO words(rowid, head, body) VALUES(?1, ?2, ?3)");
@@ -290,7 +281,7 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool e
     Statement meta(db, "INSERT INTO meta VALUES(?1, ?2)");
     for (auto [name, value] : {std::pair<const char *, std::string>{"format", kFormat},
                                {"book", book.text()},
-                               {"stemming", english ? "english" : ""},
+                               {"stemming", stemmer},
                                {"entries", std::to_string(id)}}) {
         sqlite3_bind_text(meta.get(), 1, name, -1, SQLITE_STATIC);
         sqlite3_bind_text(meta.get(), 2, value.c_str(), -1, SQLITE_TRANSIENT);
@@ -320,6 +311,7 @@ Status SearchIndex::open(const std::string &bookPath, std::unique_ptr<SearchInde
     if (sqlite3_open_v2(path.c_str(), &index->db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
         return failure(index->db_, path, "cannot be opened");
     defend(index->db_);
+    if (!registerStemTokenizer(index->db_)) return failure(index->db_, path, "cannot be opened");
     std::string format, recorded;
     {
         Statement meta(index->db_, "SELECT name, value FROM meta WHERE name IN ('format', 'book')");

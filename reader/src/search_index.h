@@ -1,7 +1,8 @@
 // The full-text index of a book, a file of its own beside it (BOOK.search):
 // an SQLite database whose FTS5 table holds the words of every entry of the
 // book's tables with keys (headwords and text, folded for case and accents,
-// runs of CJK characters split into pairs, English text stemmed), without
+// runs of CJK characters split into pairs, stemmed in the texts' language
+// where a Snowball stemmer knows it), without
 // the texts themselves, which stay in the book. It records the book's
 // fingerprint: an index of another state of the book is never used.
 #ifndef ZAV_READER_SEARCH_INDEX_H
@@ -34,19 +35,16 @@ struct IndexRow {
     std::string text;       // UTF-8
 };
 
-// Whether texts are English by a language's name ("en", "eng", "English")
-// or by a book's name that ends in one ("German - English", "deu-eng").
-bool textsInEnglish(const std::string &name);
-
 // The words of `text` as the index keeps them: folded for case and accents,
 // CJK runs split into overlapping pairs, separated by spaces.
 std::string indexWords(std::string_view text);
 
 // Writes a new index at `path` (a file that does not exist or is empty),
 // filling it from `rows`, which calls its argument for every row and stops
-// when it returns false. `english`: the texts are stemmed as English.
+// when it returns false. `stemmer`: the Snowball stemmer of the texts'
+// language ("english"), or "" for none.
 // The file is left whole only when the status is good.
-Status writeSearchIndex(const std::string &path, const Fingerprint &book, bool english,
+Status writeSearchIndex(const std::string &path, const Fingerprint &book, const std::string &stemmer,
                         const std::function<Status(const std::function<bool(const IndexRow &)> &)> &rows);
 
 struct SearchHit {

@@ -147,11 +147,12 @@ public:
     // databases selected, best first, each with its text and a snippet.
     Answers search(const Selection &which, const std::string &query, size_t count, Budget &budget);
     // Write the search index of the book of `database` (every table of it
-    // with keys) to `path`. `english`: stem the texts as English. An entry
+    // with keys) to `path`. `stemmer`: the Snowball stemmer of the texts'
+    // language ("english"), or "" to leave them unstemmed. An entry
     // whose text cannot be read is indexed by its headwords and named among
     // the answers with the reason (up to a hundred; *unreadable counts them
     // all); *indexed counts the entries indexed.
-    Answers writeIndex(size_t database, const std::string &path, bool english,
+    Answers writeIndex(size_t database, const std::string &path, const std::string &stemmer,
                        const std::function<void(uint64_t, uint64_t)> &progress, Budget &budget, uint64_t *indexed,
                        uint64_t *unreadable);
     // Table page `page` whole (sub < 0), or its sub page `sub`, as one answer.

@@ -16,7 +16,7 @@ constexpr size_t kMostNamedUnreadable = 100;
 
 }  // namespace
 
-Answers Shelf::writeIndex(size_t database, const std::string &path, bool english,
+Answers Shelf::writeIndex(size_t database, const std::string &path, const std::string &stemmer,
                           const std::function<void(uint64_t, uint64_t)> &progress, Budget &budget, uint64_t *indexed,
                           uint64_t *unreadable) {
     Answers result;
@@ -31,7 +31,7 @@ Answers Shelf::writeIndex(size_t database, const std::string &path, bool english
         if (databases_[d].slot == databases_[database].slot) ofBook.push_back(d);
     *indexed = *unreadable = 0;
     result.status =
-        writeSearchIndex(path, *fingerprint, english, [&](const std::function<bool(const IndexRow &)> &put) {
+        writeSearchIndex(path, *fingerprint, stemmer, [&](const std::function<bool(const IndexRow &)> &put) {
             IndexRow row;
             for (size_t n = 0; n < ofBook.size(); ++n) {
                 size_t db = ofBook[n];

@@ -119,19 +119,42 @@ bool stemmingBuilt() { return true; }
 bool stemmingBuilt() { return false; }
 #endif
 
-std::string languageOfName(std::string_view name) {
-    std::string folded = foldCase(name);
-    std::string_view text = folded;
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+namespace {
+
+// The language whose name `text` starts with, and the name's length.
+const Language *namedAt(std::string_view text, size_t *length) {
     for (const Language &l : kLanguages) {
         std::string_view names = l.names;
         for (size_t at = 0; at <= names.size();) {
             size_t end = names.find('|', at);
             if (end == std::string_view::npos) end = names.size();
             std::string_view one = names.substr(at, end - at);
-            if (text.substr(0, one.size()) == one && dashAt(text, one.size())) return l.code;
+            if (!one.empty() && text.substr(0, one.size()) == one) {
+                *length = one.size();
+                return &l;
+            }
             at = end + 1;
         }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string languageOfName(std::string_view name) { return languagesOfName(name).first; }
+
+std::pair<std::string, std::string> languagesOfName(std::string_view name) {
+    std::string folded = foldCase(name);
+    std::string_view text = folded;
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    size_t length = 0;
+    if (const Language *first = namedAt(text, &length); first && dashAt(text, length)) {
+        std::string_view rest = text.substr(length);
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        rest.remove_prefix(rest.substr(0, 1) == "-" ? 1 : 3);  // the dash
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        const Language *second = namedAt(rest, &length);
+        return {first->code, second ? second->code : ""};
     }
     // "xxx-yyy" with letters on neither side, both known codes.
     for (size_t at = 0; at + 7 <= text.size(); ++at) {
@@ -141,10 +164,10 @@ std::string languageOfName(std::string_view name) {
             !std::all_of(pair.begin() + 4, pair.end(), isAsciiLetter))
             continue;
         if (at + 7 < text.size() && isAsciiLetter(text[at + 7])) continue;
-        const Language *first = byCode3(pair.substr(0, 3));
-        if (first && byCode3(pair.substr(4, 3))) return first->code;
+        const Language *first = byCode3(pair.substr(0, 3)), *second = byCode3(pair.substr(4, 3));
+        if (first && second) return {first->code, second->code};
     }
-    return std::string();
+    return {};
 }
 
 bool findDictionary(const std::string &language, Dictionary *out, std::string *why) {

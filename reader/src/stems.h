@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class Hunspell;
@@ -24,6 +25,9 @@ bool stemmingBuilt();
 // joined by a dash ("freedict-deu-eng"): the first language of the pair is
 // the headwords'.
 std::string languageOfName(std::string_view name);
+// The same, and the language of the texts when the name names a pair (the
+// second, "en" for "German - English"; else "").
+std::pair<std::string, std::string> languagesOfName(std::string_view name);
 
 // A Hunspell dictionary: its name ("de_DE") and files.
 struct Dictionary {
