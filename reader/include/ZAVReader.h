@@ -279,8 +279,10 @@ ZAVR_API void ZAVReaderResultFree(ZAVReaderResult *result);
 /* How ZAVReaderWriteIndex goes, and what it did. */
 typedef struct ZAVReaderIndexing {
     uint32_t size;        /* sizeof(ZAVReaderIndexing) */
-    const char *language; /* "en": the texts are stemmed as English ("apples" finds apple); "": not
-                           * stemmed; NULL: English when the book's name ends in "English" or "eng" */
+    const char *language; /* the texts' language ("en", "de", "german", ...): they are stemmed by its
+                           * Snowball stemmer ("apples" finds apple); "": not stemmed; NULL: the second
+                           * language of the pair the book's name says ("German - English": en), else
+                           * the first; a language named here without a stemmer is ZAVR_NOT_FOUND */
     void (*progress)(void *context, uint64_t done, uint64_t total); /* a table's entries; may be NULL */
     void *context;
     const volatile int *cancel; /* stop as soon as *cancel is not 0 */
