@@ -8,10 +8,12 @@
 
 from .book import ABOUT_FIELDS, KIND_DICTIONARY, KIND_PLAIN, KIND_PREFIXED, Book, TocItem
 from .errors import BookError, LibraryNotFound, QueryError, TovixError
-from .shelf import Answer, Answers, Entry, Key, Problem, Shelf, Table, fold, strategies
+from .shelf import (Answer, Answers, Entry, Hit, Hits, Key, Problem, Shelf, Table, fold, index_path, strategies,
+                    write_index)
 
 __all__ = [
-    "Shelf", "Book", "Table", "Answer", "Answers", "Entry", "Key", "Problem", "TocItem", "fold", "strategies",
+    "Shelf", "Book", "Table", "Answer", "Answers", "Entry", "Hit", "Hits", "Key", "Problem", "TocItem", "fold",
+    "strategies", "write_index", "index_path",
     "BookError", "LibraryNotFound", "QueryError", "TovixError",
     "KIND_DICTIONARY", "KIND_PLAIN", "KIND_PREFIXED", "ABOUT_FIELDS",
 ]

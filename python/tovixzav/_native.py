@@ -51,7 +51,7 @@ _ssize = ctypes.c_ssize_t
 STATUS_NAMES = ("ok", "not found", "bad argument", "bad pattern", "unreadable", "limit", "time out", "cancelled",
                 "no memory")
 OK, NOT_FOUND, BAD_ARGUMENT, BAD_PATTERN, UNREADABLE, LIMIT, TIME_OUT, CANCELLED, NO_MEMORY = range(9)
-HOW_NAMES = ("exact", "case", "accent", "match", "suggest", "stem")
+HOW_NAMES: Dict[int, str] = {0: "exact", 1: "case", 2: "accent", 3: "match", 4: "suggest", 5: "stem", 6: "text"}
 FIRST, NO_ACCENT, NO_TEXT = 0x1, 0x2, 0x4
 
 
@@ -75,6 +75,11 @@ class Answer(ctypes.Structure):
 class Key(ctypes.Structure):
     _fields_ = [("index", _u32), ("text", _str), ("headword", _str), ("page", _i64), ("offset", _u32),
                 ("attribute", _u32), ("fold", _u32)]
+
+
+class Indexing(ctypes.Structure):
+    _fields_ = [("size", _u32), ("language", _str), ("progress", _ptr), ("context", _ptr),
+                ("cancel", ctypes.POINTER(ctypes.c_int)), ("entries", _u64), ("unreadable", _u64)]
 
 
 _LIMITS = ctypes.POINTER(Limits)
@@ -109,6 +114,12 @@ _READER_CALLS: Dict[str, Tuple[object, List[object]]] = {
     "ZAVReaderCursorReason": (_str, [_ptr]),
     "ZAVReaderCursorFree": (None, [_ptr]),
     "ZAVReaderFold": (_size, [_str, ctypes.c_int, _ptr, _size]),
+    "ZAVReaderWriteIndex": (_ptr, [_ptr, _str, _str, ctypes.POINTER(Indexing)]),
+    "ZAVReaderIndexPath": (_size, [_str, _ptr, _size]),
+    "ZAVReaderIndexState": (_ptr, [_ptr, _size]),
+    "ZAVReaderSearch": (_ptr, [_ptr, _str, _str, _size, _LIMITS]),
+    "ZAVReaderResultSnippet": (_ptr, [_ptr, _size, ctypes.POINTER(_size), ctypes.POINTER(ctypes.POINTER(_u32)),
+                                      ctypes.POINTER(_size)]),
 }
 
 # The module's calls: (result, argument types after the book handle).

@@ -1,11 +1,13 @@
 """Shelves of books and their databases, answered by the reader library:
 look-ups in any letter case (and without accents as a fallback), match
-strategies, completions, suggestions and walks over the keys."""
+strategies, completions, suggestions, walks over the keys and full-text
+search."""
 
 from __future__ import annotations
 
 import ctypes
 import os
+import tempfile
 from dataclasses import dataclass, field
 from typing import Iterator, List, Optional, Set, Tuple, Union
 
@@ -83,6 +85,44 @@ class Answers(List[Answer]):
     be read), None when they are whole."""
 
     reason: Optional[str] = None
+
+
+@dataclass(frozen=True)
+class Hit:
+    """One entry a full-text search found: the database it is in, its
+    headword, key, page and offset, the text around what matched (`snippet`,
+    line breaks as spaces, "…" where it is cut) with the matched words at
+    `marks` (pairs of (start, end) positions in `snippet`), and the entry's
+    text (None when it could not be read: `reason` says why)."""
+
+    database: str
+    headword: str
+    key_index: int
+    page: int
+    offset: int
+    snippet: str
+    marks: Tuple[Tuple[int, int], ...]
+    text: Optional[str]
+    reason: Optional[str] = None
+
+
+class Hits(List[Hit]):
+    """The hits of one search, best first. `problem` names a book that could
+    not be searched (no index, or a stale one) when the others were, else
+    None."""
+
+    problem: Optional[str] = None
+
+
+def _str_marks(raw: bytes, pairs: List[Tuple[int, int]]) -> Tuple[Tuple[int, int], ...]:
+    """Byte offsets into the UTF-8 `raw` as positions in its decoded text;
+    a pair that does not fit the text is left out."""
+    out: List[Tuple[int, int]] = []
+    for start, end in pairs:
+        if 0 <= start <= end <= len(raw):
+            at = len(raw[:start].decode("utf-8", "replace"))
+            out.append((at, at + len(raw[start:end].decode("utf-8", "replace"))))
+    return tuple(out)
 
 
 Database = Union[str, "Table", None]
@@ -310,6 +350,53 @@ class Shelf:
         return self._answers(self._lib.ZAVReaderSuggest(self._open(), _database_name(database), word.encode(),
                                                         max(count, 0), None))
 
+    def search(self, query: str, count: int = 10, database: Database = "*") -> Hits:
+        """The best `count` entries whose text or headwords hold `query`, best
+        first, through the books' search indexes (write_index writes them):
+        words in any case or accents, "phrases", prefixes (appl*), AND, OR,
+        NOT and parentheses. QueryError for a query with no word; BookError
+        with the reason when no database could be searched (no index, or a
+        stale one); `problem` of the hits names such a book when others were
+        searched."""
+        if count < 0:
+            raise ValueError("count must not be negative")
+        lib = self._lib
+        result = lib.ZAVReaderSearch(self._open(), _database_name(database), query.encode(), count, None)
+        if not result:
+            raise MemoryError("out of memory while searching")
+        hits = Hits()
+        try:
+            status = lib.ZAVReaderResultStatus(result)
+            reason = _native.text(lib.ZAVReaderResultReason(result)) if status != _native.OK else ""
+            length, mark_count = ctypes.c_size_t(), ctypes.c_size_t()
+            marks = ctypes.POINTER(ctypes.c_uint32)()
+            for i in range(lib.ZAVReaderResultCount(result)):
+                a = lib.ZAVReaderResultAt(result, i).contents
+                if a.database >= len(self._tables):
+                    raise BookError(f"a hit names database {a.database}, which is not on the shelf")
+                snippet = lib.ZAVReaderResultSnippet(result, i, ctypes.byref(length), ctypes.byref(marks),
+                                                     ctypes.byref(mark_count))
+                raw = ctypes.string_at(snippet, length.value) if snippet else b""
+                pairs = [(marks[2 * k], marks[2 * k + 1]) for k in range(mark_count.value)] if snippet else []
+                text = ctypes.string_at(a.text, a.text_length).decode("utf-8", "replace") if a.text else None
+                hits.append(Hit(self._tables[a.database].database or "", _native.text(a.headword), a.key_index,
+                                a.page, a.offset, raw.decode("utf-8", "replace"), _str_marks(raw, pairs), text,
+                                _native.text(a.reason) if a.reason is not None else None))
+        finally:
+            lib.ZAVReaderResultFree(result)
+        if status == _native.OK:
+            return hits
+        if not reason:
+            reason = _native.STATUS_NAMES[status] if 0 <= status < len(_native.STATUS_NAMES) else f"status {status}"
+        if status in (_native.BAD_ARGUMENT, _native.BAD_PATTERN):
+            raise QueryError(reason, status)
+        if status == _native.NO_MEMORY:
+            raise MemoryError(reason)
+        if not hits and status in (_native.NOT_FOUND, _native.UNREADABLE):
+            raise BookError(reason, status)
+        hits.problem = reason
+        return hits
+
     def _answers(self, result: Optional[int]) -> Answers:
         if not result:
             raise MemoryError("out of memory while looking up")
@@ -327,7 +414,7 @@ class Shelf:
                 answers.append(Answer(
                     table.path, table.database or "", table.index, a.key_index, _native.text(a.headword),
                     _native.text(a.key), a.page, a.offset,
-                    _native.HOW_NAMES[a.how] if a.how < len(_native.HOW_NAMES) else str(a.how), a.distance,
+                    _native.HOW_NAMES.get(a.how, str(a.how)), a.distance,
                     _native.text(a.reason) if a.reason is not None else None, text, table))
         finally:
             lib.ZAVReaderResultFree(result)
@@ -527,6 +614,70 @@ class Table(TablePages):
 
 
 Entry = Answer  # the name look-ups answered with before
+
+
+def index_path(book_path: PathLike) -> str:
+    """The file the search index of the book at `book_path` is read from."""
+    raw = os.fsencode(book_path)
+    lib = _native.reader()
+    size = lib.ZAVReaderIndexPath(raw, None, 0)
+    buffer = ctypes.create_string_buffer(size + 1)
+    lib.ZAVReaderIndexPath(raw, buffer, size + 1)
+    return os.fsdecode(buffer.raw[:size])
+
+
+def write_index(book_path: PathLike, language: Optional[str] = None) -> str:
+    """Write the full-text index of the book at `book_path` beside it (every
+    table with keys: headwords and texts) and return its path. `language`:
+    "en" stems the texts as English, "" leaves them unstemmed, None takes
+    English for a book whose name ends in "English" or "eng". The index is
+    written whole to a temporary file in the same folder, then put in place:
+    an error leaves the old index, or none. A path that is not a regular
+    file is never replaced (a symbolic link is followed)."""
+    if os.path.isdir(book_path):
+        raise BookError(f"{os.fsdecode(book_path)}: a folder; write_index takes one book")
+    target = os.path.realpath(index_path(book_path))
+    if os.path.lexists(target) and not os.path.isfile(target):
+        raise BookError(f"{target}: not a regular file; not replaced")
+    with Shelf() as shelf:
+        shelf.add(book_path)
+        if not shelf.databases:
+            problems = shelf.problems
+            raise BookError(problems[0].reason if problems else
+                            f"{os.fsdecode(book_path)}: the book has no table with keys")
+        try:
+            mode = os.stat(target).st_mode & 0o7777
+        except FileNotFoundError:
+            umask = os.umask(0)
+            os.umask(umask)
+            mode = 0o666 & ~umask
+        handle, temporary = tempfile.mkstemp(prefix="." + os.path.basename(target) + ".", suffix=".tmp",
+                                             dir=os.path.dirname(target))
+        os.close(handle)
+        try:
+            indexing = _native.Indexing(ctypes.sizeof(_native.Indexing), None if language is None else
+                                        language.encode())
+            lib = shelf._lib
+            result = lib.ZAVReaderWriteIndex(shelf._open(), (shelf.databases[0].database or "").encode(),
+                                             os.fsencode(temporary), ctypes.byref(indexing))
+            if not result:
+                raise MemoryError("out of memory while writing an index")
+            try:
+                status = lib.ZAVReaderResultStatus(result)
+                reason = _native.text(lib.ZAVReaderResultReason(result)) if status != _native.OK else ""
+            finally:
+                lib.ZAVReaderResultFree(result)
+            if status != _native.OK:
+                raise BookError(reason or f"{os.fsdecode(book_path)}: the index cannot be written", status)
+            os.chmod(temporary, mode)
+            os.replace(temporary, target)
+        except BaseException:
+            try:
+                os.unlink(temporary)
+            except FileNotFoundError:
+                pass
+            raise
+    return target
 
 
 def strategies() -> List[Tuple[str, str]]:

@@ -50,6 +50,10 @@ endif()
 # with the sanitizers: its tests run in the other builds.
 if(NOT TOVIX_SANITIZE)
   zav_pytest(python.package ${CMAKE_SOURCE_DIR}/python tests)
+  # One full-text query through the tool, the DICT and web sides and Python.
+  if(ZAV_HAVE_ASIO)
+    zav_pytest(serve.search_fronts ${CMAKE_CURRENT_SOURCE_DIR}/serve test_search_fronts.py)
+  endif()
   add_test(NAME python.install_example
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/python_install_test.sh ${CMAKE_BINARY_DIR} ${ZAV_PYTHON3})
   set_tests_properties(python.install_example PROPERTIES TIMEOUT 600

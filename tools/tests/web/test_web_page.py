@@ -1,10 +1,10 @@
 """The reader's page (tools/zav/serve/web) in headless Chromium, against `zav serve --http`.
 
-The fixture builds the three books of BOOKS with `zav build` ($ZAV_PROGRAM) and serves them on a free loopback port.
-With ZAV_WEB_URL set, the tests run against that server instead, which must serve the same books; running this file
-writes them as manifests:
+The fixture builds the three books of BOOKS with `zav build` ($ZAV_PROGRAM), indexes them with `zav index` and serves
+them on a free loopback port. With ZAV_WEB_URL set, the tests run against that server instead, which must serve the
+same books; running this file writes them as manifests:
 
-    python3 test_web_page.py DIR && for m in DIR/*.json; do zav build "$m" "${m%.json}.zav"; done
+    python3 test_web_page.py DIR && for m in DIR/*.json; do zav build "$m" "${m%.json}.zav"; done && zav index DIR/*.zav
     zav serve --http 127.0.0.1:8080 DIR &  ZAV_WEB_URL=http://127.0.0.1:8080 python3 -m pytest test_web_page.py
 
 Screenshots (PNG) go to $ZAV_WEB_SCREENSHOTS (CMake sets it to the build folder). The browser resolves no host but
@@ -85,6 +85,7 @@ def base():
     for file in manifests():
         m = os.path.join(folder, file)
         subprocess.run([zav, "build", m, m[:-len(".json")] + ".zav"], check=True, capture_output=True)
+        subprocess.run([zav, "index", "--quiet", m[:-len(".json")] + ".zav"], check=True, capture_output=True)
         os.remove(m)
     server = subprocess.Popen([zav, "serve", folder, "--http", "127.0.0.1:0"], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True)
@@ -285,6 +286,32 @@ def test_hostile_book_is_shown_as_text(driver, base):
     assert shown == HOSTILE_TEXT.replace("\x01", "\u2401").replace("\x7f", "\u2421")
     assert css(d, "main img, main script") == []
     shot(d, "hostile")
+    assert_clean(d, base)
+
+
+def test_search_of_the_texts(driver, base):
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import Select
+    d = driver
+    d.get(base + "/")
+    wait(d, lambda: "GCIDE sample" in texts(d, ".book-link"))
+    Select(css(d, "#strategy")[0]).select_by_value("text")
+    css(d, "#q")[0].send_keys("fruit", Keys.ENTER)
+    at(d, base, "/?q=fruit&mode=text")
+    wait(d, lambda: sorted(texts(d, ".hit .headword")), ["apple", "apricot", "jablko", "pome"])
+    # Every mark is the word, also after "hruška" (a byte offset is not a string position).
+    assert set(texts(d, ".hit .snippet mark")) == {"fruit"}
+    [jablko] = [h for h in css(d, ".hit") if h.find_element("css selector", ".headword").text == "jablko"]
+    assert jablko.find_element("css selector", ".snippet").text.endswith("fruit")
+    gcide = quote(book_id(base, "GCIDE sample"), safe="")
+    [apple] = [a for a in css(d, ".hit a.headword") if a.text == "apple"]
+    assert apple.get_attribute("href") == f"{base}/?q=apple&book={gcide}"
+    shot(d, "text-search")
+    d.get(base + "/?q=click&mode=text")  # a hostile book's text is shown as text
+    wait(d, lambda: texts(d, ".hit .headword"), [HOSTILE_HEADWORD])
+    assert texts(d, ".hit .snippet mark") == ["click"]
+    assert css(d, ".hit .snippet")[0].text.endswith('<a href="javascript:window.pwned=4">click</a> \u2401\u2421 end')
+    assert css(d, "main img, main script") == [] and css(d, "#strategy")[0].get_attribute("value") == "text"
     assert_clean(d, base)
 
 

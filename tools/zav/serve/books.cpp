@@ -131,6 +131,7 @@ const std::vector<Strategy> &strategies() {
         std::vector<Strategy> all;
         for (size_t i = 0; ZAVReaderStrategyName(i); ++i)
             all.push_back({ZAVReaderStrategyName(i), ZAVReaderStrategyDescription(i)});
+        all.push_back({kTextStrategy, "search the entries' text (full-text index)"});
         return all;
     }();
     return kStrategies;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,10 +48,15 @@ struct Catalog {
     // server answers at once and matches run from memory soon after; the
     // destructor stops and joins it.
     void prepareInBackground();
+    // Whether `reason` is news for database db: true the first time it is
+    // given for db, and again once another has been given since. Any thread.
+    bool newReason(size_t db, const std::string &reason) const;
 
 private:
     volatile int stop_ = 0;
     std::thread preparing_;
+    mutable std::mutex reasonsLock_;
+    mutable std::vector<std::string> reasons_;  // per database: the last reason given
 };
 
 // Open every book once and build the catalog. False with *error naming the
@@ -62,7 +68,8 @@ bool loadCatalog(const std::vector<BookToServe> &books, Catalog *catalog, std::s
 // Whether `name` can name a database: a non-empty atom that is not * or !.
 bool validDatabaseName(const std::string &name);
 
-// The match strategies the server offers, in the order SHOW STRAT lists them.
+// The match strategies the server offers, in the order SHOW STRAT lists them:
+// the reader library's, then kTextStrategy.
 struct Strategy {
     const char *name;
     const char *description;
@@ -70,6 +77,11 @@ struct Strategy {
 const std::vector<Strategy> &strategies();
 // The strategy "." stands for.
 constexpr const char *kDefaultStrategy = "lev";
+// The strategy that searches the entries' text through the book's full-text
+// index (ZAVReaderSearch) and answers the headwords of the best hits.
+constexpr const char *kTextStrategy = "text";
+// The most hits a text match asks for.
+constexpr size_t kMostTextHits = 100;
 
 struct Definition {
     std::string headword;
@@ -104,11 +116,17 @@ public:
     Definitions define(size_t db, const std::string &word, size_t budget, const Budget &limits);
     // Headwords of database db that match `word` under strategy `strategy`
     // (a name from strategies()), within `limits`. False with *error for a
-    // pattern the strategy refuses.
+    // pattern the strategy refuses. kTextStrategy: the headwords of the best
+    // kMostTextHits hits of the full-text search, best first, each once; a
+    // database whose book has no fresh index matches nothing, and the log
+    // says why (once for all workers, until the reason changes).
     bool match(size_t db, const std::string &strategy, const std::string &word, size_t budget, const Budget &limits,
                Matches *out, std::string *error);
 
 private:
+    bool search(size_t db, const std::string &query, size_t budget, const Budget &limits, Matches *out,
+                std::string *error);
+
     const Catalog &catalog_;
 };
 

@@ -104,6 +104,7 @@ ApiAnswer HttpApi::answer(const std::string &name, const ApiParams &params) {
     if (name == "books") return books();
     if (name == "lookup") return lookup(params);
     if (name == "suggest") return suggest(params);
+    if (name == "search") return search(params);
     if (name == "toc") return toc(params);
     if (name == "page") return page(params);
     if (name == "subpages") return subpages(params);
@@ -136,6 +137,7 @@ ApiAnswer HttpApi::lookup(const ApiParams &params) {
         bool known = false;
         for (const Strategy &s : strategies()) known = known || *strategy == s.name;
         if (!known) return apiError(400, "no strategy '" + *strategy + "'");
+        if (*strategy == kTextStrategy) return apiError(400, "the entries' text is searched by /api/search");
         ReaderResult found(
             ZAVReaderMatch(catalog_.shelf, q.database.c_str(), strategy->c_str(), q.text.c_str(), &limits));
         if (!found) return apiError(503, "out of memory");
@@ -204,6 +206,45 @@ ApiAnswer HttpApi::suggest(const ApiParams &params) {
         list.push_back({{"book", catalog_.databases.at(a->database).name}, {"headword", a->headword}});
     }
     return {200, {{"query", q.text}, {"suggestions", list}}};
+}
+
+ApiAnswer HttpApi::search(const ApiParams &params) {
+    Query q = readQuery(catalog_, params);
+    if (q.error) return *q.error;
+    auto count = number(params, "count", 1, kMaxCount, kDefaultCount);
+    if (!count) return apiError(400, "count must be a number from 1 to " + std::to_string(kMaxCount));
+    ZAVReaderLimits limits = readerLimits(limits_);
+    ReaderResult found(
+        ZAVReaderSearch(catalog_.shelf, q.database.c_str(), q.text.c_str(), static_cast<size_t>(*count), &limits));
+    if (!found) return apiError(503, "out of memory");
+    int32_t status = ZAVReaderResultStatus(found.get());
+    // A book without a fresh index is the answer's problem, not a failure:
+    // the other books' hits still come.
+    if (status != ZAVR_UNREADABLE && failedStatus(found.get())) return resultError(found.get());
+    nlohmann::json hits = nlohmann::json::array();
+    for (size_t i = 0; i < ZAVReaderResultCount(found.get()); ++i) {
+        const ZAVReaderAnswer *a = ZAVReaderResultAt(found.get(), i);
+        size_t length = 0, markCount = 0;
+        const uint32_t *marks = nullptr;
+        const char *snippet = ZAVReaderResultSnippet(found.get(), i, &length, &marks, &markCount);
+        nlohmann::json pairs = nlohmann::json::array();
+        for (size_t k = 0; k < markCount; ++k) pairs.push_back({marks[2 * k], marks[2 * k + 1]});
+        nlohmann::json hit = {{"book", catalog_.databases.at(a->database).name},
+                              {"headword", a->headword},
+                              {"keyIndex", a->key_index},
+                              {"page", a->page},
+                              {"offset", a->offset},
+                              {"snippet", snippet ? std::string(snippet, length) : std::string()},
+                              {"marks", pairs}};
+        if (!snippet && a->reason) hit["reason"] = a->reason;
+        hits.push_back(std::move(hit));
+    }
+    nlohmann::json body = {{"query", q.text}, {"hits", hits}, {"problem", nullptr}};
+    if (status == ZAVR_LIMIT)
+        body["incomplete"] = reasonOf(found.get());
+    else if (status != ZAVR_OK)
+        body["problem"] = reasonOf(found.get());
+    return {200, body};
 }
 
 namespace {

@@ -45,6 +45,7 @@ private:
     ApiAnswer books();
     ApiAnswer lookup(const ApiParams &params);
     ApiAnswer suggest(const ApiParams &params);
+    ApiAnswer search(const ApiParams &params);
     ApiAnswer toc(const ApiParams &params);
     ApiAnswer page(const ApiParams &params);
     ApiAnswer subpages(const ApiParams &params);

@@ -4,10 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <unordered_set>
 
 #include "core/cli.h"
 #include "core/reader_shelf.h"
 #include "serve/books.h"
+#include "serve/log.h"
 
 namespace zavtool {
 
@@ -70,6 +72,7 @@ bool Shelf::match(size_t db, const std::string &strategy, const std::string &wor
     if (db >= catalog_.databases.size()) return true;
     out->exhausted = command.exhausted();
     if (out->exhausted) return true;
+    if (strategy == kTextStrategy) return search(db, word, budget, command, out, error);
     const std::string &name = catalog_.databases[db].name;
     ZAVReaderLimits limits = limitsOf(0, command);
     limits.max_answers = static_cast<uint32_t>(budget / (name.size() + kMinMatchLineBytes) + 1);
@@ -91,6 +94,48 @@ bool Shelf::match(size_t db, const std::string &strategy, const std::string &wor
     }
     out->cut = status == ZAVR_LIMIT;
     out->exhausted = overBudget(status);
+    return true;
+}
+
+bool Shelf::search(size_t db, const std::string &query, size_t budget, const Budget &command, Matches *out,
+                   std::string *error) {
+    const std::string &name = catalog_.databases[db].name;
+    ZAVReaderLimits limits = limitsOf(0, command);
+    ReaderResult found(ZAVReaderSearch(catalog_.shelf, name.c_str(), query.c_str(), kMostTextHits, &limits));
+    int32_t status = ZAVReaderResultStatus(found.get());
+    if (status == ZAVR_BAD_PATTERN || status == ZAVR_BAD_ARGUMENT) {
+        *error = reasonOf(found.get());
+        return false;
+    }
+    size_t count = ZAVReaderResultCount(found.get());
+    if (count == 0 && (status == ZAVR_NOT_FOUND || status == ZAVR_UNREADABLE)) {
+        std::string why = reasonOf(found.get());
+        if (catalog_.newReason(db, why)) logLine("database " + name + " cannot be searched by text: " + logSafe(why));
+    }
+    // Hits are entries: a headword with several hit entries is listed once,
+    // where its best one stands.
+    std::unordered_set<std::string> listed;
+    size_t used = 0;
+    for (size_t i = 0; i < count; ++i) {
+        std::string headword = ZAVReaderResultAt(found.get(), i)->headword;
+        if (!listed.insert(headword).second) continue;
+        used += headword.size() + name.size() + kMinMatchLineBytes;
+        if (used > budget) {
+            out->cut = true;
+            return true;
+        }
+        out->words.push_back(std::move(headword));
+    }
+    out->cut = status == ZAVR_LIMIT;
+    out->exhausted = overBudget(status);
+    return true;
+}
+
+bool Catalog::newReason(size_t db, const std::string &reason) const {
+    std::lock_guard<std::mutex> lock(reasonsLock_);
+    if (reasons_.size() <= db) reasons_.resize(db + 1);
+    if (reasons_[db] == reason) return false;
+    reasons_[db] = reason;
     return true;
 }
 

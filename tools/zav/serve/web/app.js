@@ -1,6 +1,6 @@
 // The reader's page over `zav serve --http`: a search box with suggestions,
-// answers grouped by book, cross-references as links, and a book view with
-// its contents, pages and sub pages.
+// answers grouped by book, cross-references as links, a search of the
+// entries' texts, and a book view with its contents, pages and sub pages.
 //
 // Everything a book says is untrusted: it reaches the document only through
 // textContent and createTextNode, never as markup, and the only links built
@@ -40,6 +40,15 @@
     let href = '/?q=' + encodeURIComponent(word);
     if (book) href += '&book=' + encodeURIComponent(book);
     if (strategy) href += '&strategy=' + encodeURIComponent(strategy);
+    return href;
+  }
+
+  // The full-text search of the entries' texts (mode=text in the address).
+  const TEXT_MODE = 'text';
+
+  function textHref(query, book) {
+    let href = '/?q=' + encodeURIComponent(query) + '&mode=' + TEXT_MODE;
+    if (book) href += '&book=' + encodeURIComponent(book);
     return href;
   }
 
@@ -208,7 +217,7 @@
   input.addEventListener('input', () => {
     clearTimeout(suggestTimer);
     const text = input.value;
-    if (!text.trim()) return closeSuggestions();
+    if (!text.trim() || strategySelect.value === TEXT_MODE) return closeSuggestions();
     suggestTimer = setTimeout(() => suggest(text), 150);
   });
   input.addEventListener('keydown', (e) => {
@@ -227,7 +236,9 @@
     e.preventDefault();
     const word = input.value.trim();
     closeSuggestions();
-    if (word) navigate(lookupHref(word, bookSelect.value, strategySelect.value));
+    if (!word) return;
+    if (strategySelect.value === TEXT_MODE) navigate(textHref(word, bookSelect.value));
+    else navigate(lookupHref(word, bookSelect.value, strategySelect.value));
   });
 
   // ---- views -----------------------------------------------------------------
@@ -315,6 +326,65 @@
       nodes.push(el('p', 'missing', strategy ? `Nothing matches “${word}”.` : `No entry for “${word}”.`));
       if (r.suggestions && r.suggestions.length) nodes.push(el('p', '', 'Did you mean:'), suggestionList(r.suggestions));
     }
+    show(...nodes);
+  }
+
+  // A snippet with its marked words in <mark>, as text nodes only. The marks
+  // are byte offsets into the snippet's UTF-8; a JavaScript string counts
+  // UTF-16 units, so each code point's place is found in both. A mark that
+  // does not fall on code points, overlaps the one before or runs past the
+  // end is left out.
+  function markedSnippet(snippet, marks) {
+    const p = el('p', 'snippet');
+    const s = String(snippet ?? '');
+    const unitAt = new Map(); // UTF-8 offset -> UTF-16 offset
+    let bytes = 0, units = 0;
+    for (const ch of s) {
+      unitAt.set(bytes, units);
+      const c = ch.codePointAt(0);
+      bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+      units += ch.length;
+    }
+    unitAt.set(bytes, units);
+    const plain = (t) => {
+      if (t) p.appendChild(document.createTextNode(visible(t)));
+    };
+    let done = 0;
+    for (const pair of Array.isArray(marks) ? marks : []) {
+      const start = unitAt.get(pair && pair[0]), end = unitAt.get(pair && pair[1]);
+      if (start === undefined || end === undefined || start < done || end < start) continue;
+      plain(s.slice(done, start));
+      p.appendChild(el('mark', '', s.slice(start, end)));
+      done = end;
+    }
+    plain(s.slice(done));
+    return p;
+  }
+
+  async function showTextSearch(query, book, mine) {
+    document.title = query + ' — zav';
+    show(el('p', 'loading', 'Searching…'));
+    let r;
+    try {
+      r = await api('/api/search', { q: query, book, count: 50 });
+    } catch (e) {
+      if (mine === render) show(errorNode(e.message));
+      return;
+    }
+    if (mine !== render) return;
+    const nodes = [];
+    if (r.problem) nodes.push(el('p', 'problem', r.problem));
+    const ol = el('ol', 'hits');
+    for (const hit of r.hits || []) {
+      const li = el('li', 'hit');
+      const h = el('h3', 'entry-head');
+      h.appendChild(link(lookupHref(hit.headword, hit.book), hit.headword, 'headword'));
+      h.appendChild(el('span', 'from', bookName(hit.book)));
+      li.append(h, hit.reason ? el('p', 'error', hit.reason) : markedSnippet(hit.snippet, hit.marks));
+      ol.appendChild(li);
+    }
+    if (ol.childNodes.length) nodes.push(ol);
+    else nodes.push(el('p', 'missing', `No text holds “${query}”.`));
     show(...nodes);
   }
 
@@ -426,12 +496,14 @@
     const word = query.get('q') || '';
     const book = query.get('book') || '';
     const strategy = query.get('strategy') || '';
+    const textMode = query.get('mode') === TEXT_MODE;
     // The form shows what it can; the address is asked as it is, so a book the
     // server does not know is its error, not a search of every book.
     input.value = word;
     bookSelect.value = books.has(book) ? book : '';
-    strategySelect.value = strategy;
+    strategySelect.value = textMode ? TEXT_MODE : strategy;
     if (strategySelect.selectedIndex < 0) strategySelect.value = '';
+    if (word && textMode) return showTextSearch(word, book, mine);
     if (word) return showLookup(word, book, strategy, mine);
     showHome();
   }
