@@ -200,66 +200,62 @@ std::string indexWords(std::string_view text) {
     return out;
 }
 
-Status writeSearchIndex(const std::string &path, const Fingerprint &book, const std::string &stemmer,
-                        const std::function<Status(const std::function<bool(const IndexRow &)> &)> &rows) {
-    // Made in a temporary file of its own and copied to `path` whole: the
-    // path may name a file that SQLite would not open as itself (an unnamed
-    // temporary through /proc/self/fd, whose link SQLite follows to a name
-    // that is gone).
-    std::string temporary;
-    {
-        std::error_code ec;
-        auto folder = std::filesystem::temp_directory_path(ec);
-        std::string pattern = (ec ? std::string("/tmp") : folder.string()) + "/zav-index-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        int fd = ::mkstemp(name.data());
-        if (fd < 0) return Status::fail(ZAVR_UNREADABLE, pattern + ": no temporary file for the index");
-        ::close(fd);
-        temporary = name.data();
+namespace {
+
+// A new empty file in the temporary folder, or "" with *reason.
+std::string temporaryFile(std::string *reason) {
+    std::error_code ec;
+    auto folder = std::filesystem::temp_directory_path(ec);
+    std::string pattern = (ec ? std::string("/tmp") : folder.string()) + "/zav-index-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        *reason = pattern + ": no temporary file for the index";
+        return std::string();
     }
-    struct Remove {
-        std::string path;
-        ~Remove() { std::remove(path.c_str()); }
-    } removed{temporary};
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        Status s = failure(db, path, "cannot be made");
-        sqlite3_close(db);
-        return s;
-    }
-    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> owner(db, sqlite3_close);
+    ::close(fd);
+    return name.data();
+}
+
+// The index's tables; the words of texts stemmed by `stemmer` ("" for none).
+Status createTables(sqlite3 *db, const std::string &path, const std::string &stemmer) {
     if (stemmer.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != std::string::npos)
         return Status::fail(ZAVR_BAD_ARGUMENT, "\"" + stemmer + "\" is not a stemmer");
     if (!registerStemTokenizer(db)) return failure(db, path, "cannot be made");
-    std::string schema = std::string(
-                             "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
-                             "CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
-                             "CREATE TABLE place(id INTEGER PRIMARY KEY, tbl INTEGER NOT NULL, key INTEGER NOT NULL,"
-                             " page INTEGER NOT NULL, offset INTEGER NOT NULL);"
-                             "CREATE VIRTUAL TABLE items USING fts5(item, content='', detail='none',"
-                             " tokenize='unicode61 remove_diacritics 2');"
-                             "CREATE VIRTUAL TABLE words USING fts5(head, body, content='', tokenize='") +
-                         (stemmer.empty() ? std::string("unicode61") : std::string(kStemTokenizer) + " " + stemmer) +
-                         " remove_diacritics 2');";
-    if (!run(db, schema.c_str())) return failure(db, path, "cannot be made");
-    Statement place(db, "INSERT INTO place VALUES(?1, ?2, ?3, ?4, ?5)");
-    Statement words(db, "INSERT INTO words(rowid, head, body) VALUES(?1, ?2, ?3)");
-    Statement items(db, "INSERT INTO items(rowid, item) VALUES(?1, ?2)");
-    if (!place || !words || !items) return failure(db, path, "cannot be made");
-    sqlite3_int64 id = 0;
-    Status written;
-    Status walked = rows([&](const IndexRow &row) {
-        ++id;
-        sqlite3_stmt *p = place.get(), *w = words.get();
-        sqlite3_bind_int64(p, 1, id);
+    std::string tokenizer = stemmer.empty() ? std::string("unicode61") : std::string(kStemTokenizer) + " " + stemmer;
+    std::string schema =
+        "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
+        "CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+        "CREATE TABLE place(id INTEGER PRIMARY KEY, tbl INTEGER NOT NULL, key INTEGER NOT NULL,"
+        " page INTEGER NOT NULL, offset INTEGER NOT NULL);"
+        "CREATE VIRTUAL TABLE items USING fts5(item, content='', detail='none',"
+        " tokenize='unicode61 remove_diacritics 2');"
+        "CREATE VIRTUAL TABLE words USING fts5(head, body, content='', tokenize='" +
+        tokenizer + " remove_diacritics 2');";
+    return run(db, schema.c_str()) ? Status::ok() : failure(db, path, "cannot be made");
+}
+
+// Inserts the rows of one entry each.
+class RowWriter {
+public:
+    explicit RowWriter(sqlite3 *db)
+        : place_(db, "INSERT INTO place VALUES(?1, ?2, ?3, ?4, ?5)"),
+          words_(db, "INSERT INTO words(rowid, head, body) VALUES(?1, ?2, ?3)"),
+          items_(db, "INSERT INTO items(rowid, item) VALUES(?1, ?2)") {}
+    bool ready() const { return place_ && words_ && items_; }
+    sqlite3_int64 count() const { return id_; }
+
+    bool put(const IndexRow &row) {
+        ++id_;
+        sqlite3_stmt *p = place_.get(), *w = words_.get();
+        sqlite3_bind_int64(p, 1, id_);
         sqlite3_bind_int(p, 2, row.table);
         sqlite3_bind_int64(p, 3, row.keyIndex);
         sqlite3_bind_int64(p, 4, row.page);
         sqlite3_bind_int64(p, 5, row.offset);
         std::string head = indexWords(row.headwords), body = indexWords(row.text);
-        sqlite3_bind_int64(w, 1, id);
+        sqlite3_bind_int64(w, 1, id_);
         sqlite3_bind_text(w, 2, head.data(), static_cast<int>(head.size()), SQLITE_STATIC);
         sqlite3_bind_text(w, 3, body.data(), static_cast<int>(body.size()), SQLITE_STATIC);
         bool ok = sqlite3_step(p) == SQLITE_DONE && sqlite3_step(w) == SQLITE_DONE;
@@ -267,22 +263,29 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, const 
         sqlite3_reset(w);
         std::string listed = translationItems(row.text);
         if (ok && !listed.empty()) {
-            sqlite3_stmt *t = items.get();
-            sqlite3_bind_int64(t, 1, id);
+            sqlite3_stmt *t = items_.get();
+            sqlite3_bind_int64(t, 1, id_);
             sqlite3_bind_text(t, 2, listed.data(), static_cast<int>(listed.size()), SQLITE_STATIC);
             ok = sqlite3_step(t) == SQLITE_DONE;
             sqlite3_reset(t);
         }
-        if (!ok) written = failure(db, path, "cannot be written");
         return ok;
-    });
-    if (!written) return written;
-    if (!walked) return walked;
+    }
+
+private:
+    Statement place_, words_, items_;
+    sqlite3_int64 id_ = 0;
+};
+
+// What the index records of itself and its book, then its tables merged
+// and the file made as small as it goes.
+Status finish(sqlite3 *db, const std::string &path, const Fingerprint &book, const std::string &stemmer,
+              sqlite3_int64 entries) {
     Statement meta(db, "INSERT INTO meta VALUES(?1, ?2)");
     for (auto [name, value] : {std::pair<const char *, std::string>{"format", kFormat},
                                {"book", book.text()},
                                {"stemming", stemmer},
-                               {"entries", std::to_string(id)}}) {
+                               {"entries", std::to_string(entries)}}) {
         sqlite3_bind_text(meta.get(), 1, name, -1, SQLITE_STATIC);
         sqlite3_bind_text(meta.get(), 2, value.c_str(), -1, SQLITE_TRANSIENT);
         if (sqlite3_step(meta.get()) != SQLITE_DONE) return failure(db, path, "cannot be written");
@@ -291,6 +294,40 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, const 
     if (!run(db, "INSERT INTO words(words) VALUES('optimize'); INSERT INTO items(items) VALUES('optimize'); COMMIT;") ||
         !run(db, "VACUUM;"))
         return failure(db, path, "cannot be written");
+    return Status::ok();
+}
+
+}  // namespace
+
+Status writeSearchIndex(const std::string &path, const Fingerprint &book, const std::string &stemmer,
+                        const std::function<Status(const std::function<bool(const IndexRow &)> &)> &rows) {
+    // Made in a temporary file of its own and copied to `path` whole: the
+    // path may name a file that SQLite would not open as itself (an unnamed
+    // temporary through /proc/self/fd, whose link SQLite follows to a name
+    // that is gone).
+    std::string reason, temporary = temporaryFile(&reason);
+    if (temporary.empty()) return Status::fail(ZAVR_UNREADABLE, reason);
+    struct Remove {
+        std::string path;
+        ~Remove() { std::remove(path.c_str()); }
+    } removed{temporary};
+    sqlite3 *db = nullptr;
+    int opened = sqlite3_open_v2(temporary.c_str(), &db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> owner(db, sqlite3_close);
+    if (opened != SQLITE_OK) return failure(db, path, "cannot be made");
+    if (Status made = createTables(db, path, stemmer); !made) return made;
+    RowWriter writer(db);
+    if (!writer.ready()) return failure(db, path, "cannot be made");
+    Status written;
+    Status walked = rows([&](const IndexRow &row) {
+        if (writer.put(row)) return true;
+        written = failure(db, path, "cannot be written");
+        return false;
+    });
+    if (!written) return written;
+    if (!walked) return walked;
+    if (Status done = finish(db, path, book, stemmer, writer.count()); !done) return done;
     owner.reset();
     std::ifstream in(temporary, std::ios::binary);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
