@@ -314,20 +314,23 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, const 
     sqlite3 *db = nullptr;
     int opened = sqlite3_open_v2(temporary.c_str(), &db,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> owner(db, sqlite3_close);
+    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> owner(db, sqlite3_close_v2);
     if (opened != SQLITE_OK) return failure(db, path, "cannot be made");
     if (Status made = createTables(db, path, stemmer); !made) return made;
-    RowWriter writer(db);
-    if (!writer.ready()) return failure(db, path, "cannot be made");
-    Status written;
-    Status walked = rows([&](const IndexRow &row) {
-        if (writer.put(row)) return true;
-        written = failure(db, path, "cannot be written");
-        return false;
-    });
-    if (!written) return written;
-    if (!walked) return walked;
-    if (Status done = finish(db, path, book, stemmer, writer.count()); !done) return done;
+    {
+        // The statements end before the database is closed.
+        RowWriter writer(db);
+        if (!writer.ready()) return failure(db, path, "cannot be made");
+        Status written;
+        Status walked = rows([&](const IndexRow &row) {
+            if (writer.put(row)) return true;
+            written = failure(db, path, "cannot be written");
+            return false;
+        });
+        if (!written) return written;
+        if (!walked) return walked;
+        if (Status done = finish(db, path, book, stemmer, writer.count()); !done) return done;
+    }
     owner.reset();
     std::ifstream in(temporary, std::ios::binary);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -337,7 +340,7 @@ Status writeSearchIndex(const std::string &path, const Fingerprint &book, const 
     return Status::ok();
 }
 
-SearchIndex::~SearchIndex() { sqlite3_close(db_); }
+SearchIndex::~SearchIndex() { sqlite3_close_v2(db_); }
 
 Status SearchIndex::open(const std::string &bookPath, std::unique_ptr<SearchIndex> *out) {
     std::string path = searchIndexPath(bookPath);
