@@ -386,12 +386,7 @@ class Shelf:
             lib.ZAVReaderResultFree(result)
         if status == _native.OK:
             return hits
-        if not reason:
-            reason = _native.STATUS_NAMES[status] if 0 <= status < len(_native.STATUS_NAMES) else f"status {status}"
-        if status in (_native.BAD_ARGUMENT, _native.BAD_PATTERN):
-            raise QueryError(reason, status)
-        if status == _native.NO_MEMORY:
-            raise MemoryError(reason)
+        reason = _refuse(status, reason)
         if not hits and status in (_native.NOT_FOUND, _native.UNREADABLE):
             raise BookError(reason, status)
         hits.problem = reason
@@ -420,16 +415,23 @@ class Shelf:
             lib.ZAVReaderResultFree(result)
         if status in (_native.OK, _native.NOT_FOUND):
             return answers
-        if not reason:
-            reason = _native.STATUS_NAMES[status] if 0 <= status < len(_native.STATUS_NAMES) else f"status {status}"
-        if status in (_native.BAD_ARGUMENT, _native.BAD_PATTERN):
-            raise QueryError(reason, status)
-        if status == _native.NO_MEMORY:
-            raise MemoryError(reason)
+        reason = _refuse(status, reason)
         if not answers and status != _native.LIMIT:
             raise BookError(reason, status)
         answers.reason = reason
         return answers
+
+
+def _refuse(status: int, reason: str) -> str:
+    """The reason for a result's status (its name when the library gave none), after raising QueryError for a
+    refused query and MemoryError when memory ran out."""
+    if not reason:
+        reason = _native.STATUS_NAMES[status] if 0 <= status < len(_native.STATUS_NAMES) else f"status {status}"
+    if status in (_native.BAD_ARGUMENT, _native.BAD_PATTERN):
+        raise QueryError(reason, status)
+    if status == _native.NO_MEMORY:
+        raise MemoryError(reason)
+    return reason
 
 
 class Table(TablePages):

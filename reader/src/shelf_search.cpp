@@ -128,12 +128,11 @@ Answers Shelf::search(const Selection &which, const std::string &query, size_t c
         } else {
             a.database = f.database;
             a.keyIndex = f.hit.keyIndex;
+            a.page = f.hit.page;  // where the index says, as the key does not answer
+            a.offset = f.hit.offset;
             a.withText = true;
             a.reason = one.status.reason;
         }
-        // The entry the index names, wherever the key leads now.
-        a.page = f.hit.page;
-        a.offset = f.hit.offset;
         a.how = ZAVR_HOW_TEXT;
         if (a.reason.empty()) {
             Snippet s = snippetOf(a.text, terms);

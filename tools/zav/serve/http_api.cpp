@@ -57,10 +57,15 @@ namespace {
 // id of the catalog, "*" when absent).
 struct Query {
     std::string text, database = "*";
+    size_t count = 0;
     std::optional<ApiAnswer> error;
 };
 
-Query readQuery(const Catalog &catalog, const ApiParams &params) {
+std::optional<int64_t> number(const ApiParams &params, const char *name, int64_t low, int64_t high,
+                              std::optional<int64_t> fallback);
+
+// `counted`: the call takes count=N too (1 to kMaxCount, default kDefaultCount).
+Query readQuery(const Catalog &catalog, const ApiParams &params, bool counted = false) {
     Query q;
     const std::string *text = param(params, "q");
     if (!text || text->empty())
@@ -74,6 +79,13 @@ Query readQuery(const Catalog &catalog, const ApiParams &params) {
             q.error = apiError(404, "no book '" + *book + "'");
         else
             q.database = *book;
+    }
+    if (counted && !q.error) {
+        auto count = number(params, "count", 1, kMaxCount, kDefaultCount);
+        if (!count)
+            q.error = apiError(400, "count must be a number from 1 to " + std::to_string(kMaxCount));
+        else
+            q.count = static_cast<size_t>(*count);
     }
     return q;
 }
@@ -191,13 +203,10 @@ ApiAnswer HttpApi::lookup(const ApiParams &params) {
 }
 
 ApiAnswer HttpApi::suggest(const ApiParams &params) {
-    Query q = readQuery(catalog_, params);
+    Query q = readQuery(catalog_, params, true);
     if (q.error) return *q.error;
-    auto count = number(params, "count", 1, kMaxCount, kDefaultCount);
-    if (!count) return apiError(400, "count must be a number from 1 to " + std::to_string(kMaxCount));
     ZAVReaderLimits limits = readerLimits(limits_);
-    ReaderResult found(
-        ZAVReaderComplete(catalog_.shelf, q.database.c_str(), q.text.c_str(), static_cast<size_t>(*count), &limits));
+    ReaderResult found(ZAVReaderComplete(catalog_.shelf, q.database.c_str(), q.text.c_str(), q.count, &limits));
     if (!found) return apiError(503, "out of memory");
     if (failedStatus(found.get())) return resultError(found.get());
     nlohmann::json list = nlohmann::json::array();
@@ -209,13 +218,10 @@ ApiAnswer HttpApi::suggest(const ApiParams &params) {
 }
 
 ApiAnswer HttpApi::search(const ApiParams &params) {
-    Query q = readQuery(catalog_, params);
+    Query q = readQuery(catalog_, params, true);
     if (q.error) return *q.error;
-    auto count = number(params, "count", 1, kMaxCount, kDefaultCount);
-    if (!count) return apiError(400, "count must be a number from 1 to " + std::to_string(kMaxCount));
     ZAVReaderLimits limits = readerLimits(limits_);
-    ReaderResult found(
-        ZAVReaderSearch(catalog_.shelf, q.database.c_str(), q.text.c_str(), static_cast<size_t>(*count), &limits));
+    ReaderResult found(ZAVReaderSearch(catalog_.shelf, q.database.c_str(), q.text.c_str(), q.count, &limits));
     if (!found) return apiError(503, "out of memory");
     int32_t status = ZAVReaderResultStatus(found.get());
     // A book without a fresh index is the answer's problem, not a failure:
